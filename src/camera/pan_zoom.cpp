@@ -1,0 +1,45 @@
+#include "camera/pan_zoom.h"
+
+#include <cmath>
+
+#include "camera/camera_state.h"
+#include "camera/quaternion.h"
+#include "render/glut_window.h"
+
+// Half the view's diagonal angle: one normalised unit of pointer travel pans by
+// 0.35355338 times the pivot distance, the same product the frustum uses.
+static constexpr float panHalf = -0.5f;
+static constexpr float invSqrt2 = 0.70710677f;
+static constexpr double zoomRate = 2.25;
+
+void moveCamera(float dx, float dy, float dz) {
+    double d = camera.distance;
+    float k = float(d * double(panHalf) * double(invSqrt2));
+    float pr = dx * k;
+    float pu = dy * k;
+
+    // The new distance is d * exp(-2.25 dz); a pointer jump large enough to take
+    // it past the navigation range stops at the range's end instead.
+    double zoom = d * (std::exp(-zoomRate * double(dz)) - 1.0);
+    double target = d + zoom;
+    double lo = 0.0, hi = 0.0;
+    distanceRange(&lo, &hi);
+    if (std::isnan(target))
+        zoom = 0.0;
+    else if (target > hi)
+        zoom = hi - d;
+    else if (target < lo)
+        zoom = lo - d;
+    float z = float(zoom);
+
+    Quaternion q = quaternionFromAngleAxis(camera.angle, camera.axis);
+    Vec3 right = quaternionInverseTurn(q, {1.0f, 0.0f, 0.0f});
+    Vec3 up = quaternionInverseTurn(q, {0.0f, 1.0f, 0.0f});
+    Vec3 back = quaternionInverseTurn(q, {0.0f, 0.0f, 1.0f});
+    Vec3& eye = camera.eye;
+    eye = clampEye({float(double(pr) * right.x + double(pu) * up.x + double(z) * back.x + eye.x),
+                    float(double(pr) * right.y + double(pu) * up.y + double(z) * back.y + eye.y),
+                    float(double(pr) * right.z + double(pu) * up.z + double(z) * back.z + eye.z)});
+    camera.distance = z + camera.distance;
+    postRedisplay();
+}

@@ -1,0 +1,110 @@
+#include "camera/trackball.h"
+
+#include <cmath>
+
+#include "camera/camera_state.h"
+#include "platform/clock.h"
+#include "render/glut_window.h"
+
+TrackballState trackball = {};
+PerfClock perfClock = {};
+
+// Ball radius 0.8 in normalised pointer units. The squared radius is the float
+// product, one unit in the last place above the float nearest 0.64, and the
+// sphere meets the hyperbolic sheet where x^2 + y^2 is half of it.
+static constexpr float ballRadius = 0.8f;
+static constexpr float ballRadiusSquared = ballRadius * ballRadius;
+static constexpr float sheetStart = ballRadiusSquared / 2.0f;
+
+// The pointer is taken this far ahead of where it is, along its motion, so
+// that the picture keeps up with the hand: a step turns 0.8 * 2.5 = 2 radians
+// per normalised unit of pointer travel.
+static constexpr float extrapolation = 1.5f;
+
+// Below this speed (radians per second) a release never spins.
+static constexpr float minSpinSpeed = 0.05f;
+
+double elapsedSeconds(uint64_t since, uint64_t* now) {
+    *now = readMonotonicCounter();
+    if (!perfClock.frequencyQueried) {
+        perfClock.counterAvailable = queryMonotonicFrequency(&perfClock.counterFrequency) ? 1 : 0;
+        perfClock.frequencyQueried = 1;
+    }
+    if (!perfClock.counterAvailable || perfClock.counterFrequency == 0)
+        return 1.0;
+    return double(*now - since) / double(perfClock.counterFrequency);
+}
+
+Vec3 trackballLift(float x, float y) {
+    double s = double(x) * x + double(y) * y;
+    double z = s < sheetStart ? std::sqrt(ballRadiusSquared - s) : sheetStart / std::sqrt(s);
+    return vectorNormalize({x, y, float(z)});
+}
+
+static const Vec3 lookDirection = {0.0f, 0.0f, -1.0f};
+
+static Vec3 pivotPoint(Quaternion view) {
+    Vec3 forward = quaternionInverseTurn(view, lookDirection);
+    double d = camera.distance;
+    return {float(camera.eye.x + d * forward.x), float(camera.eye.y + d * forward.y),
+            float(camera.eye.z + d * forward.z)};
+}
+
+Quaternion turnAboutPivot(Quaternion step) {
+    Quaternion q = quaternionFromAngleAxis(camera.angle, camera.axis);
+    Vec3 pivot = pivotPoint(q);
+    // The step acts after the current rotation, so its axis is in view
+    // coordinates: the picture turns the way the pointer moves on screen.
+    q = quaternionNormalize(quaternionMultiply(step, q));
+    quaternionToAngleAxis(q, &camera.angle, &camera.axis);
+    Vec3 forward = quaternionInverseTurn(q, lookDirection);
+    double d = camera.distance;
+    camera.eye = {float(pivot.x - d * forward.x), float(pivot.y - d * forward.y),
+                  float(pivot.z - d * forward.z)};
+    return q;
+}
+
+void trackballDrag(float prevX, float prevY, float curX, float curY) {
+    curX = float(curX + double(extrapolation) * (double(curX) - prevX));
+    curY = float(curY + double(extrapolation) * (double(curY) - prevY));
+
+    Quaternion step = {1.0f, 0.0f, 0.0f, 0.0f};
+    if (curX != prevX || curY != prevY) {
+        Vec3 p1 = trackballLift(prevX, prevY);
+        Vec3 p2 = trackballLift(curX, curY);
+        // The lifted points give only the axis; the angle follows the planar
+        // travel, which keeps the turn rate the same over the whole window.
+        Vec3 n = vectorNormalize({float(double(p1.y) * p2.z - double(p1.z) * p2.y),
+                                  float(double(p1.z) * p2.x - double(p1.x) * p2.z),
+                                  float(double(p1.x) * p2.y - double(p1.y) * p2.x)});
+        double dx = double(curX) - prevX, dy = double(curY) - prevY;
+        float phi = float(double(ballRadius) * std::sqrt(dx * dx + dy * dy));
+        step = quaternionFromAngleAxis(phi, n);
+    }
+    turnAboutPivot(step);
+
+    // The angle actually turned, from the stored w: a step too small to move w
+    // in 32 bits counts as no turn.
+    float turned = float(2.0 * std::acos(double(step.w)));
+    trackball.spinAxis = turned == 0.0f ? Vec3{0.0f, 0.0f, 1.0f}
+                                        : vectorNormalize({step.x, step.y, step.z});
+
+    // Moving average over the speed window: the newest rate enters with weight
+    // dt / window, and a gap longer than the window replaces the average.
+    uint64_t now = 0;
+    double dt = elapsedSeconds(trackball.lastRotationTick, &now);
+    if (dt > speedWindowSeconds)
+        trackball.angularSpeed = float(turned / dt);
+    else
+        trackball.angularSpeed = float((1.0 - dt / speedWindowSeconds) * trackball.angularSpeed +
+                                       turned / double(speedWindowSeconds));
+    trackball.lastRotationTick = now;
+    postRedisplay();
+}
+
+void trackballRelease() {
+    uint64_t now = 0;
+    double dt = elapsedSeconds(trackball.lastRotationTick, &now);
+    if (dt < speedWindowSeconds && std::fabs(trackball.angularSpeed) > minSpinSpeed)
+        trackball.spinning = 1;
+}

@@ -1,0 +1,69 @@
+#include "render/frame_display.h"
+
+#include <GL/gl.h>
+#include <cmath>
+
+#include "camera/camera_state.h"
+#include "render/glut_window.h"
+#include "render/voxel_geometry.h"
+
+// The float nearest 1/sqrt(2); with the 0.5 it makes the near-plane window's
+// half-diagonal 0.35355339 times the near distance.
+static constexpr float invSqrt2 = 0.70710677f;
+static constexpr double degreesPerRadian = 57.29577951308232;
+
+bool frameFrustum(int w, int h, float distance, FrustumBounds* out) {
+    if (w <= 0 || h <= 0)
+        return false;
+    float nearPlane = distance / 20.0f;
+    float farPlane = distance * 20.0f;
+    if (!(nearPlane > 0.0f) || !std::isfinite(farPlane))
+        return false;
+    float diag = float(std::sqrt(double(int64_t(w) * w + int64_t(h) * h)));
+    float top = float(h) / diag * 0.5f * invSqrt2 * nearPlane;
+    float right = float(w) / diag * 0.5f * invSqrt2 * nearPlane;
+    *out = {-right, right, -top, top, nearPlane, farPlane};
+    return true;
+}
+
+void clearFrame() {
+    glDisable(GL_BLEND);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_NORMALIZE);
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glClearDepth(1.0);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+bool renderFrame() {
+    FrustumBounds f;
+    bool drawable = frameFrustum(windowWidth(), windowHeight(), camera.distance, &f);
+    clearFrame();
+    if (!drawable)
+        return false;
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glFrustum(f.left, f.right, f.bottom, f.top, f.nearPlane, f.farPlane);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    // view = R * (p - eye): the rotation is applied after the translation.
+    glRotatef(float(camera.angle * degreesPerRadian), camera.axis.x, camera.axis.y,
+              camera.axis.z);
+    glTranslatef(-camera.eye.x, -camera.eye.y, -camera.eye.z);
+    glDepthFunc(GL_LESS);
+    glEnable(GL_DEPTH_TEST);
+    glCullFace(GL_BACK);
+    glEnable(GL_CULL_FACE);
+    drawVoxels();
+    return true;
+}
+
+void display() {
+    // A window with no area (minimised) has nothing to show; keep what the
+    // screen had rather than hand GL a projection without numbers.
+    if (!renderFrame())
+        return;
+    swapBuffers();
+    glFinish();
+}
