@@ -17,10 +17,9 @@ Quaternion quaternionFromAngleAxis(double angle, Vec3 axis) {
 Quaternion quaternionMultiply(Quaternion a, Quaternion b) {
     double aw = a.w, ax = a.x, ay = a.y, az = a.z;
     double bw = b.w, bx = b.x, by = b.y, bz = b.z;
-    return {float(aw * bw - ax * bx - ay * by - az * bz),
-            float(aw * bx + ax * bw + ay * bz - az * by),
-            float(aw * by - ax * bz + ay * bw + az * bx),
-            float(aw * bz + ax * by - ay * bx + az * bw)};
+    return {
+        float(aw * bw - ax * bx - ay * by - az * bz), float(aw * bx + ax * bw + ay * bz - az * by),
+        float(aw * by - ax * bz + ay * bw + az * bx), float(aw * bz + ax * by - ay * bx + az * bw)};
 }
 
 Quaternion quaternionNormalize(Quaternion q) {

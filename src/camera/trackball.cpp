@@ -86,8 +86,8 @@ void trackballDrag(float prevX, float prevY, float curX, float curY) {
     // The angle actually turned, from the stored w: a step too small to move w
     // in 32 bits counts as no turn.
     float turned = float(2.0 * std::acos(double(step.w)));
-    trackball.spinAxis = turned == 0.0f ? Vec3{0.0f, 0.0f, 1.0f}
-                                        : vectorNormalize({step.x, step.y, step.z});
+    trackball.spinAxis =
+        turned == 0.0f ? Vec3{0.0f, 0.0f, 1.0f} : vectorNormalize({step.x, step.y, step.z});
 
     // Moving average over the speed window: the newest rate enters with weight
     // dt / window, and a gap longer than the window replaces the average.

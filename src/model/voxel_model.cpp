@@ -75,9 +75,8 @@ VoxelModel* loadVoxels(const char* path) {
     }
 
     VoxelModel* m = static_cast<VoxelModel*>(calloc(1, sizeof(VoxelModel)));
-    int32_t capacity = remaining >= 0 || count < initialCapacityUnknownSize
-                           ? count
-                           : initialCapacityUnknownSize;
+    int32_t capacity =
+        remaining >= 0 || count < initialCapacityUnknownSize ? count : initialCapacityUnknownSize;
     if (!m || (capacity > 0 && !reserveVoxels(m, capacity))) {
         fprintf(stderr, "Not enough memory for %d voxels from %s\n", count, path);
         if (m)

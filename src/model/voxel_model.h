@@ -4,10 +4,10 @@
 #include <cstdint>
 
 struct VoxelModel {
-    int32_t count;      // number of voxels
-    float* positions;   // count x (x, y, z) cube centres
-    uint8_t* colors;    // count x (red, green, blue)
-    float voxelSize;    // edge of every voxel's cube
+    int32_t count;    // number of voxels
+    float* positions; // count x (x, y, z) cube centres
+    uint8_t* colors;  // count x (red, green, blue)
+    float voxelSize;  // edge of every voxel's cube
 };
 
 // The one loaded model; null until start-up has loaded it, never freed after.

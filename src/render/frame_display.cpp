@@ -48,8 +48,7 @@ bool renderFrame() {
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     // view = R * (p - eye): the rotation is applied after the translation.
-    glRotatef(float(camera.angle * degreesPerRadian), camera.axis.x, camera.axis.y,
-              camera.axis.z);
+    glRotatef(float(camera.angle * degreesPerRadian), camera.axis.x, camera.axis.y, camera.axis.z);
     glTranslatef(-camera.eye.x, -camera.eye.y, -camera.eye.z);
     glDepthFunc(GL_LESS);
     glEnable(GL_DEPTH_TEST);

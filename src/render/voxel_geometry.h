@@ -12,10 +12,10 @@ extern const float unitCubeVertices[24][3];
 // Two triangles per face, counter-clockwise seen from outside.
 extern const uint32_t unitCubeIndices[36];
 
-extern float* vertexArray;  // count x 24 x (x, y, z)
-extern uint8_t* colorArray; // count x 24 x (r, g, b)
+extern float* vertexArray;   // count x 24 x (x, y, z)
+extern uint8_t* colorArray;  // count x 24 x (r, g, b)
 extern uint32_t* indexArray; // count x 36
-extern bool listCompiled;   // display list 1 holds the model
+extern bool listCompiled;    // display list 1 holds the model
 
 // The display list that holds the whole model.
 constexpr unsigned voxelListName = 1;
