@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Install the Debian packages voxscope needs, and nothing when they are all
+# present already (no network, well under a second).
+#
+#   tools/deps.sh build   compiler, CMake, GL/GLU/freeglut headers, software GL,
+#                         and the virtual-display tools run.sh falls back to
+#   tools/deps.sh test    all of the above plus GoogleTest, Google Benchmark,
+#                         python3 and clang-format
+set -euo pipefail
+
+usage() {
+    echo "usage: $0 build|test" >&2
+    exit 2
+}
+
+[[ $# -le 1 ]] || usage
+mode="${1:-build}"
+
+# llvmpipe (libgl1-mesa-dri) lets the viewer draw without a GPU; xvfb, x11-utils,
+# xdotool and imagemagick let run.sh show the model on a virtual display and
+# save a screenshot when no real display is reachable.
+build_pkgs=(
+    cmake g++ make pkg-config
+    freeglut3-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
+    xvfb x11-utils xdotool imagemagick
+)
+test_pkgs=(
+    libgtest-dev libbenchmark-dev python3 clang-format
+)
+
+case "$mode" in
+    build) wanted=("${build_pkgs[@]}") ;;
+    test) wanted=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;
+    *) usage ;;
+esac
+
+if ! command -v dpkg-query >/dev/null 2>&1; then
+    echo "deps.sh: dpkg-query not found; this script installs Debian packages only." >&2
+    echo "deps.sh: please install by hand: ${wanted[*]}" >&2
+    exit 1
+fi
+
+# One dpkg-query call for all packages keeps the nothing-to-do case fast. It
+# prints "name status" per installed instance (one per architecture for
+# multi-arch packages) and complains on stderr about unknown names.
+declare -A installed=()
+while read -r name want ok state; do
+    if [[ "$want $ok $state" == "install ok installed" ]]; then
+        installed["$name"]=1
+    fi
+done < <(dpkg-query -W -f='${Package} ${Status}\n' "${wanted[@]}" 2>/dev/null || true)
+
+missing=()
+for pkg in "${wanted[@]}"; do
+    [[ -n "${installed[$pkg]:-}" ]] || missing+=("$pkg")
+done
+
+if [[ ${#missing[@]} -eq 0 ]]; then
+    exit 0
+fi
+
+echo "deps.sh: missing packages: ${missing[*]}" >&2
+
+if [[ $(id -u) -eq 0 ]]; then
+    as_root() { "$@"; }
+elif command -v sudo >/dev/null 2>&1; then
+    as_root() { sudo "$@"; }
+else
+    echo "deps.sh: these packages are missing and this is not root (and sudo is not available):" >&2
+    echo "deps.sh:   ${missing[*]}" >&2
+    echo "deps.sh: install them as root with: apt-get install ${missing[*]}" >&2
+    exit 1
+fi
+
+as_root apt-get update
+as_root env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y --no-install-recommends "${missing[@]}"
