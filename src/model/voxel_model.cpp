@@ -67,9 +67,11 @@ VoxelModel* loadVoxels(const char* path) {
         fclose(file);
         return nullptr;
     }
+    // A file too short for its count would run out of numbers part way; say so
+    // now, before taking memory for voxels that cannot be there.
     int64_t remaining = bytesRemaining(file);
     if (remaining >= 0 && int64_t(count) * minBytesPerVoxel > remaining) {
-        fprintf(stderr, "Voxel count %d is more than %s can hold\n", count, path);
+        fprintf(stderr, "Error reading %s\n", path);
         fclose(file);
         return nullptr;
     }
