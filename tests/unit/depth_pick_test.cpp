@@ -8,10 +8,9 @@
 #include "camera/camera_state.h"
 #include "camera/depth_pick.h"
 #include "fakes.h"
+#include "view_checks.h"
 
 namespace {
-
-const double pi = 3.14159265358979323846;
 
 struct Frame {
     double projection[16];
@@ -79,16 +78,6 @@ float depthOf(const Frame& fr, Vec3 p) {
             clip[row] += fr.projection[col * 4 + row] * e[col];
     }
     return float((clip[2] / clip[3] + 1) * 0.5);
-}
-
-// The start view of a model of framing size 5 centred at the origin.
-void frameView() {
-    camera.center = {0, 0, 0};
-    camera.extent = 5;
-    camera.eye = {0, 0, 10};
-    camera.angle = 0;
-    camera.axis = {0, 0, 1};
-    camera.distance = 10;
 }
 
 float pickAt(const Frame& fr, float depth) {

@@ -8,21 +8,11 @@
 #include "camera/idle_animation.h"
 #include "camera/trackball.h"
 #include "fakes.h"
+#include "view_checks.h"
 
 namespace {
 
-const double pi = 3.14159265358979323846;
 const float quarterTurn = 1.5707964f; // pi / 2 as a float
-
-// The start view of a model of framing size 5 centred at the origin.
-void frameView() {
-    camera.center = {0, 0, 0};
-    camera.extent = 5;
-    camera.eye = {0, 0, 10};
-    camera.angle = 0;
-    camera.axis = {0, 0, 1};
-    camera.distance = 10;
-}
 
 // Spinning at `speed` about `axis`; the last rotation update was just now.
 void startSpin(float speed, Vec3 axis) {
@@ -30,27 +20,6 @@ void startSpin(float speed, Vec3 axis) {
     trackball.angularSpeed = speed;
     trackball.spinAxis = axis;
     trackball.lastRotationTick = fakeClock.counter;
-}
-
-void expectVec(Vec3 v, double x, double y, double z, double tol) {
-    EXPECT_NEAR(v.x, x, tol);
-    EXPECT_NEAR(v.y, y, tol);
-    EXPECT_NEAR(v.z, z, tol);
-}
-
-// The pivot worked out independently of the quaternion code: (0, 0, -1)
-// turned by -angle about the axis, scaled by the distance, from the eye.
-Vec3 pivotOf(const CameraState& c) {
-    double n = std::sqrt(double(c.axis.x) * c.axis.x + double(c.axis.y) * c.axis.y +
-                         double(c.axis.z) * c.axis.z);
-    double kx = c.axis.x / n, ky = c.axis.y / n, kz = c.axis.z / n;
-    double cs = std::cos(-double(c.angle)), sn = std::sin(-double(c.angle));
-    double kdotv = -kz;
-    double fx = sn * (-ky) + kx * kdotv * (1 - cs);
-    double fy = sn * kx + ky * kdotv * (1 - cs);
-    double fz = -cs + kz * kdotv * (1 - cs);
-    return {float(c.eye.x + c.distance * fx), float(c.eye.y + c.distance * fy),
-            float(c.eye.z + c.distance * fz)};
 }
 
 void spinFor(double seconds) {

@@ -10,29 +10,9 @@
 #include "camera/trackball.h"
 #include "fakes.h"
 #include "render/glut_window.h"
+#include "view_checks.h"
 
 namespace {
-
-// The start view of a model of framing size 5 centred at the origin.
-void frameView() {
-    camera.center = {0, 0, 0};
-    camera.extent = 5;
-    camera.eye = {0, 0, 10};
-    camera.angle = 0;
-    camera.axis = {0, 0, 1};
-    camera.distance = 10;
-}
-
-void lastUpdateAgo(double secondsAgo) {
-    trackball.lastRotationTick =
-        fakeClock.counter - uint64_t(std::llround(secondsAgo * double(fakeClock.frequency)));
-}
-
-void expectVec(Vec3 v, double x, double y, double z, double tol) {
-    EXPECT_NEAR(v.x, x, tol);
-    EXPECT_NEAR(v.y, y, tol);
-    EXPECT_NEAR(v.z, z, tol);
-}
 
 bool sameVec(Vec3 a, Vec3 b) {
     return a.x == b.x && a.y == b.y && a.z == b.z;

@@ -10,44 +10,9 @@
 #include "camera/pan_zoom.h"
 #include "camera/trackball.h"
 #include "fakes.h"
+#include "view_checks.h"
 
-namespace {
-
-const double pi = 3.14159265358979323846;
-
-void frameView(float distance) {
-    camera.center = {0, 0, 0};
-    camera.extent = 5;
-    camera.eye = {0, 0, distance};
-    camera.angle = 0;
-    camera.axis = {0, 0, 1};
-    camera.distance = distance;
-}
-
-void expectVec(Vec3 v, double x, double y, double z, double tol) {
-    EXPECT_NEAR(v.x, x, tol);
-    EXPECT_NEAR(v.y, y, tol);
-    EXPECT_NEAR(v.z, z, tol);
-}
-
-// Backward (the view's +z) in model coordinates, by Rodrigues' formula: (0, 0, 1)
-// turned by -angle about the axis.
-Vec3 backwardOf(const CameraState& c) {
-    double n = std::sqrt(double(c.axis.x) * c.axis.x + double(c.axis.y) * c.axis.y +
-                         double(c.axis.z) * c.axis.z);
-    double kx = c.axis.x / n, ky = c.axis.y / n, kz = c.axis.z / n;
-    double cs = std::cos(-double(c.angle)), sn = std::sin(-double(c.angle));
-    return {float(sn * ky + kx * kz * (1 - cs)), float(-sn * kx + ky * kz * (1 - cs)),
-            float(cs + kz * kz * (1 - cs))};
-}
-
-Vec3 pivotOf(const CameraState& c) {
-    Vec3 b = backwardOf(c);
-    return {float(c.eye.x - double(c.distance) * b.x), float(c.eye.y - double(c.distance) * b.y),
-            float(c.eye.z - double(c.distance) * b.z)};
-}
-
-} // namespace
+namespace {} // namespace
 
 TEST(MoveCamera, PanMovesAgainstThePointerByPivotDistance) {
     resetAllState();

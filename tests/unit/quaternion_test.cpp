@@ -7,22 +7,15 @@
 
 #include "camera/quaternion.h"
 #include "fakes.h"
+#include "view_checks.h"
 
 namespace {
-
-const double pi = 3.14159265358979323846;
 
 void expectQuat(Quaternion q, double w, double x, double y, double z, double tol) {
     EXPECT_NEAR(q.w, w, tol);
     EXPECT_NEAR(q.x, x, tol);
     EXPECT_NEAR(q.y, y, tol);
     EXPECT_NEAR(q.z, z, tol);
-}
-
-void expectVec(Vec3 v, double x, double y, double z, double tol) {
-    EXPECT_NEAR(v.x, x, tol);
-    EXPECT_NEAR(v.y, y, tol);
-    EXPECT_NEAR(v.z, z, tol);
 }
 
 } // namespace

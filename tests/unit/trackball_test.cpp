@@ -9,53 +9,13 @@
 #include "camera/camera_state.h"
 #include "camera/trackball.h"
 #include "fakes.h"
+#include "view_checks.h"
 
 namespace {
-
-const double pi = 3.14159265358979323846;
-
-// The start view of a model of framing size 5 centred at the origin.
-void frameView() {
-    camera.center = {0, 0, 0};
-    camera.extent = 5;
-    camera.eye = {0, 0, 10};
-    camera.angle = 0;
-    camera.axis = {0, 0, 1};
-    camera.distance = 10;
-}
-
-void expectVec(Vec3 v, double x, double y, double z, double tol) {
-    EXPECT_NEAR(v.x, x, tol);
-    EXPECT_NEAR(v.y, y, tol);
-    EXPECT_NEAR(v.z, z, tol);
-}
-
-// The point straight ahead of the eye at the pivot distance, worked out with
-// Rodrigues' formula rather than the quaternion code under test: forward is
-// (0, 0, -1) turned by -angle about the axis.
-Vec3 pivotOf(const CameraState& c) {
-    double n = std::sqrt(double(c.axis.x) * c.axis.x + double(c.axis.y) * c.axis.y +
-                         double(c.axis.z) * c.axis.z);
-    double kx = c.axis.x / n, ky = c.axis.y / n, kz = c.axis.z / n;
-    double cs = std::cos(-double(c.angle)), sn = std::sin(-double(c.angle));
-    // v = (0, 0, -1): v cos + (k x v) sin + k (k . v)(1 - cos)
-    double kdotv = -kz;
-    double fx = sn * (-ky) + kx * kdotv * (1 - cs);
-    double fy = sn * kx + ky * kdotv * (1 - cs);
-    double fz = -cs + kz * kdotv * (1 - cs);
-    return {float(c.eye.x + c.distance * fx), float(c.eye.y + c.distance * fy),
-            float(c.eye.z + c.distance * fz)};
-}
 
 double length(Vec3 a, Vec3 b) {
     double dx = double(a.x) - b.x, dy = double(a.y) - b.y, dz = double(a.z) - b.z;
     return std::sqrt(dx * dx + dy * dy + dz * dz);
-}
-
-// The last rotation update happened `secondsAgo` before the clock's reading.
-void lastUpdateAgo(double secondsAgo) {
-    trackball.lastRotationTick =
-        fakeClock.counter - uint64_t(std::llround(secondsAgo * double(fakeClock.frequency)));
 }
 
 } // namespace

@@ -1,0 +1,55 @@
+// Shared ground for the navigation tests: the start view they begin from, and
+// the view's directions worked out independently of the quaternion code.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+
+#include "camera/camera_state.h"
+#include "camera/trackball.h"
+#include "fakes.h"
+
+constexpr double pi = 3.14159265358979323846;
+
+// The start view of a model of framing size 5 centred at the origin, with the
+// eye `distance` in front of it.
+inline void frameView(float distance = 10.0f) {
+    camera.center = {0, 0, 0};
+    camera.extent = 5;
+    camera.eye = {0, 0, distance};
+    camera.angle = 0;
+    camera.axis = {0, 0, 1};
+    camera.distance = distance;
+}
+
+inline void expectVec(Vec3 v, double x, double y, double z, double tol) {
+    EXPECT_NEAR(v.x, x, tol);
+    EXPECT_NEAR(v.y, y, tol);
+    EXPECT_NEAR(v.z, z, tol);
+}
+
+// Backward (the view's +z) in model coordinates by Rodrigues' formula rather
+// than the code under test: (0, 0, 1) turned by -angle about the axis.
+inline Vec3 backwardOf(const CameraState& c) {
+    double n = std::sqrt(double(c.axis.x) * c.axis.x + double(c.axis.y) * c.axis.y +
+                         double(c.axis.z) * c.axis.z);
+    double kx = c.axis.x / n, ky = c.axis.y / n, kz = c.axis.z / n;
+    double cs = std::cos(-double(c.angle)), sn = std::sin(-double(c.angle));
+    return {float(sn * ky + kx * kz * (1 - cs)), float(-sn * kx + ky * kz * (1 - cs)),
+            float(cs + kz * kz * (1 - cs))};
+}
+
+// The point straight ahead of the eye at the pivot distance.
+inline Vec3 pivotOf(const CameraState& c) {
+    Vec3 b = backwardOf(c);
+    return {float(c.eye.x - double(c.distance) * b.x), float(c.eye.y - double(c.distance) * b.y),
+            float(c.eye.z - double(c.distance) * b.z)};
+}
+
+// The last rotation update happened `secondsAgo` before the clock's reading.
+inline void lastUpdateAgo(double secondsAgo) {
+    trackball.lastRotationTick =
+        fakeClock.counter - uint64_t(std::llround(secondsAgo * double(fakeClock.frequency)));
+}
