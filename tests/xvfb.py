@@ -9,6 +9,7 @@ runs the program with DISPLAY set to a fresh server and exits with its status.
 
 import argparse
 import os
+import select
 import subprocess
 import sys
 import time
@@ -16,49 +17,43 @@ import time
 DEFAULT_SIZE = "1024x768"
 
 
-def _display_free(number):
-    return not os.path.exists("/tmp/.X11-unix/X%d" % number) and not os.path.exists(
-        "/tmp/.X%d-lock" % number
-    )
+def start(size=DEFAULT_SIZE, timeout=30.0):
+    """Starts Xvfb with a 24-bit screen of `size`; returns (process, display).
 
-
-def _answers(display):
+    Xvfb picks a free display number itself and writes it to a pipe once it
+    accepts connections: probing numbers from outside can end up talking to
+    another test's server that took the same number first. -noreset keeps the
+    server from resetting whenever its last client disconnects, which would
+    refuse a client connecting during the reset; tests connect and disconnect
+    short-lived clients (xdotool, import, the viewer) all the time.
+    """
+    read_end, write_end = os.pipe()
     try:
-        return (
-            subprocess.run(
-                ["xdpyinfo", "-display", display],
-                stdout=subprocess.DEVNULL,
-                stderr=subprocess.DEVNULL,
-                timeout=5,
-            ).returncode
-            == 0
-        )
-    except subprocess.TimeoutExpired:
-        return False
-
-
-def start(size=DEFAULT_SIZE, deadline_seconds=20.0):
-    """Starts Xvfb with a 24-bit screen of `size`; returns (process, display)."""
-    base = 100 + (os.getpid() % 400)
-    for offset in range(200):
-        number = base + offset
-        if not _display_free(number):
-            continue
-        display = ":%d" % number
         proc = subprocess.Popen(
-            ["Xvfb", display, "-screen", "0", size + "x24", "-nolisten", "tcp", "+extension", "GLX"],
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", size + "x24",
+             "-nolisten", "tcp", "-noreset", "+extension", "GLX"],
             stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL,
+            pass_fds=(write_end,),
         )
-        end = time.monotonic() + deadline_seconds
-        while time.monotonic() < end:
-            if proc.poll() is not None:
-                break  # lost the race for this number; try the next
-            if _answers(display):
-                return proc, display
-            time.sleep(0.05)
-        stop(proc)
-    raise RuntimeError("could not start Xvfb")
+    finally:
+        os.close(write_end)
+    try:
+        text = b""
+        end = time.monotonic() + timeout
+        while not text.endswith(b"\n"):
+            left = end - time.monotonic()
+            if left <= 0 or not select.select([read_end], [], [], left)[0]:
+                stop(proc)
+                raise RuntimeError("Xvfb did not report a display within %gs" % timeout)
+            chunk = os.read(read_end, 64)
+            if not chunk:
+                stop(proc)
+                raise RuntimeError("Xvfb exited with status %s" % proc.wait())
+            text += chunk
+    finally:
+        os.close(read_end)
+    return proc, ":" + text.decode().strip()
 
 
 def stop(proc):
