@@ -1,0 +1,114 @@
+// Time to open a big voxel file: reading it, framing it and expanding it into
+// cube arrays, the work done before the first frame.
+//
+//   build/bench/load_bench [--voxels=N]     (default 1000000)
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+#include "camera/camera_state.h"
+#include "model/voxel_model.h"
+#include "render/voxel_geometry.h"
+
+static int voxelCount = 1000000;
+static std::string filePath;
+
+// A lattice of voxels with half-unit coordinates and colour gradients, written
+// the way a typical exporter writes them: one voxel per line.
+static void writeLattice(const char* path, int count) {
+    FILE* f = fopen(path, "wb");
+    if (!f) {
+        perror(path);
+        exit(1);
+    }
+    int side = 1;
+    while (side * side * side < count)
+        ++side;
+    fprintf(f, "%d 0.5\n", count);
+    for (int i = 0; i < count; ++i) {
+        int x = i % side, y = (i / side) % side, z = i / (side * side);
+        fprintf(f, "%.1f %.1f %.1f %d %d %d\n", x * 0.5, y * 0.5, z * 0.5, x * 255 / side,
+                y * 255 / side, z * 255 / side);
+    }
+    fclose(f);
+}
+
+static void releaseModel(VoxelModel* m) {
+    free(m->positions);
+    free(m->colors);
+    free(m);
+}
+
+static void BM_LoadVoxels(benchmark::State& state) {
+    for (auto _ : state) {
+        VoxelModel* m = loadVoxels(filePath.c_str());
+        if (!m) {
+            state.SkipWithError("load failed");
+            return;
+        }
+        benchmark::DoNotOptimize(m->positions);
+        releaseModel(m);
+    }
+    state.counters["voxels/s"] =
+        benchmark::Counter(double(voxelCount) * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+static void BM_FrameModel(benchmark::State& state) {
+    model = loadVoxels(filePath.c_str());
+    for (auto _ : state) {
+        camera = {};
+        resetCamera();
+        benchmark::DoNotOptimize(camera.extent);
+    }
+    releaseModel(model);
+    model = nullptr;
+}
+
+static void BM_BuildVoxelArrays(benchmark::State& state) {
+    VoxelModel* m = loadVoxels(filePath.c_str());
+    for (auto _ : state) {
+        if (!buildVoxelArrays(m)) {
+            state.SkipWithError("out of memory");
+            break;
+        }
+        benchmark::DoNotOptimize(vertexArray);
+        free(vertexArray);
+        free(colorArray);
+        free(indexArray);
+        vertexArray = nullptr;
+    }
+    state.counters["voxels/s"] =
+        benchmark::Counter(double(m->count) * state.iterations(), benchmark::Counter::kIsRate);
+    releaseModel(m);
+}
+
+BENCHMARK(BM_LoadVoxels)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_FrameModel)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BuildVoxelArrays)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (strncmp(argv[i], "--voxels=", 9) == 0) {
+            voxelCount = atoi(argv[i] + 9);
+            argv[i] = argv[--argc];
+            --i;
+        }
+    }
+    char dir[] = "/tmp/voxscope-bench-XXXXXX";
+    if (!mkdtemp(dir)) {
+        perror("mkdtemp");
+        return 1;
+    }
+    filePath = std::string(dir) + "/lattice.vxl";
+    writeLattice(filePath.c_str(), voxelCount);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    unlink(filePath.c_str());
+    rmdir(dir);
+    return 0;
+}
