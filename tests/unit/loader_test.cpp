@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "model/voxel_model.h"
 
@@ -468,6 +469,91 @@ TEST(Loader, PipeThatEndsEarlyFails) {
         EXPECT_EQ(r.model, nullptr);
         EXPECT_EQ(r.err, "Error reading " + r.path + "\n");
     }
+}
+
+// The same file read with the C library's own sscanf, voxel by voxel: what
+// loadVoxels must agree with. Returns false where the file must be refused.
+bool referenceLoad(const std::string& text, int* count, std::vector<float>* positions,
+                   std::vector<uint8_t>* colors) {
+    const char* p = text.c_str();
+    int used = 0;
+    float size = 0;
+    if (sscanf(p, "%d%f%n", count, &size, &used) != 2 || *count < 0 || *count > maxVoxelCount)
+        return false;
+    p += used;
+    for (int i = 0; i < *count; ++i) {
+        float x, y, z;
+        int r, g, b;
+        if (sscanf(p, "%f%f%f%d%d%d%n", &x, &y, &z, &r, &g, &b, &used) != 6)
+            return false;
+        p += used;
+        positions->insert(positions->end(), {x, y, z});
+        colors->insert(colors->end(), {uint8_t(r), uint8_t(g), uint8_t(b)});
+    }
+    return true;
+}
+
+// Damaged files, made by cutting, overwriting and splicing a good one, never
+// crash the loader: each either loads exactly what the C library reads from it
+// or is refused with one line naming the file.
+TEST(Loader, DamagedFilesLoadAsTheCLibraryReadsThemOrFailWithOneLine) {
+    const std::string good = "4 0.5\n1 2 3 10 20 30\n-4.25 5e1 .5 255 256 -1\n"
+                             "7 8 9 1 2 3\n0 0 0 99 98 97\n";
+    const char alphabet[] = "0123456789 \n\t.-+eEx";
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1664525u + 1013904223u; // a fixed sequence on every machine
+        return (seed >> 8) % n;
+    };
+    int loaded = 0, refused = 0;
+    for (int round = 0; round < 2000; ++round) {
+        std::string text = good;
+        for (uint32_t edits = 1 + next(4); edits > 0; --edits) {
+            size_t at = next(uint32_t(text.size()));
+            switch (next(4)) {
+            case 0: // overwrite one byte
+                text[at] = alphabet[next(sizeof alphabet - 1)];
+                break;
+            case 1: // cut the file short
+                text.resize(at);
+                break;
+            case 2: // insert a byte
+                text.insert(at, 1, alphabet[next(sizeof alphabet - 1)]);
+                break;
+            default: // splice a huge or tiny number in
+                text.insert(at, next(2) ? " 99999999999 " : " -1e-45 ");
+                break;
+            }
+            if (text.empty())
+                break;
+        }
+        SCOPED_TRACE("file: \"" + text + "\"");
+        int count = 0;
+        std::vector<float> positions;
+        std::vector<uint8_t> colors;
+        bool expectLoad = referenceLoad(text, &count, &positions, &colors);
+        LoadResult r = loadText(text);
+        if (expectLoad) {
+            ++loaded;
+            ASSERT_NE(r.model, nullptr) << r.err;
+            EXPECT_EQ(r.err, "");
+            ASSERT_EQ(r.model->count, count);
+            for (int i = 0; i < 3 * count; ++i) {
+                EXPECT_EQ(bitsOf(r.model->positions[i]), bitsOf(positions[i])) << "value " << i;
+                EXPECT_EQ(r.model->colors[i], colors[i]) << "value " << i;
+            }
+        } else {
+            ++refused;
+            EXPECT_EQ(r.model, nullptr);
+            ASSERT_FALSE(r.err.empty());
+            EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
+            EXPECT_NE(r.err.find(r.path), std::string::npos) << r.err;
+        }
+        freeModel(r.model);
+    }
+    // Both outcomes must really have been exercised.
+    EXPECT_GT(loaded, 100);
+    EXPECT_GT(refused, 100);
 }
 
 } // namespace
