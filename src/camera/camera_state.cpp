@@ -49,10 +49,11 @@ static void measureModel() {
     camera.center = {center[0], center[1], center[2]};
     float diagonal = float(std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]));
     float extent = float(double(diagonal) + double(model->voxelSize) * double(2.828f));
-    // A single point of zero voxel size, a negative or NaN voxel size, or a box
-    // beyond float range leaves nothing to frame by; use a unit-sized view.
+    // A negative or NaN voxel size frames by the box alone; a single point of
+    // zero voxel size, or a box beyond float range, leaves nothing to frame by:
+    // use a unit-sized view.
     if (!(extent > 0.0f) || !std::isfinite(extent))
-        extent = fallbackExtent;
+        extent = diagonal > 0.0f && std::isfinite(diagonal) ? diagonal : fallbackExtent;
     camera.extent = extent;
 }
 

@@ -138,7 +138,7 @@ TEST(Framing, ResetDoesNotMeasureAgain) {
 
 // A model with nothing to measure still gets a usable view: a positive framing
 // size, so a positive pivot distance and a valid depth range.
-TEST(Framing, ModelsWithoutSizeGetAUnitView) {
+TEST(Framing, ModelsWithoutAUsableSizeAreFramedByTheirBoxOrAUnitView) {
     const struct {
         const char* why;
         std::vector<float> positions;
@@ -149,10 +149,12 @@ TEST(Framing, ModelsWithoutSizeGetAUnitView) {
         {"no voxels, size 1: the voxel size alone", {}, 1.0f, {0, 0, 0}, 2.828f},
         {"no voxels, size 0", {}, 0.0f, {0, 0, 0}, 1.0f},
         {"one point, size 0", {5, -6, 7, 5, -6, 7, 5, -6, 7}, 0.0f, {5, -6, 7}, 1.0f},
-        {"negative size outweighs the box", {0, 0, 0, 1, 0, 0}, -1.0f, {0.5f, 0, 0}, 1.0f},
         {"negative size, single voxel", {2, 2, 2}, -0.5f, {2, 2, 2}, 1.0f},
-        {"NaN size", {0, 0, 0, 1, 0, 0}, NAN, {0.5f, 0, 0}, 1.0f},
-        {"infinite size", {0, 0, 0}, INFINITY, {0, 0, 0}, 1.0f},
+        {"infinite size, single voxel", {0, 0, 0}, INFINITY, {0, 0, 0}, 1.0f},
+        // A voxel size that gives no framing size leaves the box alone to frame by.
+        {"negative size outweighs the box", {0, 0, 0, 3, 4, 0}, -2.0f, {1.5f, 2, 0}, 5.0f},
+        {"NaN size", {0, 0, 0, 3, 4, 0}, NAN, {1.5f, 2, 0}, 5.0f},
+        {"infinite size", {0, 0, 0, 3, 4, 0}, INFINITY, {1.5f, 2, 0}, 5.0f},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
