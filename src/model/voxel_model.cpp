@@ -15,10 +15,15 @@ static constexpr int64_t minBytesPerVoxel = 6;
 // unknown (a pipe), so memory follows the data actually present.
 static constexpr int32_t initialCapacityUnknownSize = 1 << 16;
 
-static void freeModel(VoxelModel* m) {
-    free(m->positions);
-    free(m->colors);
-    free(m);
+// Frees what a failed load took and closes its file.
+static VoxelModel* giveUp(FILE* file, VoxelModel* m) {
+    if (m) {
+        free(m->positions);
+        free(m->colors);
+        free(m);
+    }
+    fclose(file);
+    return nullptr;
 }
 
 static bool reserveVoxels(VoxelModel* m, int32_t capacity) {
@@ -53,59 +58,54 @@ VoxelModel* loadVoxels(const char* path) {
     float voxelSize = 0.0f;
     if (fscanf(file, "%d%f", &count, &voxelSize) != 2) {
         fprintf(stderr, "Error reading %s\n", path);
-        fclose(file);
-        return nullptr;
+        return giveUp(file, nullptr);
     }
     if (count < 0) {
         fprintf(stderr, "Negative voxel count %d in %s\n", count, path);
-        fclose(file);
-        return nullptr;
+        return giveUp(file, nullptr);
     }
     if (count > maxVoxelCount) {
         fprintf(stderr, "Too many voxels to draw (%d, at most %d) in %s\n", count, maxVoxelCount,
                 path);
-        fclose(file);
-        return nullptr;
+        return giveUp(file, nullptr);
     }
     // A file too short for its count would run out of numbers part way; say so
     // now, before taking memory for voxels that cannot be there.
     int64_t remaining = bytesRemaining(file);
     if (remaining >= 0 && int64_t(count) * minBytesPerVoxel > remaining) {
         fprintf(stderr, "Error reading %s\n", path);
-        fclose(file);
-        return nullptr;
+        return giveUp(file, nullptr);
     }
 
     VoxelModel* m = static_cast<VoxelModel*>(calloc(1, sizeof(VoxelModel)));
-    int32_t capacity =
-        remaining >= 0 || count < initialCapacityUnknownSize ? count : initialCapacityUnknownSize;
-    if (!m || (capacity > 0 && !reserveVoxels(m, capacity))) {
+    if (!m) {
         fprintf(stderr, "Not enough memory for %d voxels from %s\n", count, path);
-        if (m)
-            freeModel(m);
-        fclose(file);
-        return nullptr;
+        return giveUp(file, nullptr);
     }
     m->count = count;
     m->voxelSize = voxelSize;
 
+    // A regular file has passed the size check, so its arrays are taken whole;
+    // a pipe's grow by doubling as its voxels arrive.
+    int32_t capacity = 0;
     for (int32_t i = 0; i < count; ++i) {
         if (i == capacity) {
-            capacity = capacity > count / 2 ? count : capacity * 2;
+            if (capacity == 0)
+                capacity = remaining >= 0 || count < initialCapacityUnknownSize
+                               ? count
+                               : initialCapacityUnknownSize;
+            else
+                capacity = capacity > count / 2 ? count : capacity * 2;
             if (!reserveVoxels(m, capacity)) {
                 fprintf(stderr, "Not enough memory for %d voxels from %s\n", count, path);
-                freeModel(m);
-                fclose(file);
-                return nullptr;
+                return giveUp(file, m);
             }
         }
         float* p = m->positions + 3 * size_t(i);
         int red = 0, green = 0, blue = 0;
         if (fscanf(file, "%f%f%f%d%d%d", &p[0], &p[1], &p[2], &red, &green, &blue) != 6) {
             fprintf(stderr, "Error reading %s\n", path);
-            freeModel(m);
-            fclose(file);
-            return nullptr;
+            return giveUp(file, m);
         }
         // Colours keep their low eight bits: 256 wraps to 0 and -1 to 255.
         uint8_t* c = m->colors + 3 * size_t(i);
