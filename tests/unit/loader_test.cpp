@@ -86,6 +86,23 @@ void freeModel(VoxelModel* m) {
     free(m);
 }
 
+struct BadFile {
+    const char* why;
+    const char* text;
+};
+
+// Each file is refused with the one line a reader that runs out of numbers
+// leaves.
+template <size_t n> void expectErrorReading(const BadFile (&cases)[n]) {
+    for (const BadFile& c : cases) {
+        SCOPED_TRACE(c.why);
+        LoadResult r = loadText(c.text);
+        EXPECT_EQ(r.model, nullptr);
+        EXPECT_EQ(r.err, "Error reading " + r.path + "\n");
+        freeModel(r.model);
+    }
+}
+
 struct Voxel {
     float x, y, z;
     int r, g, b;
@@ -272,10 +289,7 @@ TEST(Loader, DirectoryOpensButDoesNotRead) {
 }
 
 TEST(Loader, MalformedFilesFailWithOneErrorLine) {
-    const struct {
-        const char* why;
-        const char* text;
-    } cases[] = {
+    const BadFile cases[] = {
         {"empty file", ""},
         {"only white space", " \n\r\n\t"},
         {"header without size", "3"},
@@ -289,13 +303,7 @@ TEST(Loader, MalformedFilesFailWithOneErrorLine) {
         {"green with a decimal point", "1 1\n0 0 0 1 0.5 2 3 4 5 6\n"},
         {"blue's fraction leaves the last voxel short", "2 1\n0 0 0 1 2 3.5 0 0 7 8\n"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        LoadResult r = loadText(c.text);
-        EXPECT_EQ(r.model, nullptr);
-        EXPECT_EQ(r.err, "Error reading " + r.path + "\n");
-        freeModel(r.model);
-    }
+    expectErrorReading(cases);
 }
 
 // Counts that cannot make a drawable model are refused from the header alone,
@@ -323,10 +331,7 @@ TEST(Loader, CountsThatCannotBeLoadedAreRefusedFromTheHeader) {
 // from the file's size that it must (the "size check" rows, refused before any
 // voxel memory is taken), the user gets the same line.
 TEST(Loader, FileShorterThanItsCountFailsAsTheDataRunsOut) {
-    const struct {
-        const char* why;
-        const char* text;
-    } cases[] = {
+    const BadFile cases[] = {
         {"count 2, one voxel, 13 bytes after the header", "2 1\n1 2 3 4 5 6\n"},
         {"count 3, two voxels", "3 1\n1 2 3 4 5 6\n7 8 9 10 11 12\n"},
         {"size check: count 1, no voxel", "1 1\n"},
@@ -336,13 +341,7 @@ TEST(Loader, FileShorterThanItsCountFailsAsTheDataRunsOut) {
          "1000000 1\n1 2 3 4 5 6\n7 8 9 10 11 12\n13 14 15 16 17 18\n"},
         {"size check: the most voxels a model may hold, one voxel", "59652323 1\n1 2 3 4 5 6\n"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        LoadResult r = loadText(c.text);
-        EXPECT_EQ(r.model, nullptr);
-        EXPECT_EQ(r.err, "Error reading " + r.path + "\n");
-        freeModel(r.model);
-    }
+    expectErrorReading(cases);
 }
 
 // Numbers need not be separated by white space: a sign ends the number before
