@@ -6,10 +6,12 @@
 #                         and the virtual-display tools run.sh falls back to
 #   tools/deps.sh test    all of the above plus GoogleTest, Google Benchmark,
 #                         python3 and clang-format
+#   tools/deps.sh fuzz    the build set plus clang and its libFuzzer and
+#                         sanitizer runtimes
 set -euo pipefail
 
 usage() {
-    echo "usage: $0 build|test" >&2
+    echo "usage: $0 build|test|fuzz" >&2
     exit 2
 }
 
@@ -28,9 +30,14 @@ test_pkgs=(
     libgtest-dev libbenchmark-dev python3 clang-format
 )
 
+fuzz_pkgs=(
+    clang libclang-rt-14-dev
+)
+
 case "$mode" in
     build) wanted=("${build_pkgs[@]}") ;;
-    test) wanted=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;
+    test) wanted=("${build_pkgs[@]}" "${test_pkgs[@]}" "${fuzz_pkgs[@]}") ;;
+    fuzz) wanted=("${build_pkgs[@]}" "${fuzz_pkgs[@]}") ;;
     *) usage ;;
 esac
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Install everything the tests need, build voxscope (Release) and run the whole
-# test suite. Extra arguments go to ctest, e.g. `tools/test.sh -L unit`.
+# Install everything the tests need, build voxscope (Release), run the whole
+# test suite, then fuzz every fuzz target for a short, bounded time
+# (VOXSCOPE_FUZZ_SECONDS each, default 30; 0 skips it). Extra arguments go to
+# ctest and skip the fuzzing, e.g. `tools/test.sh -L unit`.
 # Tests that need X start their own virtual display, so no DISPLAY is needed.
 # Finding no tests at all counts as a failure: a suite that silently stopped
 # registering its tests must not pass.
@@ -15,4 +17,9 @@ build_dir="${VOXSCOPE_BUILD_DIR:-build}"
 "$here/build.sh" test
 
 cd "$root"
-exec ctest --test-dir "$build_dir" --output-on-failure --timeout 300 --no-tests=error "$@"
+ctest --test-dir "$build_dir" --output-on-failure --timeout 300 --no-tests=error "$@"
+
+fuzz_seconds="${VOXSCOPE_FUZZ_SECONDS:-30}"
+if [[ $# -eq 0 && "$fuzz_seconds" != 0 ]]; then
+    "$here/fuzz.sh" "$fuzz_seconds"
+fi
