@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Install everything the tests need, build voxscope (Release), run the whole
-# test suite, then fuzz every fuzz target for a short, bounded time
-# (VOXSCOPE_FUZZ_SECONDS each, default 30; 0 skips it). Extra arguments go to
-# ctest and skip the fuzzing, e.g. `tools/test.sh -L unit`.
+# test suite, then run the unit, GL, fuzz-replay, end-to-end and soak tests
+# again in a build with the address, leak and undefined-behaviour sanitizers
+# (tools/sanitize.sh; VOXSCOPE_SANITIZE_TESTS=0 skips it), then fuzz every fuzz
+# target for a short, bounded time (VOXSCOPE_FUZZ_SECONDS each, default 30; 0
+# skips it). Extra arguments go to ctest and skip the sanitizer stage and the
+# fuzzing, e.g. `tools/test.sh -L unit`. Each stage's duration is printed.
 # Tests that need X start their own virtual display, so no DISPLAY is needed.
 # Finding no tests at all counts as a failure: a suite that silently stopped
 # registering its tests must not pass.
@@ -14,12 +17,25 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$(dirname "$here")"
 build_dir="${VOXSCOPE_BUILD_DIR:-build}"
 
+stage_start=$SECONDS
+stage_done() {
+    echo "test.sh: $1 took $((SECONDS - stage_start)) s"
+    stage_start=$SECONDS
+}
+
 "$here/build.sh" test
 
 cd "$root"
 ctest --test-dir "$build_dir" --output-on-failure --timeout 300 --no-tests=error "$@"
+stage_done "build and tests"
+
+if [[ $# -eq 0 && "${VOXSCOPE_SANITIZE_TESTS:-1}" != 0 ]]; then
+    "$here/sanitize.sh"
+    stage_done "sanitizer build and tests"
+fi
 
 fuzz_seconds="${VOXSCOPE_FUZZ_SECONDS:-30}"
 if [[ $# -eq 0 && "$fuzz_seconds" != 0 ]]; then
     "$here/fuzz.sh" "$fuzz_seconds"
+    stage_done "fuzzing"
 fi
