@@ -1,0 +1,226 @@
+// The voxel file's numbers, read from text in memory exactly as the C
+// library's formatted input reads them with "%d" and "%f": the same white
+// space skipped, the same characters consumed, the same values to the bit and
+// the same refusals. The common short decimals are converted here with one
+// exact floating-point operation; everything else (long mantissas, large
+// exponents, hexadecimal, infinities, NaNs) goes to the C library's own
+// conversion on the very characters its formatted input would have collected.
+//
+// Each scanner takes the text from `p` up to `end` (no terminator needed) and
+// returns the position just after the number, or null when no number could be
+// converted there (end of text, a sign alone, a word, ...).
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+// White space as isspace() sees it in the C locale: blank, \t \n \v \f \r.
+inline bool isSpaceChar(char c) {
+    return c == ' ' || unsigned(c - '\t') <= unsigned('\r' - '\t');
+}
+
+inline bool isDigitChar(char c) {
+    return unsigned(c - '0') < 10u;
+}
+
+inline const char* skipSpace(const char* p, const char* end) {
+    while (p < end && isSpaceChar(*p))
+        ++p;
+    return p;
+}
+
+// What "%d" stores: optional sign, decimal digits, converted as a `long` that
+// saturates when out of range and then keeps its low 32 bits.
+const char* scanInt(const char* p, const char* end, int32_t* value);
+
+// What "%f" stores.
+const char* scanFloat(const char* p, const char* end, float* value);
+
+// The general scanners behind the inline fast paths below: `p` is past the
+// white space and the sign, `negative` says whether that sign was a minus.
+const char* scanIntDigits(const char* p, const char* end, bool negative, int32_t* value);
+const char* scanFloatGeneral(const char* p, const char* end, bool negative, float* value);
+
+// ---------------------------------------------------------------------------
+// Inline fast paths: the loader calls these millions of times.
+
+namespace number_reader_detail {
+
+// Powers of ten that float and double hold exactly.
+extern const float exactFloatPowers[11];
+extern const double exactDoublePowers[23];
+extern const uint64_t powersOfTen[8];
+
+// Converts mantissa m times 10^exp10 when one IEEE operation gives the float
+// the C library would give; returns false when it might not.
+inline bool fastDecimalToFloat(uint64_t m, int exp10, float* out) {
+    if (m == 0) {
+        *out = 0.0f;
+        return true;
+    }
+    if (m <= (uint64_t(1) << 24) && exp10 >= -10 && exp10 <= 10) {
+        // Both operands exact, so the one rounding is the correct one.
+        float f = float(m);
+        *out = exp10 < 0 ? f / exactFloatPowers[-exp10] : f * exactFloatPowers[exp10];
+        return true;
+    }
+    if (m < (uint64_t(1) << 53) && exp10 >= -22 && exp10 <= 22) {
+        double d = double(m);
+        d = exp10 < 0 ? d / exactDoublePowers[-exp10] : d * exactDoublePowers[exp10];
+        // Rounding the correctly rounded double to float again is right unless
+        // the double sits exactly halfway between two floats (its low 29
+        // mantissa bits 1 followed by zeros) or in float's subnormal range,
+        // where float keeps fewer bits.
+        uint64_t bits;
+        memcpy(&bits, &d, sizeof bits);
+        if ((bits & ((uint64_t(1) << 29) - 1)) == (uint64_t(1) << 28))
+            return false;
+        if (d < 1.17549435082228750797e-38) // FLT_MIN
+            return false;
+        *out = float(d);
+        return true;
+    }
+    return false;
+}
+
+// Eight bytes at p, first byte lowest.
+inline uint64_t load8(const char* p) {
+    uint64_t v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// How many of the eight bytes of `chunk` are decimal digits before the first
+// that is not (8 when all are). A byte below '0' borrows from the bytes after
+// it, and one above '9' may carry into them, but the first non-digit is always
+// flagged correctly, and nothing after it is looked at.
+inline int leadingDigits(uint64_t chunk) {
+    uint64_t t = chunk - 0x3030303030303030u;
+    uint64_t flags = (t | (t + 0x7676767676767676u)) & 0x8080808080808080u;
+    return flags ? __builtin_ctzll(flags) >> 3 : 8;
+}
+
+// The value of the first n (1 to 8) digits of `chunk`, most significant first.
+inline uint64_t digitsValue(uint64_t chunk, int n) {
+    uint64_t v = (chunk & 0x0F0F0F0F0F0F0F0Fu) << (8 * (8 - n));
+    v = (v * 2561) >> 8 & 0x00FF00FF00FF00FFu;
+    v = (v * 6553601) >> 16 & 0x0000FFFF0000FFFFu;
+    return (v * 42949672960001u) >> 32;
+}
+
+// A fast path reads eight bytes at the start of each run of digits; with this
+// much text left, no such read can pass the end.
+constexpr long wordReadMargin = 17;
+
+} // namespace number_reader_detail
+
+inline const char* scanIntInline(const char* p, const char* end, int32_t* value) {
+    p = skipSpace(p, end);
+    if (p == end)
+        return nullptr;
+    bool negative = false;
+    if (*p == '-' || *p == '+') {
+        negative = *p == '-';
+        ++p;
+    }
+    if (end - p >= number_reader_detail::wordReadMargin) {
+        uint64_t chunk = number_reader_detail::load8(p);
+        int n = number_reader_detail::leadingDigits(chunk);
+        if (n == 0)
+            return nullptr;
+        if (n < 8) {
+            int64_t v = int64_t(number_reader_detail::digitsValue(chunk, n));
+            *value = int32_t(uint32_t(uint64_t(negative ? -v : v)));
+            return p + n;
+        }
+    }
+    const char* digits = p;
+    uint64_t magnitude = 0;
+    while (p < end && isDigitChar(*p) && p - digits < 18)
+        magnitude = magnitude * 10 + uint64_t(*p++ - '0');
+    if (p == digits)
+        return nullptr;
+    if (p < end && isDigitChar(*p)) // 19 digits or more: may leave long's range
+        return scanIntDigits(digits, end, negative, value);
+    int64_t v = int64_t(magnitude);
+    *value = int32_t(uint32_t(uint64_t(negative ? -v : v)));
+    return p;
+}
+
+inline const char* scanFloatInline(const char* p, const char* end, float* value) {
+    p = skipSpace(p, end);
+    if (p == end)
+        return nullptr;
+    bool negative = false;
+    if (*p == '-' || *p == '+') {
+        negative = *p == '-';
+        ++p;
+    }
+    const char* start = p;
+    // Decimals with fewer than eight digits before and after the point: both
+    // runs are read a word at a time.
+    if (end - p >= number_reader_detail::wordReadMargin) {
+        using namespace number_reader_detail;
+        uint64_t chunk = load8(p);
+        int whole = leadingDigits(chunk);
+        uint64_t m = whole ? digitsValue(chunk, whole) : 0;
+        const char* q = p + whole;
+        int fraction = 0;
+        if (whole < 8 && *q == '.') {
+            chunk = load8(++q);
+            fraction = leadingDigits(chunk);
+            if (fraction && fraction < 8) {
+                m = m * powersOfTen[fraction] + digitsValue(chunk, fraction);
+                q += fraction;
+            }
+        }
+        char next = char(*q | 0x20);
+        float f;
+        if (whole + fraction > 0 && whole < 8 && fraction < 8 && next != 'e' &&
+            !(next == 'x' && whole == 1 && *p == '0' && q == p + 1) &&
+            fastDecimalToFloat(m, -fraction, &f)) {
+            *value = negative ? -f : f;
+            return q;
+        }
+    }
+    // Plain decimals with up to 19 digits and a small exponent are converted
+    // here; anything else is left to the general scanner from `start`.
+    uint64_t m = 0;
+    while (p < end && isDigitChar(*p))
+        m = m * 10 + uint64_t(*p++ - '0');
+    int digits = int(p - start);
+    if (digits == 1 && *start == '0' && p < end && (*p | 0x20) == 'x')
+        return scanFloatGeneral(start, end, negative, value); // hexadecimal
+    int exp10 = 0;
+    if (p < end && *p == '.') {
+        const char* fraction = ++p;
+        while (p < end && isDigitChar(*p))
+            m = m * 10 + uint64_t(*p++ - '0');
+        exp10 = -int(p - fraction);
+        digits -= exp10;
+    }
+    if (digits == 0 || digits > 19)
+        return scanFloatGeneral(start, end, negative, value);
+    if (p < end && (*p | 0x20) == 'e') {
+        // An exponent marker, with a sign right after it, belongs to the number
+        // even when no digit follows; it then scales by nothing.
+        ++p;
+        bool down = false;
+        if (p < end && (*p == '-' || *p == '+')) {
+            down = *p == '-';
+            ++p;
+        }
+        const char* expDigits = p;
+        int e = 0;
+        while (p < end && isDigitChar(*p) && p - expDigits < 4)
+            e = e * 10 + (*p++ - '0');
+        if (p < end && isDigitChar(*p))
+            return scanFloatGeneral(start, end, negative, value);
+        exp10 += down ? -e : e;
+    }
+    float f;
+    if (!number_reader_detail::fastDecimalToFloat(m, exp10, &f))
+        return scanFloatGeneral(start, end, negative, value);
+    *value = negative ? -f : f;
+    return p;
+}
