@@ -1,8 +1,15 @@
 #include "model/voxel_model.h"
 
+#include <csetjmp>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include "model/large_array.h"
+#include "model/number_reader.h"
 
 VoxelModel* model = nullptr;
 
@@ -48,12 +55,8 @@ static int64_t bytesRemaining(FILE* file) {
     return int64_t(info.st_size) - position;
 }
 
-VoxelModel* loadVoxels(const char* path) {
-    FILE* file = fopen(path, "rb");
-    if (!file) {
-        fprintf(stderr, "Couldn't read %s\n", path);
-        return nullptr;
-    }
+// Reads the voxels from an open stream with fscanf and closes it.
+static VoxelModel* readWithStdio(FILE* file, const char* path) {
     int count = 0;
     float voxelSize = 0.0f;
     if (fscanf(file, "%d%f", &count, &voxelSize) != 2) {
@@ -113,6 +116,148 @@ VoxelModel* loadVoxels(const char* path) {
         c[1] = uint8_t(green);
         c[2] = uint8_t(blue);
     }
+    fclose(file);
+    return m;
+}
+
+VoxelModel* loadVoxelsWithStdio(const char* path) {
+    FILE* file = fopen(path, "rb");
+    if (!file) {
+        fprintf(stderr, "Couldn't read %s\n", path);
+        return nullptr;
+    }
+    return readWithStdio(file, path);
+}
+
+// ---------------------------------------------------------------- from memory
+
+// While a mapping is read, a SIGBUS on its pages (its file was cut short by
+// another process) jumps back to readMappedVoxels instead of ending the
+// process. Other SIGBUS faults get the handling they had before.
+static sigjmp_buf busJump;
+static const char* guardedBegin = nullptr;
+static const char* guardedEnd = nullptr;
+static struct sigaction previousBusAction;
+// The model being filled, reachable after the jump so that it can be freed.
+static VoxelModel* modelBeingRead = nullptr;
+
+static void onBusError(int, siginfo_t* info, void*) {
+    const char* address = static_cast<const char*>(info->si_addr);
+    if (address >= guardedBegin && address < guardedEnd)
+        siglongjmp(busJump, 1);
+    // Not ours: restore the previous handling; the access faults again and
+    // meets it.
+    sigaction(SIGBUS, &previousBusAction, nullptr);
+}
+
+static void freeModel(VoxelModel* m) {
+    if (m) {
+        free(m->positions);
+        free(m->colors);
+        free(m);
+    }
+}
+
+// The checks, messages and order of readWithStdio, with each fscanf call
+// replaced by the scanners that read exactly as it does.
+static VoxelModel* parseVoxelText(const char* p, const char* end, const char* path) {
+    int32_t count = 0;
+    float voxelSize = 0.0f;
+    if (!(p = scanIntInline(p, end, &count)) || !(p = scanFloatInline(p, end, &voxelSize))) {
+        fprintf(stderr, "Error reading %s\n", path);
+        return nullptr;
+    }
+    if (count < 0) {
+        fprintf(stderr, "Negative voxel count %d in %s\n", count, path);
+        return nullptr;
+    }
+    if (count > maxVoxelCount) {
+        fprintf(stderr, "Too many voxels to draw (%d, at most %d) in %s\n", count, maxVoxelCount,
+                path);
+        return nullptr;
+    }
+    if (int64_t(count) * minBytesPerVoxel > end - p) {
+        fprintf(stderr, "Error reading %s\n", path);
+        return nullptr;
+    }
+    VoxelModel* m = static_cast<VoxelModel*>(calloc(1, sizeof(VoxelModel)));
+    if (!m) {
+        fprintf(stderr, "Not enough memory for %d voxels from %s\n", count, path);
+        return nullptr;
+    }
+    modelBeingRead = m;
+    m->count = count;
+    m->voxelSize = voxelSize;
+    if (count == 0)
+        return m;
+    m->positions = static_cast<float*>(allocateLargeArray(sizeof(float) * 3 * size_t(count)));
+    m->colors = static_cast<uint8_t*>(allocateLargeArray(3 * size_t(count)));
+    if (!m->positions || !m->colors) {
+        fprintf(stderr, "Not enough memory for %d voxels from %s\n", count, path);
+        freeModel(m);
+        return nullptr;
+    }
+    float* position = m->positions;
+    uint8_t* color = m->colors;
+    for (int32_t i = 0; i < count; ++i, position += 3, color += 3) {
+        int32_t red, green, blue;
+        if (!(p = scanFloatInline(p, end, &position[0])) ||
+            !(p = scanFloatInline(p, end, &position[1])) ||
+            !(p = scanFloatInline(p, end, &position[2])) || !(p = scanIntInline(p, end, &red)) ||
+            !(p = scanIntInline(p, end, &green)) || !(p = scanIntInline(p, end, &blue))) {
+            fprintf(stderr, "Error reading %s\n", path);
+            freeModel(m);
+            return nullptr;
+        }
+        // Colours keep their low eight bits: 256 wraps to 0 and -1 to 255.
+        color[0] = uint8_t(red);
+        color[1] = uint8_t(green);
+        color[2] = uint8_t(blue);
+    }
+    return m;
+}
+
+VoxelModel* readMappedVoxels(const char* text, size_t size, const char* path) {
+    struct sigaction guard = {};
+    guard.sa_sigaction = onBusError;
+    guard.sa_flags = SA_SIGINFO;
+    sigemptyset(&guard.sa_mask);
+    guardedBegin = text;
+    guardedEnd = text + size;
+    modelBeingRead = nullptr;
+    sigaction(SIGBUS, &guard, &previousBusAction);
+    VoxelModel* m = nullptr;
+    if (sigsetjmp(busJump, 1) == 0) {
+        m = parseVoxelText(text, text + size, path);
+    } else {
+        // The file lost pages while being read: it ended too soon.
+        freeModel(modelBeingRead);
+        fprintf(stderr, "Error reading %s\n", path);
+    }
+    sigaction(SIGBUS, &previousBusAction, nullptr);
+    guardedBegin = guardedEnd = nullptr;
+    modelBeingRead = nullptr;
+    return m;
+}
+
+VoxelModel* loadVoxels(const char* path) {
+    FILE* file = fopen(path, "rb");
+    if (!file) {
+        fprintf(stderr, "Couldn't read %s\n", path);
+        return nullptr;
+    }
+    // Only a regular file with content can be mapped; /proc files that claim
+    // no size, pipes, terminals and directories are read as a stream.
+    struct stat info;
+    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0)
+        return readWithStdio(file, path);
+    size_t size = size_t(info.st_size);
+    void* mapping = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fileno(file), 0);
+    if (mapping == MAP_FAILED)
+        return readWithStdio(file, path);
+    madvise(mapping, size, MADV_SEQUENTIAL);
+    VoxelModel* m = readMappedVoxels(static_cast<const char*>(mapping), size, path);
+    munmap(mapping, size);
     fclose(file);
     return m;
 }
