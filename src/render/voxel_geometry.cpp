@@ -2,57 +2,77 @@
 
 #include <GL/gl.h>
 #include <cstdlib>
+#include <cstring>
 
-const float unitCubeVertices[24][3] = {
-    {-0.5f, 0.5f, -0.5f},  {0.5f, 0.5f, -0.5f},   {0.5f, 0.5f, 0.5f},   {-0.5f, 0.5f, 0.5f},
-    {0.5f, 0.5f, -0.5f},   {0.5f, -0.5f, -0.5f},  {0.5f, -0.5f, 0.5f},  {0.5f, 0.5f, 0.5f},
-    {0.5f, -0.5f, -0.5f},  {-0.5f, -0.5f, -0.5f}, {-0.5f, -0.5f, 0.5f}, {0.5f, -0.5f, 0.5f},
-    {-0.5f, -0.5f, -0.5f}, {-0.5f, 0.5f, -0.5f},  {-0.5f, 0.5f, 0.5f},  {-0.5f, -0.5f, 0.5f},
-    {-0.5f, 0.5f, 0.5f},   {0.5f, 0.5f, 0.5f},    {0.5f, -0.5f, 0.5f},  {-0.5f, -0.5f, 0.5f},
-    {-0.5f, -0.5f, -0.5f}, {0.5f, -0.5f, -0.5f},  {0.5f, 0.5f, -0.5f},  {-0.5f, 0.5f, -0.5f},
-};
-
-const uint32_t unitCubeIndices[36] = {
-    0,  2,  1,  0,  3,  2,  // top
-    4,  6,  5,  4,  7,  6,  // right
-    8,  10, 9,  8,  11, 10, // bottom
-    12, 14, 13, 12, 15, 14, // left
-    16, 18, 17, 16, 19, 18, // front
-    20, 22, 21, 20, 23, 22, // back
-};
+#include "model/large_array.h"
 
 float* vertexArray = nullptr;
 uint8_t* colorArray = nullptr;
 uint32_t* indexArray = nullptr;
 bool listCompiled = false;
 
+// Where each of a cube's 72 vertex coordinates comes from among the voxel's
+// six face planes: low x, y, z (0 to 2), then high x, y, z (3 to 5).
+struct CubeCoordinateSources {
+    uint8_t plane[72];
+};
+
+static constexpr CubeCoordinateSources coordinateSources() {
+    CubeCoordinateSources sources = {};
+    for (int j = 0; j < 24; ++j)
+        for (int k = 0; k < 3; ++k)
+            sources.plane[3 * j + k] = uint8_t((unitCubeVertices[j][k] > 0 ? 3 : 0) + k);
+    return sources;
+}
+
+static constexpr CubeCoordinateSources sources = coordinateSources();
+static constexpr bool everyCoordinateIsAHalf() {
+    for (const auto& vertex : unitCubeVertices)
+        for (float coordinate : vertex)
+            if (coordinate != 0.5f && coordinate != -0.5f)
+                return false;
+    return true;
+}
+static_assert(everyCoordinateIsAHalf(), "the expansion takes every cube coordinate as +-0.5");
+
 bool buildVoxelArrays(const VoxelModel* m) {
     size_t n = size_t(m->count);
     // malloc(0) may give null; take at least one element so that null keeps
     // meaning "not built".
-    float* vertices = static_cast<float*>(malloc(sizeof(float) * 72 * (n ? n : 1)));
-    uint8_t* colors = static_cast<uint8_t*>(malloc(72 * (n ? n : 1)));
-    uint32_t* indices = static_cast<uint32_t*>(malloc(sizeof(uint32_t) * 36 * (n ? n : 1)));
+    float* vertices = static_cast<float*>(allocateLargeArray(sizeof(float) * 72 * (n ? n : 1)));
+    uint8_t* colors = static_cast<uint8_t*>(allocateLargeArray(72 * (n ? n : 1)));
+    uint32_t* indices =
+        static_cast<uint32_t*>(allocateLargeArray(sizeof(uint32_t) * 36 * (n ? n : 1)));
     if (!vertices || !colors || !indices) {
         free(vertices);
         free(colors);
         free(indices);
         return false;
     }
+    // Every vertex coordinate is size x (±0.5) + centre, rounded as that
+    // product and that sum; the two products are the same for every voxel.
     const float size = m->voxelSize;
-    for (size_t i = 0; i < n; ++i) {
-        const float* p = m->positions + 3 * i;
-        const uint8_t* c = m->colors + 3 * i;
-        float* v = vertices + 72 * i;
-        uint8_t* vc = colors + 72 * i;
-        for (int j = 0; j < 24; ++j) {
-            for (int k = 0; k < 3; ++k) {
-                v[3 * j + k] = size * unitCubeVertices[j][k] + p[k];
-                vc[3 * j + k] = c[k];
-            }
-        }
-        uint32_t* idx = indices + 36 * i;
-        uint32_t base = uint32_t(24 * i);
+    const float lowOffset = size * -0.5f, highOffset = size * 0.5f;
+    const float* p = m->positions;
+    const uint8_t* c = m->colors;
+    float* v = vertices;
+    uint8_t* vc = colors;
+    uint32_t* idx = indices;
+    for (size_t i = 0; i < n; ++i, p += 3, c += 3, v += 72, vc += 72, idx += 36) {
+        const float planes[6] = {lowOffset + p[0],  lowOffset + p[1],  lowOffset + p[2],
+                                 highOffset + p[0], highOffset + p[1], highOffset + p[2]};
+        for (int e = 0; e < 72; ++e)
+            v[e] = planes[sources.plane[e]];
+        // The colour 24 times: three 8-byte words that repeat (r g b r g b r g,
+        // b r g b r g b r, g b r g b r g b), written three times over.
+        const uint64_t rgb = uint64_t(c[0]) | uint64_t(c[1]) << 8 | uint64_t(c[2]) << 16;
+        const uint64_t brg = (rgb >> 16 | rgb << 8) & 0xFFFFFF;
+        const uint64_t gbr = (rgb >> 8 | rgb << 16) & 0xFFFFFF;
+        const uint64_t spread = 1 | uint64_t(1) << 24 | uint64_t(1) << 48;
+        const uint64_t words[3] = {rgb * spread, brg * spread, gbr * spread};
+        for (int w = 0; w < 9; ++w)
+            memcpy(vc + 8 * w, &words[w % 3], 8);
+        const uint32_t base = uint32_t(24 * i);
         for (int s = 0; s < 36; ++s)
             idx[s] = unitCubeIndices[s] + base;
     }

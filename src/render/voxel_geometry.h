@@ -8,9 +8,24 @@
 
 // A cube of edge 1 about the origin, four vertices per face, faces in the
 // order top, right, bottom, left, front, back.
-extern const float unitCubeVertices[24][3];
+inline constexpr float unitCubeVertices[24][3] = {
+    {-0.5f, 0.5f, -0.5f},  {0.5f, 0.5f, -0.5f},   {0.5f, 0.5f, 0.5f},   {-0.5f, 0.5f, 0.5f},
+    {0.5f, 0.5f, -0.5f},   {0.5f, -0.5f, -0.5f},  {0.5f, -0.5f, 0.5f},  {0.5f, 0.5f, 0.5f},
+    {0.5f, -0.5f, -0.5f},  {-0.5f, -0.5f, -0.5f}, {-0.5f, -0.5f, 0.5f}, {0.5f, -0.5f, 0.5f},
+    {-0.5f, -0.5f, -0.5f}, {-0.5f, 0.5f, -0.5f},  {-0.5f, 0.5f, 0.5f},  {-0.5f, -0.5f, 0.5f},
+    {-0.5f, 0.5f, 0.5f},   {0.5f, 0.5f, 0.5f},    {0.5f, -0.5f, 0.5f},  {-0.5f, -0.5f, 0.5f},
+    {-0.5f, -0.5f, -0.5f}, {0.5f, -0.5f, -0.5f},  {0.5f, 0.5f, -0.5f},  {-0.5f, 0.5f, -0.5f},
+};
+
 // Two triangles per face, counter-clockwise seen from outside.
-extern const uint32_t unitCubeIndices[36];
+inline constexpr uint32_t unitCubeIndices[36] = {
+    0,  2,  1,  0,  3,  2,  // top
+    4,  6,  5,  4,  7,  6,  // right
+    8,  10, 9,  8,  11, 10, // bottom
+    12, 14, 13, 12, 15, 14, // left
+    16, 18, 17, 16, 19, 18, // front
+    20, 22, 21, 20, 23, 22, // back
+};
 
 extern float* vertexArray;   // count x 24 x (x, y, z)
 extern uint8_t* colorArray;  // count x 24 x (r, g, b)
