@@ -217,6 +217,12 @@ static VoxelModel* parseVoxelText(const char* p, const char* end, const char* pa
     return m;
 }
 
+static void endBusGuard() {
+    sigaction(SIGBUS, &previousBusAction, nullptr);
+    guardedBegin = guardedEnd = nullptr;
+    modelBeingRead = nullptr;
+}
+
 VoxelModel* readMappedVoxels(const char* text, size_t size, const char* path) {
     struct sigaction guard = {};
     guard.sa_sigaction = onBusError;
@@ -226,17 +232,17 @@ VoxelModel* readMappedVoxels(const char* text, size_t size, const char* path) {
     guardedEnd = text + size;
     modelBeingRead = nullptr;
     sigaction(SIGBUS, &guard, &previousBusAction);
-    VoxelModel* m = nullptr;
-    if (sigsetjmp(busJump, 1) == 0) {
-        m = parseVoxelText(text, text + size, path);
-    } else {
-        // The file lost pages while being read: it ended too soon.
+    if (sigsetjmp(busJump, 1) != 0) {
+        // The file lost pages while being read: it ended too soon. Nothing
+        // local to this function changed since sigsetjmp; the partly read
+        // model is found through modelBeingRead.
         freeModel(modelBeingRead);
         fprintf(stderr, "Error reading %s\n", path);
+        endBusGuard();
+        return nullptr;
     }
-    sigaction(SIGBUS, &previousBusAction, nullptr);
-    guardedBegin = guardedEnd = nullptr;
-    modelBeingRead = nullptr;
+    VoxelModel* m = parseVoxelText(text, text + size, path);
+    endBusGuard();
     return m;
 }
 

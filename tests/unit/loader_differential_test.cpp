@@ -119,7 +119,7 @@ TEST(LoaderDifferential, LargeMixedFileLoadsAsTheFscanfLoopLoadsIt) {
         double value = double(int(random() % 2000001) - 1000000) / 1000.0;
         switch (random() % 8) {
         case 0:
-            snprintf(number, sizeof number, "%d", int(random()) - (1 << 30));
+            snprintf(number, sizeof number, "%d", int(random() % 2000000000u) - 1000000000);
             break;
         case 1:
             snprintf(number, sizeof number, "%.9e", value);
