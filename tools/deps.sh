@@ -2,10 +2,12 @@
 # Install the Debian packages voxscope needs, and nothing when they are all
 # present already (no network, well under a second).
 #
-#   tools/deps.sh build   compiler, CMake, GL/GLU/freeglut headers, software GL,
-#                         and the virtual-display tools run.sh falls back to
+#   tools/deps.sh build   compiler, CMake, GL/GLU/freeglut and assimp headers,
+#                         software GL, and the virtual-display tools run.sh
+#                         falls back to
 #   tools/deps.sh test    all of the above plus GoogleTest, Google Benchmark,
-#                         python3 and clang-format
+#                         python3, clang-format, assimp's test models and the
+#                         Debian packaging tools
 #   tools/deps.sh fuzz    the build set plus clang and its libFuzzer and
 #                         sanitizer runtimes
 set -euo pipefail
@@ -21,13 +23,19 @@ mode="${1:-build}"
 # llvmpipe (libgl1-mesa-dri) lets the viewer draw without a GPU; xvfb, x11-utils,
 # xdotool and imagemagick let run.sh show the model on a virtual display and
 # save a screenshot when no real display is reachable.
+# libassimp-dev: the asset import library vxlconv reads meshes and point
+# clouds with.
 build_pkgs=(
     cmake g++ make pkg-config
     freeglut3-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
     xvfb x11-utils xdotool imagemagick
+    libassimp-dev
 )
+# assimp-testmodels: real models the converter's end-to-end test converts;
+# dpkg-dev and file: CPack's Debian package and its library dependencies.
 test_pkgs=(
     libgtest-dev libbenchmark-dev python3 clang-format
+    assimp-testmodels dpkg-dev file
 )
 
 fuzz_pkgs=(

@@ -1,0 +1,137 @@
+#include "convert/asset_import.h"
+
+#include <assimp/Importer.hpp>
+#include <assimp/material.h>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+struct Gatherer {
+    const aiScene* scene;
+    SourceGeometry* out;
+    ImportNotes* notes;
+    int depth;
+};
+
+// The material's diffuse colour (or base colour), and whether the file gave
+// one.
+bool materialColor(const aiScene* scene, unsigned index, aiColor3D& color, bool& textured) {
+    color = aiColor3D(0.6f, 0.6f, 0.6f);
+    textured = false;
+    if (index >= scene->mNumMaterials || !scene->mMaterials[index])
+        return false;
+    const aiMaterial* material = scene->mMaterials[index];
+    textured = material->GetTextureCount(aiTextureType_DIFFUSE) > 0 ||
+               material->GetTextureCount(aiTextureType_BASE_COLOR) > 0;
+    // Readers stand in a material of their own where the file has none: the
+    // library's named default, or one without a name (PLY, X). Its colour is
+    // not the file's.
+    aiString name;
+    if (material->Get(AI_MATKEY_NAME, name) != AI_SUCCESS || name.length == 0 ||
+        strcmp(name.C_Str(), AI_DEFAULT_MATERIAL_NAME) == 0)
+        return false;
+    aiColor4D base;
+    if (material->Get(AI_MATKEY_BASE_COLOR, base) == AI_SUCCESS) {
+        color = aiColor3D(base.r, base.g, base.b);
+        return true;
+    }
+    return material->Get(AI_MATKEY_COLOR_DIFFUSE, color) == AI_SUCCESS;
+}
+
+float clampUnit(float value) {
+    return value > 0.0f ? (value < 1.0f ? value : 1.0f) : 0.0f;
+}
+
+void addMesh(Gatherer& g, const aiMesh* mesh, const aiMatrix4x4& transform) {
+    SourceGeometry& out = *g.out;
+    const uint32_t base = uint32_t(out.vertices.size() / 3);
+    aiColor3D diffuse;
+    bool textured = false;
+    bool ownMaterial = materialColor(g.scene, mesh->mMaterialIndex, diffuse, textured);
+    const bool vertexColors = mesh->HasVertexColors(0);
+    if (!vertexColors && textured)
+        g.notes->texturesIgnored = true;
+    if (vertexColors || ownMaterial)
+        out.hasColors = true;
+    for (unsigned i = 0; i < mesh->mNumVertices; ++i) {
+        aiVector3D p = transform * mesh->mVertices[i];
+        out.vertices.insert(out.vertices.end(), {p.x, p.y, p.z});
+        if (vertexColors) {
+            const aiColor4D& c = mesh->mColors[0][i];
+            out.colors.insert(out.colors.end(), {clampUnit(c.r), clampUnit(c.g), clampUnit(c.b)});
+        } else {
+            out.colors.insert(out.colors.end(),
+                              {clampUnit(diffuse.r), clampUnit(diffuse.g), clampUnit(diffuse.b)});
+        }
+    }
+    for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+        const aiFace& face = mesh->mFaces[f];
+        bool valid = face.mIndices != nullptr;
+        for (unsigned k = 0; valid && k < face.mNumIndices; ++k)
+            valid = face.mIndices[k] < mesh->mNumVertices;
+        if (!valid)
+            continue;
+        switch (face.mNumIndices) {
+        case 1:
+            out.points.push_back(base + face.mIndices[0]);
+            break;
+        case 2:
+            out.lines.insert(out.lines.end(), {base + face.mIndices[0], base + face.mIndices[1]});
+            break;
+        case 3:
+            out.triangles.insert(
+                out.triangles.end(),
+                {base + face.mIndices[0], base + face.mIndices[1], base + face.mIndices[2]});
+            break;
+        default:
+            break; // polygons were split into triangles on import
+        }
+    }
+    // A mesh of bare vertices is a point cloud.
+    if (mesh->mNumFaces == 0)
+        for (unsigned i = 0; i < mesh->mNumVertices; ++i)
+            out.points.push_back(base + i);
+}
+
+void addNode(Gatherer& g, const aiNode* node, const aiMatrix4x4& parent) {
+    // Scene graphs from files are trees; the depth bound keeps a damaged one
+    // from recursing without end.
+    if (!node || g.depth > 1000)
+        return;
+    const aiMatrix4x4 transform = parent * node->mTransformation;
+    for (unsigned m = 0; m < node->mNumMeshes; ++m) {
+        unsigned index = node->mMeshes[m];
+        if (index < g.scene->mNumMeshes && g.scene->mMeshes[index])
+            addMesh(g, g.scene->mMeshes[index], transform);
+    }
+    ++g.depth;
+    for (unsigned c = 0; c < node->mNumChildren; ++c)
+        addNode(g, node->mChildren[c], transform);
+    --g.depth;
+}
+
+} // namespace
+
+bool importAsset(const char* path, SourceGeometry& out, ImportNotes& notes, std::string& error) {
+    Assimp::Importer importer;
+    const aiScene* scene = importer.ReadFile(path, aiProcess_Triangulate);
+    if (!scene) {
+        const char* reason = importer.GetErrorString();
+        error = std::string("cannot read ") + path + ": " +
+                (reason && *reason ? reason : "unknown format or damaged file");
+        return false;
+    }
+    if ((scene->mFlags & AI_SCENE_FLAGS_INCOMPLETE) || !scene->mRootNode) {
+        error = std::string("cannot read ") + path + ": the file holds no complete scene";
+        return false;
+    }
+    out = SourceGeometry();
+    notes = ImportNotes();
+    Gatherer g{scene, &out, &notes, 0};
+    addNode(g, scene->mRootNode, aiMatrix4x4());
+    return true;
+}

@@ -1,0 +1,482 @@
+#include "convert/vox_reader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+void defaultVoxPalette(uint8_t palette[256][4]) {
+    // Index 0 is empty; then the 6 x 6 x 6 colour cube in steps of 0x33 from
+    // white down (blue changing fastest, red slowest) without its black; then
+    // ten-step ramps of red, green, blue and grey that avoid the cube's levels.
+    memset(palette, 0, 256 * 4);
+    int index = 1;
+    for (int r = 0xff; r >= 0; r -= 0x33)
+        for (int g = 0xff; g >= 0; g -= 0x33)
+            for (int b = 0xff; b >= 0; b -= 0x33) {
+                if (r == 0 && g == 0 && b == 0)
+                    continue;
+                uint8_t* p = palette[index++];
+                p[0] = uint8_t(r), p[1] = uint8_t(g), p[2] = uint8_t(b), p[3] = 0xff;
+            }
+    static const uint8_t ramp[10] = {0xee, 0xdd, 0xbb, 0xaa, 0x88, 0x77, 0x55, 0x44, 0x22, 0x11};
+    for (int channel = 0; channel < 4; ++channel)
+        for (uint8_t level : ramp) {
+            uint8_t* p = palette[index++];
+            for (int k = 0; k < 3; ++k)
+                p[k] = (channel == 3 || channel == k) ? level : 0;
+            p[3] = 0xff;
+        }
+}
+
+bool decodeVoxRotation(uint8_t packed, int32_t matrix[3][3]) {
+    int first = packed & 3;
+    int second = (packed >> 2) & 3;
+    if (first == 3 || second == 3 || first == second)
+        return false;
+    int column[3] = {first, second, 3 - first - second};
+    for (int row = 0; row < 3; ++row) {
+        for (int k = 0; k < 3; ++k)
+            matrix[row][k] = 0;
+        matrix[row][column[row]] = (packed >> (4 + row)) & 1 ? -1 : 1;
+    }
+    return true;
+}
+
+namespace {
+
+// A bounds-checked little-endian reader over one chunk's content.
+struct ByteReader {
+    const uint8_t* data;
+    size_t size;
+    size_t pos;
+    bool failed;
+};
+
+ByteReader makeReader(const uint8_t* data, size_t size) {
+    return ByteReader{data, size, 0, false};
+}
+
+size_t bytesLeft(const ByteReader& r) {
+    return r.failed ? 0 : r.size - r.pos;
+}
+
+uint32_t readU32(ByteReader& r) {
+    if (bytesLeft(r) < 4) {
+        r.failed = true;
+        return 0;
+    }
+    const uint8_t* p = r.data + r.pos;
+    r.pos += 4;
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+int32_t readI32(ByteReader& r) {
+    return int32_t(readU32(r));
+}
+
+std::string readString(ByteReader& r) {
+    int32_t length = readI32(r);
+    if (r.failed || length < 0 || size_t(length) > bytesLeft(r)) {
+        r.failed = true;
+        return std::string();
+    }
+    std::string text(reinterpret_cast<const char*>(r.data + r.pos), size_t(length));
+    r.pos += size_t(length);
+    return text;
+}
+
+// A DICT: a count, then that many key and value strings.
+std::map<std::string, std::string> readDict(ByteReader& r) {
+    std::map<std::string, std::string> dict;
+    int32_t pairs = readI32(r);
+    // Each pair takes eight bytes at least, so a count the chunk cannot hold
+    // is refused before anything is read.
+    if (r.failed || pairs < 0 || size_t(pairs) > bytesLeft(r) / 8) {
+        r.failed = true;
+        return dict;
+    }
+    for (int32_t i = 0; i < pairs && !r.failed; ++i) {
+        std::string key = readString(r);
+        std::string value = readString(r);
+        dict[key] = value;
+    }
+    return dict;
+}
+
+bool isHidden(const std::map<std::string, std::string>& attributes) {
+    auto found = attributes.find("_hidden");
+    return found != attributes.end() && found->second == "1";
+}
+
+// Parses "x y z" (decimal integers separated by blanks) into three numbers.
+bool parseTranslation(const std::string& text, int64_t out[3]) {
+    const char* p = text.c_str();
+    for (int k = 0; k < 3; ++k) {
+        char* end = nullptr;
+        errno = 0;
+        long long value = strtoll(p, &end, 10);
+        if (end == p || errno == ERANGE || value < INT32_MIN || value > INT32_MAX)
+            return false;
+        out[k] = value;
+        p = end;
+    }
+    while (*p == ' ' || *p == '\t')
+        ++p;
+    return *p == '\0';
+}
+
+bool parseRotation(const std::string& text, uint8_t& out) {
+    char* end = nullptr;
+    errno = 0;
+    long value = strtol(text.c_str(), &end, 10);
+    if (end == text.c_str() || *end != '\0' || errno == ERANGE || value < 0 || value > 255)
+        return false;
+    int32_t matrix[3][3];
+    out = uint8_t(value);
+    return decodeVoxRotation(out, matrix);
+}
+
+std::string chunkName(const uint8_t* id) {
+    std::string name;
+    for (int k = 0; k < 4; ++k)
+        name += (id[k] >= 0x20 && id[k] < 0x7f) ? char(id[k]) : '?';
+    return name;
+}
+
+bool parseTransform(ByteReader& r, VoxNode& node, std::string& error) {
+    node.kind = VoxNodeKind::transform;
+    node.hidden = isHidden(readDict(r));
+    node.child = readI32(r);
+    readI32(r); // reserved
+    node.layer = readI32(r);
+    int32_t frames = readI32(r);
+    if (r.failed || frames < 0 || size_t(frames) > bytesLeft(r) / 4) {
+        error = "malformed nTRN chunk";
+        return false;
+    }
+    // Only the first frame is shown: the others belong to an animation.
+    for (int32_t f = 0; f < frames && !r.failed; ++f) {
+        std::map<std::string, std::string> frame = readDict(r);
+        if (f != 0)
+            continue;
+        auto t = frame.find("_t");
+        if (t != frame.end() && !parseTranslation(t->second, node.translation)) {
+            error = "malformed translation \"" + t->second + "\" in an nTRN chunk";
+            return false;
+        }
+        auto rotation = frame.find("_r");
+        if (rotation != frame.end() && !parseRotation(rotation->second, node.rotation)) {
+            error = "malformed rotation \"" + rotation->second + "\" in an nTRN chunk";
+            return false;
+        }
+    }
+    if (r.failed) {
+        error = "malformed nTRN chunk";
+        return false;
+    }
+    return true;
+}
+
+bool parseNode(const uint8_t* id, ByteReader& r, VoxScene& scene, std::string& error) {
+    int32_t nodeId = readI32(r);
+    VoxNode node;
+    const std::string name = chunkName(id);
+    if (name == "nTRN") {
+        if (!parseTransform(r, node, error))
+            return false;
+    } else {
+        node.kind = name == "nGRP" ? VoxNodeKind::group : VoxNodeKind::shape;
+        node.hidden = isHidden(readDict(r));
+        int32_t count = readI32(r);
+        // A group lists ids of four bytes; a shape lists a model id and a
+        // dictionary (eight bytes at least) per model.
+        size_t each = node.kind == VoxNodeKind::group ? 4 : 8;
+        if (r.failed || count < 0 || size_t(count) > bytesLeft(r) / each) {
+            error = "malformed " + name + " chunk";
+            return false;
+        }
+        for (int32_t i = 0; i < count; ++i) {
+            node.children.push_back(readI32(r));
+            if (node.kind == VoxNodeKind::shape)
+                readDict(r);
+        }
+        if (r.failed) {
+            error = "malformed " + name + " chunk";
+            return false;
+        }
+    }
+    if (!scene.nodes.emplace(nodeId, node).second) {
+        error = "scene node " + std::to_string(nodeId) + " is defined twice";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool parseVox(const uint8_t* data, size_t size, VoxScene& scene, std::string& error) {
+    scene = VoxScene();
+    defaultVoxPalette(scene.palette);
+    if (size < 8 || memcmp(data, "VOX ", 4) != 0) {
+        error = "not a .vox file (no \"VOX \" header)";
+        return false;
+    }
+    // After the magic comes a version number; every version is read the
+    // same way.
+    if (size < 20 || memcmp(data + 8, "MAIN", 4) != 0) {
+        error = "no MAIN chunk after the header";
+        return false;
+    }
+    ByteReader file = makeReader(data, size);
+    file.pos = 12;
+    uint32_t mainContent = readU32(file);
+    uint32_t mainChildren = readU32(file);
+    if (uint64_t(mainContent) + mainChildren > bytesLeft(file)) {
+        error = "truncated file: the MAIN chunk claims more bytes than there are";
+        return false;
+    }
+    size_t pos = file.pos + mainContent;
+    const size_t end = pos + mainChildren;
+
+    bool haveSize = false;
+    int32_t pendingSize[3] = {0, 0, 0};
+    while (pos < end) {
+        if (end - pos < 12) {
+            error = "truncated chunk header";
+            return false;
+        }
+        const uint8_t* id = data + pos;
+        ByteReader header = makeReader(data + pos + 4, 8);
+        uint32_t content = readU32(header);
+        uint32_t children = readU32(header);
+        pos += 12;
+        if (uint64_t(content) + children > end - pos) {
+            error = "truncated " + chunkName(id) + " chunk";
+            return false;
+        }
+        ByteReader r = makeReader(data + pos, content);
+        const std::string name = chunkName(id);
+        if (name == "SIZE") {
+            for (int k = 0; k < 3; ++k)
+                pendingSize[k] = readI32(r);
+            if (r.failed || pendingSize[0] <= 0 || pendingSize[1] <= 0 || pendingSize[2] <= 0) {
+                error = "malformed SIZE chunk";
+                return false;
+            }
+            haveSize = true;
+        } else if (name == "XYZI") {
+            if (!haveSize) {
+                error = "XYZI chunk without a SIZE chunk before it";
+                return false;
+            }
+            uint32_t count = readU32(r);
+            if (r.failed || count > bytesLeft(r) / 4) {
+                error = "XYZI chunk claims more voxels than it holds";
+                return false;
+            }
+            VoxModelData model;
+            std::copy(pendingSize, pendingSize + 3, model.size);
+            const uint8_t* v = data + pos + 4;
+            for (uint32_t i = 0; i < count; ++i, v += 4)
+                for (int k = 0; k < 3; ++k)
+                    if (v[k] >= model.size[k]) {
+                        error = "voxel outside its model's size in model " +
+                                std::to_string(scene.models.size());
+                        return false;
+                    }
+            model.voxels.assign(data + pos + 4, data + pos + 4 + size_t(count) * 4);
+            scene.models.push_back(std::move(model));
+            haveSize = false;
+        } else if (name == "RGBA") {
+            if (content < 1024) {
+                error = "RGBA chunk shorter than 256 colours";
+                return false;
+            }
+            // Stored colour i belongs to colour index i + 1; the last stored
+            // entry has no index.
+            for (int i = 0; i < 255; ++i)
+                memcpy(scene.palette[i + 1], data + pos + 4 * i, 4);
+        } else if (name == "nTRN" || name == "nGRP" || name == "nSHP") {
+            if (!parseNode(id, r, scene, error))
+                return false;
+        } else if (name == "LAYR") {
+            int32_t layer = readI32(r);
+            bool hidden = isHidden(readDict(r));
+            if (r.failed) {
+                error = "malformed LAYR chunk";
+                return false;
+            }
+            scene.hiddenLayers[layer] = hidden;
+        }
+        // Every other chunk (PACK, materials, cameras, notes...) and every
+        // chunk's children are skipped by their sizes.
+        pos += size_t(content) + children;
+    }
+    if (scene.models.empty()) {
+        error = "no models in the file";
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// A voxel on the integer lattice of the scene, with its colour; later
+// entries win where two land on one cell.
+struct PlacedVoxel {
+    int64_t cell[3];
+    uint8_t color[3];
+};
+
+// Integer affine map applied to coordinates that are doubled, so that the
+// half-integer centres of even-sized models stay exact.
+struct Placement {
+    int32_t rotation[3][3];
+    int64_t translation2[3]; // doubled translation
+};
+
+constexpr int maxSceneDepth = 256;
+constexpr int64_t maxSceneVisits = 1000000;
+
+struct PlaceState {
+    const VoxScene* scene;
+    int64_t maxVoxels;
+    int64_t visits;
+    std::vector<PlacedVoxel> voxels;
+    std::string* error;
+};
+
+Placement compose(const Placement& parent, const VoxNode& node) {
+    int32_t local[3][3];
+    decodeVoxRotation(node.rotation, local); // checked when read
+    Placement result;
+    for (int i = 0; i < 3; ++i) {
+        result.translation2[i] = parent.translation2[i];
+        for (int j = 0; j < 3; ++j) {
+            result.translation2[i] += int64_t(parent.rotation[i][j]) * 2 * node.translation[j];
+            result.rotation[i][j] = 0;
+            for (int k = 0; k < 3; ++k)
+                result.rotation[i][j] += parent.rotation[i][k] * local[k][j];
+        }
+    }
+    return result;
+}
+
+int64_t floorHalf(int64_t doubled) {
+    return doubled >= 0 ? doubled / 2 : -((-doubled + 1) / 2);
+}
+
+bool placeModel(PlaceState& state, const VoxModelData& model, const Placement& placement) {
+    const size_t count = model.voxels.size() / 4;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* v = &model.voxels[4 * i];
+        if (v[3] == 0)
+            continue; // colour index 0 marks an empty cell
+        // The voxel's centre relative to the model's centre, doubled.
+        int64_t local[3];
+        for (int k = 0; k < 3; ++k)
+            local[k] = 2 * int64_t(v[k]) + 1 - model.size[k];
+        PlacedVoxel placed;
+        for (int r = 0; r < 3; ++r) {
+            int64_t doubled = placement.translation2[r];
+            for (int k = 0; k < 3; ++k)
+                doubled += placement.rotation[r][k] * local[k];
+            placed.cell[r] = floorHalf(doubled);
+        }
+        if (int64_t(state.voxels.size()) >= state.maxVoxels) {
+            *state.error = "the scene has more than " + std::to_string(state.maxVoxels) +
+                           " voxels (raise --max-voxels)";
+            return false;
+        }
+        memcpy(placed.color, state.scene->palette[v[3]], 3);
+        state.voxels.push_back(placed);
+    }
+    return true;
+}
+
+bool placeNode(PlaceState& state, int32_t id, const Placement& placement, int depth) {
+    if (depth > maxSceneDepth || ++state.visits > maxSceneVisits) {
+        *state.error = "the scene graph is cyclic or too large";
+        return false;
+    }
+    auto found = state.scene->nodes.find(id);
+    if (found == state.scene->nodes.end()) {
+        *state.error = "the scene graph refers to a missing node " + std::to_string(id);
+        return false;
+    }
+    const VoxNode& node = found->second;
+    if (node.hidden)
+        return true;
+    switch (node.kind) {
+    case VoxNodeKind::transform: {
+        auto layer = state.scene->hiddenLayers.find(node.layer);
+        if (layer != state.scene->hiddenLayers.end() && layer->second)
+            return true;
+        return placeNode(state, node.child, compose(placement, node), depth + 1);
+    }
+    case VoxNodeKind::group:
+        for (int32_t child : node.children)
+            if (!placeNode(state, child, placement, depth + 1))
+                return false;
+        return true;
+    case VoxNodeKind::shape:
+        for (int32_t modelId : node.children) {
+            if (modelId < 0 || size_t(modelId) >= state.scene->models.size()) {
+                *state.error = "a shape node shows model " + std::to_string(modelId) +
+                               ", which the file does not hold";
+                return false;
+            }
+            if (!placeModel(state, state.scene->models[size_t(modelId)], placement))
+                return false;
+        }
+        return true;
+    }
+    return true;
+}
+
+} // namespace
+
+bool placeVoxScene(const VoxScene& scene, float voxelSize, int64_t maxVoxels, VoxelList& out,
+                   std::string& error) {
+    PlaceState state{&scene, maxVoxels, 0, {}, &error};
+    const Placement identity = {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {0, 0, 0}};
+    if (!scene.nodes.empty()) {
+        if (!placeNode(state, 0, identity, 0))
+            return false;
+    } else {
+        // Without a scene graph the models stand side by side along x, one
+        // empty voxel apart, each with its lowest corner at the origin.
+        int64_t x = 0;
+        for (const VoxModelData& model : scene.models) {
+            Placement placement = identity;
+            for (int k = 0; k < 3; ++k)
+                placement.translation2[k] = model.size[k] + (k == 0 ? 2 * x : 0);
+            if (!placeModel(state, model, placement))
+                return false;
+            x += int64_t(model.size[0]) + 1;
+        }
+    }
+
+    // Where models overlap, the one placed last shows.
+    std::vector<PlacedVoxel>& voxels = state.voxels;
+    std::stable_sort(voxels.begin(), voxels.end(), [](const PlacedVoxel& a, const PlacedVoxel& b) {
+        return std::lexicographical_compare(a.cell, a.cell + 3, b.cell, b.cell + 3);
+    });
+    out = VoxelList();
+    out.voxelSize = voxelSize;
+    for (size_t i = 0; i < voxels.size(); ++i) {
+        if (i + 1 < voxels.size() &&
+            std::equal(voxels[i].cell, voxels[i].cell + 3, voxels[i + 1].cell))
+            continue;
+        const int64_t* c = voxels[i].cell;
+        // The file's z is up; the viewer's up is y. Turning a quarter about x
+        // maps (x, y, z) to (x, z, -y); the cell [y, y + 1] becomes
+        // [-y - 1, -y].
+        const int64_t turned[3] = {c[0], c[2], -c[1] - 1};
+        for (int k = 0; k < 3; ++k)
+            out.positions.push_back(float((double(turned[k]) + 0.5) * double(voxelSize)));
+        out.colors.insert(out.colors.end(), voxels[i].color, voxels[i].color + 3);
+    }
+    return true;
+}

@@ -1,0 +1,343 @@
+#include "convert/voxelizer.h"
+
+#include "convert/triangle_box.h"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+
+namespace {
+
+// How far, in voxels, a cell's box is grown before it is tested against a
+// triangle. The rounding of the double-precision test is below 1e-9 of a
+// voxel for any grid this program accepts, so a triangle that touches a cell
+// is never judged to miss it; what the margin adds is contacts within a
+// millionth of a voxel.
+constexpr double cellMargin = 1e-6;
+
+struct ColorSum {
+    uint32_t red, green, blue, count;
+};
+
+struct Grid {
+    double origin[3]; // the model's lowest corner: the centre of cell 0
+    double size;
+    int64_t cells[3];
+};
+
+struct Voxelizer {
+    const SourceGeometry* source;
+    Grid grid;
+    std::vector<double> gridVertices; // vertices in cell units, cell i spans [i, i + 1]
+    std::unordered_map<uint64_t, ColorSum> voxels;
+    int64_t maxVoxels;
+    bool overflowed;
+};
+
+uint64_t cellKey(int64_t i, int64_t j, int64_t k) {
+    return uint64_t(i) << 42 | uint64_t(j) << 21 | uint64_t(k);
+}
+
+void addColor(Voxelizer& v, uint64_t key, const uint8_t rgb[3]) {
+    auto found = v.voxels.find(key);
+    if (found == v.voxels.end()) {
+        if (int64_t(v.voxels.size()) >= v.maxVoxels) {
+            v.overflowed = true;
+            return;
+        }
+        found = v.voxels.emplace(key, ColorSum{0, 0, 0, 0}).first;
+    }
+    found->second.red += rgb[0];
+    found->second.green += rgb[1];
+    found->second.blue += rgb[2];
+    found->second.count += 1;
+}
+
+uint8_t toByte(double value) {
+    if (!(value > 0.0))
+        return 0;
+    if (value >= 1.0)
+        return 255;
+    return uint8_t(std::lround(value * 255.0));
+}
+
+// Barycentric weights of the point of triangle (a, b, c) nearest to p, by the
+// Voronoi regions of its vertices, edges and face. A degenerate triangle gets
+// equal weights.
+void nearestWeights(const double p[3], const double a[3], const double b[3], const double c[3],
+                    double w[3]) {
+    double ab[3], ac[3], ap[3], bp[3], cp[3];
+    for (int k = 0; k < 3; ++k) {
+        ab[k] = b[k] - a[k];
+        ac[k] = c[k] - a[k];
+        ap[k] = p[k] - a[k];
+        bp[k] = p[k] - b[k];
+        cp[k] = p[k] - c[k];
+    }
+    auto dot = [](const double* x, const double* y) {
+        return x[0] * y[0] + x[1] * y[1] + x[2] * y[2];
+    };
+    auto set = [w](double wa, double wb, double wc) { w[0] = wa, w[1] = wb, w[2] = wc; };
+    double d1 = dot(ab, ap), d2 = dot(ac, ap);
+    if (d1 <= 0 && d2 <= 0)
+        return set(1, 0, 0);
+    double d3 = dot(ab, bp), d4 = dot(ac, bp);
+    if (d3 >= 0 && d4 <= d3)
+        return set(0, 1, 0);
+    double vc = d1 * d4 - d3 * d2;
+    if (vc <= 0 && d1 >= 0 && d3 <= 0 && d1 - d3 > 0) {
+        double t = d1 / (d1 - d3);
+        return set(1 - t, t, 0);
+    }
+    double d5 = dot(ab, cp), d6 = dot(ac, cp);
+    if (d6 >= 0 && d5 <= d6)
+        return set(0, 0, 1);
+    double vb = d5 * d2 - d1 * d6;
+    if (vb <= 0 && d2 >= 0 && d6 <= 0 && d2 - d6 > 0) {
+        double t = d2 / (d2 - d6);
+        return set(1 - t, 0, t);
+    }
+    double va = d3 * d6 - d5 * d4;
+    if (va <= 0 && d4 - d3 >= 0 && d5 - d6 >= 0 && (d4 - d3) + (d5 - d6) > 0) {
+        double t = (d4 - d3) / ((d4 - d3) + (d5 - d6));
+        return set(0, 1 - t, t);
+    }
+    double sum = va + vb + vc;
+    if (!(sum > 0) || !std::isfinite(sum))
+        return set(1.0 / 3, 1.0 / 3, 1.0 / 3);
+    return set(va / sum, vb / sum, vc / sum);
+}
+
+void interpolatedColor(const Voxelizer& v, const uint32_t idx[3], const double w[3],
+                       uint8_t rgb[3]) {
+    const std::vector<float>& colors = v.source->colors;
+    for (int k = 0; k < 3; ++k) {
+        double value = 0;
+        for (int corner = 0; corner < 3; ++corner)
+            value += w[corner] * colors[3 * size_t(idx[corner]) + k];
+        rgb[k] = toByte(value);
+    }
+}
+
+// Marks every cell in [lo, hi] (inclusive) that the triangle touches, halving
+// the block along its longest side while the triangle still touches it.
+void markBlock(Voxelizer& v, const uint32_t idx[3], const int64_t lo[3], const int64_t hi[3]) {
+    if (v.overflowed)
+        return;
+    const double* a = &v.gridVertices[3 * size_t(idx[0])];
+    const double* b = &v.gridVertices[3 * size_t(idx[1])];
+    const double* c = &v.gridVertices[3 * size_t(idx[2])];
+    double centre[3], half[3];
+    for (int k = 0; k < 3; ++k) {
+        centre[k] = 0.5 * double(lo[k] + hi[k] + 1);
+        half[k] = 0.5 * double(hi[k] - lo[k] + 1) + cellMargin;
+    }
+    if (!triangleBoxOverlap(centre, half, a, b, c))
+        return;
+    int axis = 0;
+    for (int k = 1; k < 3; ++k)
+        if (hi[k] - lo[k] > hi[axis] - lo[axis])
+            axis = k;
+    if (hi[axis] == lo[axis]) {
+        double w[3];
+        nearestWeights(centre, a, b, c, w);
+        uint8_t rgb[3];
+        interpolatedColor(v, idx, w, rgb);
+        addColor(v, cellKey(lo[0], lo[1], lo[2]), rgb);
+        return;
+    }
+    int64_t middle = lo[axis] + (hi[axis] - lo[axis]) / 2;
+    int64_t firstHi[3] = {hi[0], hi[1], hi[2]};
+    int64_t secondLo[3] = {lo[0], lo[1], lo[2]};
+    firstHi[axis] = middle;
+    secondLo[axis] = middle + 1;
+    markBlock(v, idx, lo, firstHi);
+    markBlock(v, idx, secondLo, hi);
+}
+
+void markTriangle(Voxelizer& v, const uint32_t idx[3]) {
+    int64_t lo[3], hi[3];
+    for (int k = 0; k < 3; ++k) {
+        double low = v.gridVertices[3 * size_t(idx[0]) + k];
+        double high = low;
+        for (int corner = 1; corner < 3; ++corner) {
+            double value = v.gridVertices[3 * size_t(idx[corner]) + k];
+            low = std::min(low, value);
+            high = std::max(high, value);
+        }
+        lo[k] = std::max<int64_t>(0, int64_t(std::floor(low - cellMargin)));
+        hi[k] = std::min<int64_t>(v.grid.cells[k] - 1, int64_t(std::floor(high + cellMargin)));
+        if (lo[k] > hi[k])
+            return;
+    }
+    markBlock(v, idx, lo, hi);
+}
+
+bool fail(std::string& error, const std::string& message) {
+    error = message;
+    return false;
+}
+
+} // namespace
+
+void heightRampColor(double t, uint8_t rgb[3]) {
+    static const double stops[4][3] = {
+        {40, 70, 200}, {40, 170, 70}, {230, 200, 60}, {245, 245, 245}};
+    t = std::isfinite(t) ? std::clamp(t, 0.0, 1.0) : 0.0;
+    double scaled = t * 3;
+    int segment = std::min(2, int(scaled));
+    double f = scaled - segment;
+    for (int k = 0; k < 3; ++k)
+        rgb[k] = uint8_t(
+            std::lround(stops[segment][k] + (stops[segment + 1][k] - stops[segment][k]) * f));
+}
+
+bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, VoxelList& out,
+                      int64_t& skipped, std::string& error) {
+    const size_t vertexCount = source.vertices.size() / 3;
+    skipped = 0;
+    if (source.triangles.empty() && source.lines.empty() && source.points.empty())
+        return fail(error, "no triangles, lines or points to voxelise");
+    if (source.colors.size() != source.vertices.size())
+        return fail(error, "vertex colours do not match the vertices");
+    for (const std::vector<uint32_t>* list : {&source.triangles, &source.lines, &source.points})
+        for (uint32_t index : *list)
+            if (index >= vertexCount)
+                return fail(error, "a face refers to a vertex that does not exist");
+
+    // Scanners mark samples without a return by coordinates that are not
+    // numbers; whatever uses such a vertex is left out and counted.
+    std::vector<bool> finite(vertexCount, true);
+    for (size_t i = 0; i < vertexCount; ++i)
+        for (int k = 0; k < 3; ++k)
+            if (!std::isfinite(source.vertices[3 * i + k]))
+                finite[i] = false;
+    auto keepFinite = [&](const std::vector<uint32_t>& list, size_t arity) {
+        std::vector<uint32_t> kept;
+        kept.reserve(list.size());
+        for (size_t e = 0; e + arity <= list.size(); e += arity) {
+            bool ok = true;
+            for (size_t k = 0; k < arity; ++k)
+                ok = ok && finite[list[e + k]];
+            if (ok)
+                kept.insert(kept.end(), list.begin() + e, list.begin() + e + arity);
+            else
+                ++skipped;
+        }
+        return kept;
+    };
+    skipped = 0;
+    const std::vector<uint32_t> triangles = keepFinite(source.triangles, 3);
+    const std::vector<uint32_t> lines = keepFinite(source.lines, 2);
+    const std::vector<uint32_t> points = keepFinite(source.points, 1);
+    if (triangles.empty() && lines.empty() && points.empty())
+        return fail(error, "no triangle, line or point has finite coordinates");
+
+    // The box of the vertices that are used.
+    std::vector<bool> used(vertexCount, false);
+    for (const std::vector<uint32_t>* list : {&triangles, &lines, &points})
+        for (uint32_t index : *list)
+            used[index] = true;
+    double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+    for (size_t i = 0; i < vertexCount; ++i) {
+        if (!used[i])
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            double value = source.vertices[3 * i + k];
+            lo[k] = std::min(lo[k], value);
+            hi[k] = std::max(hi[k], value);
+        }
+    }
+
+    Voxelizer v;
+    v.source = &source;
+    v.maxVoxels = options.maxVoxels;
+    v.overflowed = false;
+    Grid& grid = v.grid;
+    double longest = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
+    if (options.voxelSize > 0) {
+        grid.size = options.voxelSize;
+    } else {
+        if (options.resolution < 2 || options.resolution > maxGridCells)
+            return fail(error,
+                        "the resolution must be between 2 and " + std::to_string(maxGridCells));
+        // Cell centres run from the lowest to the highest corner: n cells
+        // span n - 1 steps.
+        grid.size = longest > 0 ? longest / double(options.resolution - 1) : 1.0;
+    }
+    if (!(float(grid.size) > 0) || !std::isfinite(float(grid.size)))
+        return fail(error, "the voxel size does not fit a 32-bit float");
+    for (int k = 0; k < 3; ++k) {
+        grid.origin[k] = lo[k];
+        double cells = std::floor((hi[k] - lo[k]) / grid.size + 0.5) + 1;
+        if (!(cells <= double(maxGridCells))) {
+            char text[64];
+            snprintf(text, sizeof text, "%.0f", cells);
+            return fail(error, std::string("the grid would be ") + text + " voxels long (at most " +
+                                   std::to_string(maxGridCells) +
+                                   "); choose a larger --voxel-size");
+        }
+        grid.cells[k] = int64_t(cells);
+    }
+
+    // Cell i spans [i, i + 1] in grid units, its centre i + 0.5 lying on the
+    // lattice through the lowest corner.
+    v.gridVertices.resize(3 * vertexCount);
+    for (size_t i = 0; i < vertexCount; ++i)
+        for (int k = 0; k < 3; ++k)
+            v.gridVertices[3 * i + k] =
+                used[i] ? (double(source.vertices[3 * i + k]) - grid.origin[k]) / grid.size + 0.5
+                        : 0.0;
+
+    for (size_t t = 0; t + 2 < triangles.size() && !v.overflowed; t += 3)
+        markTriangle(v, &triangles[t]);
+    for (size_t s = 0; s + 1 < lines.size() && !v.overflowed; s += 2) {
+        const uint32_t segment[3] = {lines[s], lines[s + 1], lines[s + 1]};
+        markTriangle(v, segment);
+    }
+    for (size_t p = 0; p < points.size() && !v.overflowed; ++p) {
+        uint32_t index = points[p];
+        int64_t cell[3];
+        for (int k = 0; k < 3; ++k)
+            cell[k] = std::clamp<int64_t>(
+                int64_t(std::floor(v.gridVertices[3 * size_t(index) + k])), 0, grid.cells[k] - 1);
+        uint8_t rgb[3];
+        for (int k = 0; k < 3; ++k)
+            rgb[k] = toByte(source.colors[3 * size_t(index) + k]);
+        addColor(v, cellKey(cell[0], cell[1], cell[2]), rgb);
+    }
+    if (v.overflowed)
+        return fail(error, "more than " + std::to_string(options.maxVoxels) +
+                               " voxels; choose a larger --voxel-size or a smaller "
+                               "--resolution, or raise --max-voxels");
+
+    std::vector<uint64_t> keys;
+    keys.reserve(v.voxels.size());
+    for (const auto& entry : v.voxels)
+        keys.push_back(entry.first);
+    std::sort(keys.begin(), keys.end());
+
+    out = VoxelList();
+    out.voxelSize = float(grid.size);
+    out.positions.reserve(3 * keys.size());
+    out.colors.reserve(3 * keys.size());
+    const uint64_t mask = (uint64_t(1) << 21) - 1;
+    for (uint64_t key : keys) {
+        const int64_t cell[3] = {int64_t(key >> 42), int64_t(key >> 21 & mask),
+                                 int64_t(key & mask)};
+        for (int k = 0; k < 3; ++k)
+            out.positions.push_back(float(grid.origin[k] + double(cell[k]) * grid.size));
+        const ColorSum& sum = v.voxels[key];
+        uint8_t rgb[3];
+        if (source.hasColors) {
+            rgb[0] = uint8_t((sum.red + sum.count / 2) / sum.count);
+            rgb[1] = uint8_t((sum.green + sum.count / 2) / sum.count);
+            rgb[2] = uint8_t((sum.blue + sum.count / 2) / sum.count);
+        } else {
+            heightRampColor(grid.cells[1] > 1 ? double(cell[1]) / double(grid.cells[1] - 1) : 0.0,
+                            rgb);
+        }
+        out.colors.insert(out.colors.end(), rgb, rgb + 3);
+    }
+    return true;
+}

@@ -1,0 +1,26 @@
+// The converter's output: a list of voxels and the writer of the viewer's
+// voxel text file.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// Voxels ready to be written: one shared edge length, a centre and an 8-bit
+// colour per voxel.
+struct VoxelList {
+    float voxelSize = 1.0f;
+    std::vector<float> positions; // x, y, z of each centre
+    std::vector<uint8_t> colors;  // red, green, blue of each voxel
+};
+
+// Writes `voxels` in the viewer's text format: the count and voxel size on the
+// first line, then "x y z r g b" per voxel. Floats are printed with nine
+// significant digits, which reads back to the very same 32-bit float.
+// Returns false when a write fails.
+bool writeVoxelStream(FILE* out, const VoxelList& voxels);
+
+// Writes the file at `path`. On failure sets `error` to a sentence naming the
+// file and the reason, removes what was written and returns false.
+bool writeVoxelFile(const char* path, const VoxelList& voxels, std::string& error);
