@@ -1,0 +1,251 @@
+"""vxlconv as a user meets it: its help, its one-line refusals, and real models
+from Debian's assimp-testmodels (a mesh with vertex colours, one with
+materials, a point cloud) and a hand-made MagicaVoxel scene, each converted
+and then shown by the real viewer under Xvfb and judged from the screenshot.
+
+Takes --vxlconv PATH and --models DIR (the assimp test models) besides the
+harness's --binary and --examples.
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
+import harness  # noqa: E402
+import make_vox  # noqa: E402
+
+VXLCONV = None
+MODELS = None
+CONVERT_TIMEOUT = 120
+
+
+def vxlconv(*args):
+    done = subprocess.run([VXLCONV] + [str(a) for a in args], stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, timeout=CONVERT_TIMEOUT)
+    return done.returncode, done.stdout.decode(errors="replace"), done.stderr.decode(errors="replace")
+
+
+def read_header(path):
+    with open(path) as f:
+        count, size = f.readline().split()
+    return int(count), float(size)
+
+
+class CommandLine(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="vxlconv-cli-")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def path(self, name, data=None):
+        path = os.path.join(self.tmp, name)
+        if data is not None:
+            with open(path, "wb") as f:
+                f.write(data)
+        return path
+
+    def test_help_goes_to_stdout(self):
+        status, out, err = vxlconv("--help")
+        self.assertEqual((status, err), (0, ""))
+        self.assertTrue(out.startswith("Usage: vxlconv INPUT OUTPUT.vxl"), out)
+        for option in ("--voxel-size", "--resolution", "--max-voxels", "Textures"):
+            self.assertIn(option, out)
+
+    def test_refusals_are_one_line_and_status_1(self):
+        teapots = os.path.join(MODELS, "Collada", "teapots.DAE")
+        good_vox = self.path("good.vox", make_vox.scene_file())
+        out = self.path("out.vxl")
+        cases = [
+            ("no arguments", [], "needs an input and an output"),
+            ("one argument", [teapots], "needs an input and an output"),
+            ("unknown option", [teapots, out, "--fast"], "unknown option --fast"),
+            ("option without value", [teapots, out, "--resolution"], "--resolution needs a value"),
+            ("resolution too small", [teapots, out, "--resolution", "1"], "from 2 to 2097152"),
+            ("voxel size not positive", [teapots, out, "--voxel-size", "-1"], "positive number"),
+            ("voxel size not a number", [teapots, out, "--voxel-size=big"], "positive number"),
+            ("size and resolution", [teapots, out, "--voxel-size", "1", "--resolution", "9"], "not both"),
+            ("max voxels above what the viewer draws", [teapots, out, "--max-voxels", "59652324"],
+             "from 1 to 59652323"),
+            ("missing input", [self.path("missing.obj"), out], "cannot read"),
+            ("empty input", [self.path("empty.obj", b""), out], "cannot read"),
+            ("garbage with a mesh name", [self.path("noise.stl", bytes(range(256)) * 3), out], "cannot read"),
+            ("truncated .vox", [self.path("cut.vox", make_vox.scene_file()[:-50]), out], "truncated"),
+            (".vox with no voxels shown",
+             [self.path("hidden.vox", make_vox.vox_file([make_vox.size_chunk(1, 1, 1),
+                                                         make_vox.xyzi_chunk([(0, 0, 0, 0)])])), out],
+             "no voxels to write"),
+            ("resolution on a .vox file", [good_vox, out, "--resolution", "40"], "--resolution applies"),
+            ("grid absurdly large", [teapots, out, "--voxel-size", "1e-9"], "choose a larger --voxel-size"),
+            ("too many voxels", [teapots, out, "--max-voxels", "100"], "raise --max-voxels"),
+            ("too many .vox voxels", [good_vox, out, "--max-voxels", "100"], "raise --max-voxels"),
+            ("unwritable output", [good_vox, os.path.join(self.tmp, "no", "such", "dir.vxl")], "cannot write"),
+        ]
+        for name, args, reason in cases:
+            with self.subTest(name):
+                if os.path.exists(out):
+                    os.remove(out)
+                status, stdout, stderr = vxlconv(*args)
+                self.assertEqual(status, 1, stderr)
+                self.assertEqual(stdout, "")
+                lines = stderr.splitlines()
+                self.assertEqual(len([l for l in lines if not l.startswith("vxlconv: note:")]), 1, stderr)
+                self.assertTrue(lines[-1].startswith("vxlconv: "), stderr)
+                self.assertIn(reason, stderr)
+                self.assertFalse(os.path.exists(out), "a refused conversion left an output file")
+
+    def test_a_larger_limit_lets_the_same_conversion_through(self):
+        teapots = os.path.join(MODELS, "Collada", "teapots.DAE")
+        out = self.path("limit.vxl")
+        status, _, err = vxlconv(teapots, out, "--resolution", "300", "--max-voxels", "1000")
+        self.assertEqual(status, 1, err)
+        status, _, err = vxlconv(teapots, out, "--resolution", "300", "--max-voxels", "2000000")
+        self.assertEqual(status, 0, err)
+        count, _ = read_header(out)
+        self.assertGreater(count, 1000)
+
+
+def colour_share(shot, predicate):
+    lit = [p for p in shot.pixels() if p != (0, 0, 0)]
+    return sum(1 for p in lit if predicate(p)) / max(1, len(lit))
+
+
+class RealModels(unittest.TestCase):
+    """Each model is converted, opened in the viewer, and the first complete
+    picture is judged and saved next to the test's working directory."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="vxlconv-real-")
+        cls.server = harness.XServer("1024x768")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.close()
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def convert_and_view(self, source, name, *options):
+        out = os.path.join(self.tmp, name + ".vxl")
+        status, stdout, stderr = vxlconv(source, out, *options)
+        self.assertEqual(status, 0, stderr)
+        self.assertEqual(stdout, "")
+        viewer = harness.Viewer(self.server, [harness.BINARY, "-geometry", "480x480+0+0", out])
+        self.addCleanup(viewer.kill)
+        wid = viewer.find_window(harness.BINARY)
+        harness.wait_for_frame(self.server, wid)
+        shot = harness.wait_for_stable(self.server, wid)
+        png = os.path.join(os.getcwd(), "e2e-vxlconv-%s.png" % name)
+        self.server.save_png(wid, png)
+        print("%s screenshot: %s" % (name, png))
+        self.assertTrue(viewer.running())
+        self.assertEqual(viewer.stderr(), b"")
+        lit = shot.nonblack_count() / (shot.width * shot.height)
+        self.assertGreater(lit, 0.03, "the model hardly shows")
+        self.assertLess(lit, 0.9)
+        viewer.kill()
+        return shot, out
+
+    def test_mesh_with_vertex_colours(self):
+        # A cube whose vertex colours run from red at the bottom to white at
+        # the top: the picture is a square full of that gradient.
+        shot, _ = self.convert_and_view(
+            os.path.join(MODELS, "Collada", "kwxport_test_vcolors.dae"), "vertex-colours", "--resolution", "64")
+        left, top, right, bottom = shot.bbox()
+        self.assertAlmostEqual((right - left) / (bottom - top), 1.0, delta=0.25, msg="not a square")
+        reds = colour_share(shot, lambda p: p[0] > 200 and p[1] < 80 and p[2] < 80)
+        whites = colour_share(shot, lambda p: min(p) > 220)
+        pinks = colour_share(shot, lambda p: p[0] > 200 and 80 <= p[1] <= 200 and abs(p[1] - p[2]) < 30)
+        self.assertGreater(reds, 0.05)
+        self.assertGreater(whites, 0.05)
+        self.assertGreater(pinks, 0.2, "the gradient between them is missing")
+
+    def test_mesh_with_materials(self):
+        # Three teapots; the front one's material is green (0.216, 0.588,
+        # 0.031), one behind it light blue: the unlit voxels show exactly
+        # those colours.
+        shot, _ = self.convert_and_view(os.path.join(MODELS, "Collada", "teapots.DAE"), "materials",
+                                        "--resolution", "160")
+        counts = shot.colour_counts()
+        lit = shot.nonblack_count()
+        self.assertGreater(counts.get((55, 150, 8), 0) / lit, 0.4, "the green teapot is missing")
+        self.assertGreater(counts.get((150, 163, 229), 0), 50, "the blue teapot is missing")
+        left, top, right, bottom = shot.bbox()
+        self.assertGreater((right - left) / (bottom - top), 1.4, "a teapot is wider than tall")
+
+    def test_point_cloud(self):
+        # The vertices of the Wuson model as a bare point cloud (no faces, no
+        # colours): voxels coloured by height, blue feet to light head.
+        source = os.path.join(MODELS, "PLY", "Wuson.ply")
+        with open(source) as f:
+            lines = f.read().split("\n")
+        end = lines.index("end_header")
+        count = int(next(l for l in lines if l.startswith("element vertex")).split()[2])
+        cloud = os.path.join(self.tmp, "wuson-points.ply")
+        with open(cloud, "w") as f:
+            f.write("ply\nformat ascii 1.0\nelement vertex %d\n" % count)
+            f.write("property float x\nproperty float y\nproperty float z\nend_header\n")
+            for line in lines[end + 1 : end + 1 + count]:
+                f.write(" ".join(line.split()[:3]) + "\n")
+        shot, out = self.convert_and_view(cloud, "point-cloud", "--resolution", "64")
+        voxels, _ = read_header(out)
+        self.assertLess(voxels, count, "points sharing a cell must share one voxel")
+        left, top, right, bottom = shot.bbox()
+        self.assertGreater((bottom - top) / (right - left), 1.2, "the figure stands upright")
+
+        def mean_rows(y0, y1):
+            pixels = [shot.pixel(x, y) for y in range(y0, y1) for x in range(left, right)]
+            pixels = [p for p in pixels if p != (0, 0, 0)]
+            return tuple(sum(c) / len(pixels) for c in zip(*pixels))
+
+        third = (bottom - top) // 3
+        feet, head = mean_rows(bottom - third, bottom), mean_rows(top, top + third)
+        self.assertGreater(feet[2], feet[0], "the lowest voxels are blue")
+        self.assertGreater(sum(head), sum(feet) + 150, "the highest voxels are light")
+
+    def test_magicavoxel_scene(self):
+        # A tree and a turned house from one .vox file, placed by its scene
+        # graph, in its palette.
+        source = os.path.join(self.tmp, "scene.vox")
+        with open(source, "wb") as f:
+            f.write(make_vox.scene_file())
+        shot, out = self.convert_and_view(source, "vox-scene")
+        counts = shot.colour_counts()
+        crown, trunk, roof, wall = (make_vox.PALETTE[i] for i in (2, 1, 3, 0))
+        for colour, what in ((crown, "crown"), (trunk, "trunk"), (roof, "roof"), (wall, "walls")):
+            self.assertGreater(counts.get(tuple(colour), 0), 200, "the %s is missing" % what)
+
+        def box_of(colour):
+            xs, ys = [], []
+            for y in range(shot.height):
+                for x in range(shot.width):
+                    if shot.pixel(x, y) == tuple(colour):
+                        xs.append(x)
+                        ys.append(y)
+            return min(xs), min(ys), max(xs), max(ys)
+
+        # The crown sits on the trunk; the roof on the walls; the house stands
+        # to the right of the tree.
+        self.assertLess(box_of(crown)[1], box_of(trunk)[1])
+        self.assertLess(box_of(roof)[1], box_of(wall)[1])
+        self.assertGreater(box_of(wall)[0], box_of(crown)[2])
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--vxlconv", required=True)
+    parser.add_argument("--models", required=True)
+    args, rest = parser.parse_known_args()
+    VXLCONV = os.path.abspath(args.vxlconv)
+    MODELS = args.models
+    sys.argv = [sys.argv[0]] + rest
+    harness.parse_args()
+    unittest.main(verbosity=2)
