@@ -32,10 +32,11 @@ build_pkgs=(
     libassimp-dev
 )
 # assimp-testmodels: real models the converter's end-to-end test converts;
-# dpkg-dev and file: CPack's Debian package and its library dependencies.
+# dpkg-dev and file: CPack's Debian package and its library dependencies;
+# desktop-file-utils: the check of the installed desktop entry.
 test_pkgs=(
     libgtest-dev libbenchmark-dev python3 clang-format
-    assimp-testmodels dpkg-dev file
+    assimp-testmodels dpkg-dev file desktop-file-utils
 )
 
 fuzz_pkgs=(

@@ -4,8 +4,9 @@
 # again in a build with the address, leak and undefined-behaviour sanitizers
 # (tools/sanitize.sh; VOXSCOPE_SANITIZE_TESTS=0 skips it), then fuzz every fuzz
 # target for a short, bounded time (VOXSCOPE_FUZZ_SECONDS each, default 30; 0
-# skips it). Extra arguments go to ctest and skip the sanitizer stage and the
-# fuzzing, e.g. `tools/test.sh -L unit`. Each stage's duration is printed.
+# skips it), then build, install and try the Debian package
+# (tools/test_package.sh). Extra arguments go to ctest and skip the sanitizer,
+# fuzzing and package stages, e.g. `tools/test.sh -L unit`. Each stage's duration is printed.
 # Tests that need X start their own virtual display, so no DISPLAY is needed.
 # Finding no tests at all counts as a failure: a suite that silently stopped
 # registering its tests must not pass.
@@ -38,4 +39,11 @@ fuzz_seconds="${VOXSCOPE_FUZZ_SECONDS:-30}"
 if [[ $# -eq 0 && "$fuzz_seconds" != 0 ]]; then
     "$here/fuzz.sh" "$fuzz_seconds"
     stage_done "fuzzing"
+fi
+
+# The Debian package: built, installed, run from the PATH, removed
+# (VOXSCOPE_PACKAGE_TEST=0 skips it; without root it says so and skips).
+if [[ $# -eq 0 && "${VOXSCOPE_PACKAGE_TEST:-1}" != 0 ]]; then
+    "$here/test_package.sh"
+    stage_done "package"
 fi
