@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <unordered_map>
 
 namespace {
 
@@ -15,7 +14,9 @@ namespace {
 // millionth of a voxel.
 constexpr double cellMargin = 1e-6;
 
-struct ColorSum {
+// The colours that met one cell, summed.
+struct CellColor {
+    uint64_t key;
     uint32_t red, green, blue, count;
 };
 
@@ -29,7 +30,13 @@ struct Voxelizer {
     const SourceGeometry* source;
     Grid grid;
     std::vector<double> gridVertices; // vertices in cell units, cell i spans [i, i + 1]
-    std::unordered_map<uint64_t, ColorSum> voxels;
+    // Every contribution is appended; from time to time the list is sorted
+    // by cell and each cell's entries are summed into one (`merged` entries
+    // at the front are in that form). Appending is far cheaper than a hash
+    // table's node per cell, and the list stays within twice the voxels.
+    std::vector<CellColor> cells;
+    size_t merged;
+    size_t mergeAt;
     int64_t maxVoxels;
     bool overflowed;
 };
@@ -38,19 +45,41 @@ uint64_t cellKey(int64_t i, int64_t j, int64_t k) {
     return uint64_t(i) << 42 | uint64_t(j) << 21 | uint64_t(k);
 }
 
-void addColor(Voxelizer& v, uint64_t key, const uint8_t rgb[3]) {
-    auto found = v.voxels.find(key);
-    if (found == v.voxels.end()) {
-        if (int64_t(v.voxels.size()) >= v.maxVoxels) {
-            v.overflowed = true;
-            return;
+bool keyLess(const CellColor& a, const CellColor& b) {
+    return a.key < b.key;
+}
+
+// Sorts what came since the last merge, merges it into the summed front and
+// sums each cell's entries into one. Marks the voxelizer overflowed when more
+// cells than allowed remain.
+void mergeCells(Voxelizer& v) {
+    std::vector<CellColor>& cells = v.cells;
+    std::sort(cells.begin() + std::ptrdiff_t(v.merged), cells.end(), keyLess);
+    std::inplace_merge(cells.begin(), cells.begin() + std::ptrdiff_t(v.merged), cells.end(),
+                       keyLess);
+    size_t out = 0;
+    for (size_t i = 0; i < cells.size(); ++i) {
+        if (out > 0 && cells[out - 1].key == cells[i].key) {
+            CellColor& sum = cells[out - 1];
+            sum.red += cells[i].red;
+            sum.green += cells[i].green;
+            sum.blue += cells[i].blue;
+            sum.count += cells[i].count;
+        } else {
+            cells[out++] = cells[i];
         }
-        found = v.voxels.emplace(key, ColorSum{0, 0, 0, 0}).first;
     }
-    found->second.red += rgb[0];
-    found->second.green += rgb[1];
-    found->second.blue += rgb[2];
-    found->second.count += 1;
+    cells.resize(out);
+    v.merged = out;
+    v.mergeAt = out + std::max<size_t>(out, size_t(1) << 20);
+    if (int64_t(out) > v.maxVoxels)
+        v.overflowed = true;
+}
+
+void addColor(Voxelizer& v, uint64_t key, const uint8_t rgb[3]) {
+    v.cells.push_back(CellColor{key, rgb[0], rgb[1], rgb[2], 1});
+    if (v.cells.size() >= v.mergeAt)
+        mergeCells(v);
 }
 
 uint8_t toByte(double value) {
@@ -253,6 +282,8 @@ bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, 
     v.source = &source;
     v.maxVoxels = options.maxVoxels;
     v.overflowed = false;
+    v.merged = 0;
+    v.mergeAt = size_t(1) << 20;
     Grid& grid = v.grid;
     double longest = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
     if (options.voxelSize > 0) {
@@ -306,28 +337,23 @@ bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, 
             rgb[k] = toByte(source.colors[3 * size_t(index) + k]);
         addColor(v, cellKey(cell[0], cell[1], cell[2]), rgb);
     }
+    if (!v.overflowed)
+        mergeCells(v);
     if (v.overflowed)
         return fail(error, "more than " + std::to_string(options.maxVoxels) +
                                " voxels; choose a larger --voxel-size or a smaller "
                                "--resolution, or raise --max-voxels");
 
-    std::vector<uint64_t> keys;
-    keys.reserve(v.voxels.size());
-    for (const auto& entry : v.voxels)
-        keys.push_back(entry.first);
-    std::sort(keys.begin(), keys.end());
-
     out = VoxelList();
     out.voxelSize = float(grid.size);
-    out.positions.reserve(3 * keys.size());
-    out.colors.reserve(3 * keys.size());
+    out.positions.reserve(3 * v.cells.size());
+    out.colors.reserve(3 * v.cells.size());
     const uint64_t mask = (uint64_t(1) << 21) - 1;
-    for (uint64_t key : keys) {
-        const int64_t cell[3] = {int64_t(key >> 42), int64_t(key >> 21 & mask),
-                                 int64_t(key & mask)};
+    for (const CellColor& sum : v.cells) {
+        const int64_t cell[3] = {int64_t(sum.key >> 42), int64_t(sum.key >> 21 & mask),
+                                 int64_t(sum.key & mask)};
         for (int k = 0; k < 3; ++k)
             out.positions.push_back(float(grid.origin[k] + double(cell[k]) * grid.size));
-        const ColorSum& sum = v.voxels[key];
         uint8_t rgb[3];
         if (source.hasColors) {
             rgb[0] = uint8_t((sum.red + sum.count / 2) / sum.count);

@@ -16,9 +16,9 @@ struct VoxelList {
 };
 
 // Writes `voxels` in the viewer's text format: the count and voxel size on the
-// first line, then "x y z r g b" per voxel. Floats are printed with nine
-// significant digits, which reads back to the very same 32-bit float.
-// Returns false when a write fails.
+// first line, then "x y z r g b" per voxel. Each float is printed as the
+// shortest decimal that reads back (as by strtof or the "%f" conversion) to
+// the very same 32-bit float. Returns false when a write fails.
 bool writeVoxelStream(FILE* out, const VoxelList& voxels);
 
 // Writes the file at `path`. On failure sets `error` to a sentence naming the

@@ -134,6 +134,11 @@ TEST(Voxelizer, BoxSurfaceFillsExactlyItsShellOfCells) {
                     expected.insert({float(x), float(y), float(z)});
     EXPECT_EQ(positions(list), expected);
     EXPECT_EQ(expected.size(), 602u);
+
+    // Large enough (1.5 million voxels) that contributions are summed in
+    // several rounds; each cell must still come out once.
+    list = voxelize(boxMesh({0, 0, 0}, {500, 500, 500}), ofSize(1.0));
+    EXPECT_EQ(list.colors.size() / 3, size_t(501 * 501 * 501 - 499 * 499 * 499));
 }
 
 TEST(Voxelizer, ResolutionCountsVoxelsAlongTheLongestSide) {
@@ -280,14 +285,16 @@ TEST(Voxelizer, RefusesWhatCannotBeVoxelised) {
     addVertex(nan, {NAN, 0, 0});
     nan.points = {0};
     SourceGeometry box = boxMesh({0, 0, 0}, {1, 1, 1});
-    GridOptions tiny = ofSize(1e-7), capped = ofSize(0.01), coarse;
+    GridOptions tiny = ofSize(1e-7), capped = ofSize(0.01), fine = ofSize(0.0025), coarse;
     capped.maxVoxels = 1000;
+    fine.maxVoxels = 500000; // exceeded while contributions are still coming
     coarse.resolution = 1;
     const std::tuple<const char*, const SourceGeometry*, GridOptions> cases[] = {
         {"no triangles, lines or points", &empty, GridOptions()},
         {"finite coordinates", &nan, GridOptions()},
         {"voxels long (at most 2097152)", &box, tiny},
         {"more than 1000 voxels", &box, capped},
+        {"more than 500000 voxels", &box, fine},
         {"resolution must be between 2", &box, coarse},
     };
     for (const auto& [reason, geometry, options] : cases) {
