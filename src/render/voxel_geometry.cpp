@@ -82,11 +82,7 @@ bool buildVoxelArrays(const VoxelModel* m) {
     return true;
 }
 
-void drawVoxels() {
-    if (listCompiled) {
-        glCallList(voxelListName);
-        return;
-    }
+void compileVoxelList() {
     glNewList(voxelListName, GL_COMPILE);
     listCompiled = true;
     // Start-up builds the arrays while loading; build them here when it has
@@ -100,6 +96,11 @@ void drawVoxels() {
         glDrawElements(GL_TRIANGLES, GLsizei(model->count) * 36, GL_UNSIGNED_INT, indexArray);
     }
     glEndList();
-    // Compiling draws nothing; this call draws the first frame.
+}
+
+void drawVoxels() {
+    if (!listCompiled)
+        compileVoxelList();
+    // Compiling draws nothing; on the first frame this call is what draws.
     glCallList(voxelListName);
 }

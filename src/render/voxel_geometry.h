@@ -39,6 +39,10 @@ constexpr unsigned voxelListName = 1;
 // memory for them cannot be had.
 bool buildVoxelArrays(const VoxelModel* m);
 
+// Records the whole model into display list 1 (building the arrays first if
+// start-up has not) and marks it compiled. Draws nothing.
+void compileVoxelList();
+
 // Draws the model with the caller's transforms and render state: the first
 // call compiles display list 1, every call draws it.
 void drawVoxels();
