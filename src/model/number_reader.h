@@ -108,6 +108,55 @@ inline uint64_t digitsValue(uint64_t chunk, int n) {
     return (v * 42949672960001u) >> 32;
 }
 
+// 0x80 in each byte of `x` that is not zero, 0 in each that is, exactly (no
+// carry or borrow crosses from one byte into another).
+inline uint64_t nonZeroBytes(uint64_t x) {
+    const uint64_t low7 = 0x7F7F7F7F7F7F7F7Fu;
+    return (((x & low7) + low7) | x) & ~low7;
+}
+
+// 0x80 in each byte of `chunk` that is not a decimal digit, exactly.
+inline uint64_t nonDigitBytes(uint64_t chunk) {
+    uint64_t highNibbleNot3 = nonZeroBytes((chunk & 0xF0F0F0F0F0F0F0F0u) ^ 0x3030303030303030u);
+    uint64_t lowNibbleAbove9 =
+        ((chunk & 0x0F0F0F0F0F0F0F0Fu) + 0x0606060606060606u) & 0x1010101010101010u;
+    return highNibbleNot3 | lowNibbleAbove9 << 3;
+}
+
+inline float withSign(float f, bool negative) {
+    return negative ? -f : f;
+}
+
+// A decimal whose digits, point and the character after them all lie in the
+// eight bytes of `chunk` (read at p): the point is squeezed out and the
+// digits read as one run. Returns false, storing nothing, for anything else.
+inline bool scanShortPointed(uint64_t chunk, const char* p, const char** after, float* value,
+                             bool negative) {
+    uint64_t nonDigit = nonDigitBytes(chunk);
+    uint64_t notPoint = nonZeroBytes(chunk ^ 0x2E2E2E2E2E2E2E2Eu);
+    if (!nonDigit)
+        return false;
+    int whole = __builtin_ctzll(nonDigit) >> 3;
+    if (whole > 6 || (notPoint >> (8 * whole + 7)) & 1)
+        return false; // no room after it, or not a point
+    uint64_t rest = nonDigit & (~uint64_t(0) << (8 * whole + 8));
+    if (!rest)
+        return false;
+    int stop = __builtin_ctzll(rest) >> 3; // the byte after the number
+    int digits = stop - 1;
+    char next = char((chunk >> (8 * stop)) | 0x20);
+    if (digits == 0 || next == 'e')
+        return false;
+    uint64_t wholeBytes = (uint64_t(1) << (8 * whole)) - 1;
+    uint64_t squeezed = (chunk & wholeBytes) | ((chunk >> 8) & ~wholeBytes);
+    float f;
+    if (!fastDecimalToFloat(digitsValue(squeezed, digits), whole - digits, &f))
+        return false;
+    *value = withSign(f, negative);
+    *after = p + stop;
+    return true;
+}
+
 // A fast path reads eight bytes at the start of each run of digits; with this
 // much text left, no such read can pass the end.
 constexpr long wordReadMargin = 17;
@@ -162,6 +211,11 @@ inline const char* scanFloatInline(const char* p, const char* end, float* value)
     if (end - p >= number_reader_detail::wordReadMargin) {
         using namespace number_reader_detail;
         uint64_t chunk = load8(p);
+        // Most common of all, a point and its number within these eight bytes
+        // ("-36.5636 "): one word holds all of it.
+        const char* after;
+        if (scanShortPointed(chunk, p, &after, value, negative))
+            return after;
         int whole = leadingDigits(chunk);
         uint64_t m = whole ? digitsValue(chunk, whole) : 0;
         const char* q = p + whole;
