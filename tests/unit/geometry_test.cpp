@@ -3,7 +3,9 @@
 // is checked geometrically rather than against a copy of the numbers.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <vector>
 
@@ -175,6 +177,38 @@ TEST(VoxelArrays, EveryVoxelGetsItsOwnCubeAndIndexRange) {
         }
     }
     freeArrays();
+}
+
+// The expansion works from each voxel's face planes, but every coordinate must
+// keep the bits of size x unit vertex + centre, also where rounding, signed
+// zeros, subnormals, infinities and NaNs come in.
+TEST(VoxelArrays, CoordinatesKeepTheBitsOfSizeTimesUnitVertexPlusCentre) {
+    const float sizes[] = {0.25f, 0.1f, -3.0f, 0.0f, -0.0f, 1e-45f, 3e38f, INFINITY, NAN};
+    const float centres[] = {0.0f,  -0.0f, 1.0f,      -2.5f,    16777216.0f, 0.3f,
+                             1e30f, 1e-40, -INFINITY, 123.456f, -7e-39f,     NAN};
+    const int n = int(sizeof centres / sizeof centres[0]);
+    std::vector<float> positions;
+    std::vector<uint8_t> colors(3 * n * n * n, 7);
+    for (float x : centres)
+        for (float y : centres)
+            for (float z : centres)
+                positions.insert(positions.end(), {x, y, z});
+    for (float size : sizes) {
+        SCOPED_TRACE(size);
+        resetAllState();
+        VoxelModel m = {n * n * n, positions.data(), colors.data(), size};
+        ASSERT_TRUE(buildVoxelArrays(&m));
+        int faults = 0;
+        for (int i = 0; i < m.count && faults < 5; ++i)
+            for (int j = 0; j < 24; ++j)
+                for (int c = 0; c < 3; ++c) {
+                    float expected = size * unitCubeVertices[j][c] + positions[3 * i + c];
+                    float got = vertexArray[(24 * i + j) * 3 + c];
+                    if (memcmp(&expected, &got, sizeof got) != 0 && faults++ < 5)
+                        ADD_FAILURE() << "voxel " << i << " vertex " << j << " coordinate " << c;
+                }
+        freeArrays();
+    }
 }
 
 // Touching voxels keep the faces between them: each is a whole cube.
