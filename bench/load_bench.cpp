@@ -8,11 +8,14 @@
 // bench/run.py runs it on the generated random cloud and reports the ratio.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "camera/camera_state.h"
 #include "model/voxel_model.h"
@@ -76,6 +79,35 @@ static void BM_LoadVoxelsWithStdio(benchmark::State& state) {
         benchmark::Counter(double(voxelCount) * state.iterations(), benchmark::Counter::kIsRate);
 }
 
+// Both readers in turn on the same file, iteration after iteration, so that
+// a machine whose load changes from second to second weighs on both alike.
+// Reports each one's median load time and their ratio.
+static void BM_ReaderRatio(benchmark::State& state) {
+    std::vector<double> stdio, mapped;
+    for (auto _ : state) {
+        for (int which = 0; which < 2; ++which) {
+            auto start = std::chrono::steady_clock::now();
+            VoxelModel* m =
+                which ? loadVoxels(filePath.c_str()) : loadVoxelsWithStdio(filePath.c_str());
+            double took =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            if (!m) {
+                state.SkipWithError("load failed");
+                return;
+            }
+            releaseModel(m);
+            (which ? mapped : stdio).push_back(took);
+        }
+    }
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    state.counters["fscanf_ms"] = 1e3 * median(stdio);
+    state.counters["mapped_ms"] = 1e3 * median(mapped);
+    state.counters["ratio"] = median(stdio) / median(mapped);
+}
+
 static void BM_FrameModel(benchmark::State& state) {
     model = loadVoxels(filePath.c_str());
     for (auto _ : state) {
@@ -107,6 +139,7 @@ static void BM_BuildVoxelArrays(benchmark::State& state) {
 
 BENCHMARK(BM_LoadVoxelsWithStdio)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_LoadVoxels)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_ReaderRatio)->Unit(benchmark::kMillisecond)->Iterations(15);
 BENCHMARK(BM_FrameModel)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BuildVoxelArrays)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
