@@ -7,7 +7,7 @@
 // list 1 is compiled on its own just before the main loop starts, with a
 // glFinish, so that the driver's compile and its first draw of the list are
 // told apart; the viewer does the same work inside its first display call.
-// bench/first_frame.py runs this under Xvfb for several model sizes.
+// bench/run.py runs this under Xvfb for several model sizes.
 #include <GL/glut.h>
 #include <cstdio>
 #include <cstdlib>
