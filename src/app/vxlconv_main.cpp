@@ -7,13 +7,26 @@
 #include "convert/vxl_writer.h"
 #include "model/voxel_model.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VXLCONV_ADDRESS_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VXLCONV_ADDRESS_CHECKED 1
+#endif
+#endif
 
 static const char helpText[] =
     "Usage: vxlconv INPUT OUTPUT.vxl [OPTIONS]\n"
@@ -41,6 +54,9 @@ static const char helpText[] =
     "                    of the model's box (default 128; 2 to 2097152)\n"
     "  --max-voxels N    refuse to write more than N voxels (default 10000000;\n"
     "                    at most 59652323, what voxscope can draw)\n"
+    "  --max-memory MB   cap on the memory used (default: 1024 MB, plus 64 times\n"
+    "                    the input's size, plus 64 bytes per voxel allowed, at\n"
+    "                    most the machine's memory); guards against damaged files\n"
     "  --help            show this text\n"
     "\n"
     "Voxel centres lie on a grid through the model's lowest corner, one voxel size\n"
@@ -116,11 +132,63 @@ static std::vector<uint8_t> readWholeFile(const char* path) {
     return bytes;
 }
 
+// A damaged file can make a reader ask for far more memory than the model
+// could need (a vertex count of billions in a file of a few hundred bytes).
+// The system grants such a request on paper and the reader then fills it for
+// minutes, into swap or the out-of-memory killer. So the address space is
+// capped at what a conversion of this input can reasonably take: a base for
+// the program and its libraries, a multiple of the file's size for the
+// imported scene, room for the voxels allowed, and never more than the
+// machine's memory. A request beyond it fails at once and is reported;
+// --max-memory sets the cap by hand. Builds with the address checker reserve
+// terabytes of shadow memory and so go uncapped.
+static constexpr int64_t mebibyte = int64_t(1) << 20;
+static constexpr int64_t capBase = 1024 * mebibyte;
+static constexpr int64_t capPerInputByte = 64;
+static constexpr int64_t capPerVoxel = 64;
+
+static int64_t defaultMemoryCap(const char* input, int64_t maxVoxels) {
+    struct stat info;
+    int64_t inputBytes = stat(input, &info) == 0 ? int64_t(info.st_size) : 0;
+    int64_t cap = capBase + capPerInputByte * inputBytes + capPerVoxel * maxVoxels;
+    long pages = sysconf(_SC_PHYS_PAGES);
+    long pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages > 0 && pageSize > 0)
+        cap = std::min(cap, int64_t(pages) * int64_t(pageSize));
+    return cap;
+}
+
+static void capAddressSpace(int64_t bytes) {
+#ifndef VXLCONV_ADDRESS_CHECKED
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_AS, &limit) != 0)
+        return;
+    if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > rlim_t(bytes)) {
+        limit.rlim_cur = rlim_t(bytes);
+        setrlimit(RLIMIT_AS, &limit);
+    }
+#else
+    (void)bytes;
+#endif
+}
+
+static int convert(int argc, char** argv);
+
 int main(int argc, char** argv) {
+    try {
+        return convert(argc, argv);
+    } catch (const std::bad_alloc&) {
+        die("not enough memory for this conversion (the input may be damaged; --max-memory "
+            "raises the limit)");
+    }
+}
+
+static int convert(int argc, char** argv) {
     std::vector<const char*> paths;
     double voxelSize = 0;
     int64_t resolution = 0;
     int64_t maxVoxels = defaultMaxVoxels;
+    int64_t memoryCap = 0;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
@@ -146,6 +214,8 @@ int main(int argc, char** argv) {
             resolution = parseCount("--resolution", takeValue(), 2, maxGridCells);
         } else if (arg == "--max-voxels") {
             maxVoxels = parseCount("--max-voxels", takeValue(), 1, maxVoxelCount);
+        } else if (arg == "--max-memory") {
+            memoryCap = parseCount("--max-memory", takeValue(), 64, int64_t(1) << 30) * mebibyte;
         } else if (arg.size() > 1 && arg[0] == '-') {
             die("unknown option " + arg + " (see vxlconv --help)");
         } else {
@@ -158,6 +228,7 @@ int main(int argc, char** argv) {
         die("give either --voxel-size or --resolution, not both");
     const char* input = paths[0];
     const char* output = paths[1];
+    capAddressSpace(memoryCap > 0 ? memoryCap : defaultMemoryCap(input, maxVoxels));
 
     VoxelList voxels;
     std::string error;

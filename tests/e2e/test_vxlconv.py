@@ -58,7 +58,7 @@ class CommandLine(unittest.TestCase):
         status, out, err = vxlconv("--help")
         self.assertEqual((status, err), (0, ""))
         self.assertTrue(out.startswith("Usage: vxlconv INPUT OUTPUT.vxl"), out)
-        for option in ("--voxel-size", "--resolution", "--max-voxels", "Textures"):
+        for option in ("--voxel-size", "--resolution", "--max-voxels", "--max-memory", "Textures"):
             self.assertIn(option, out)
 
     def test_refusals_are_one_line_and_status_1(self):
@@ -102,6 +102,28 @@ class CommandLine(unittest.TestCase):
                 self.assertTrue(lines[-1].startswith("vxlconv: "), stderr)
                 self.assertIn(reason, stderr)
                 self.assertFalse(os.path.exists(out), "a refused conversion left an output file")
+
+    def test_memory_is_capped_against_damaged_files(self):
+        # The cap is off in builds with the address checker, whose shadow
+        # memory takes terabytes of address space.
+        with open(VXLCONV, "rb") as f:
+            if b"__asan_init" in f.read():
+                self.skipTest("vxlconv is built with the address checker; its memory cap is off")
+        engine = os.path.join(MODELS, "glTF2", "2CylinderEngine-glTF-Binary", "2CylinderEngine.glb")
+        out = self.path("capped.vxl")
+        cases = [
+            # An OFF file claiming 3.5 billion vertices in 309 bytes.
+            ("hostile vertex count", [os.path.join(MODELS, "invalid", "OutOfMemory.off"), out], "bad_alloc"),
+            ("a cap set too low", [engine, out, "--resolution", "1000", "--max-memory", "100"],
+             "not enough memory for this conversion"),
+        ]
+        for name, args, reason in cases:
+            with self.subTest(name):
+                status, stdout, stderr = vxlconv(*args)
+                self.assertEqual((status, stdout), (1, ""), stderr)
+                self.assertEqual(len(stderr.splitlines()), 1, stderr)
+                self.assertIn(reason, stderr)
+                self.assertFalse(os.path.exists(out))
 
     def test_a_larger_limit_lets_the_same_conversion_through(self):
         teapots = os.path.join(MODELS, "Collada", "teapots.DAE")
