@@ -1,6 +1,8 @@
 #include "render/frame_display.h"
 
 #include <GL/gl.h>
+#include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "camera/camera_state.h"
@@ -26,6 +28,21 @@ bool frameFrustum(int w, int h, float distance, FrustumBounds* out) {
     return true;
 }
 
+// Pivot distances within these powers of two are drawn unscaled.
+static constexpr int unscaledExponentLimit = 20;
+
+float viewScale(float distance) {
+    if (!std::isfinite(distance) || !(distance > 0.0f))
+        return 1.0f;
+    int exponent = std::ilogb(distance);
+    if (exponent >= -unscaledExponentLimit && exponent <= unscaledExponentLimit)
+        return 1.0f;
+    // Denormal distances would ask for a scale beyond float range; the largest
+    // finite one still brings them into a usable depth range.
+    exponent = std::max(exponent, FLT_MIN_EXP - 1);
+    return std::ldexp(1.0f, -exponent);
+}
+
 void clearFrame() {
     glDisable(GL_BLEND);
     glDisable(GL_LIGHTING);
@@ -38,7 +55,8 @@ void clearFrame() {
 
 bool renderFrame() {
     FrustumBounds f;
-    bool drawable = frameFrustum(windowWidth(), windowHeight(), camera.distance, &f);
+    float scale = viewScale(camera.distance);
+    bool drawable = frameFrustum(windowWidth(), windowHeight(), camera.distance * scale, &f);
     clearFrame();
     if (!drawable)
         return false;
@@ -48,6 +66,9 @@ bool renderFrame() {
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     // view = R * (p - eye): the rotation is applied after the translation.
+    // The scale comes last of all and is 1 at ordinary distances.
+    if (scale != 1.0f)
+        glScalef(scale, scale, scale);
     glRotatef(float(camera.angle * degreesPerRadian), camera.axis.x, camera.axis.y, camera.axis.z);
     glTranslatef(-camera.eye.x, -camera.eye.y, -camera.eye.z);
     glDepthFunc(GL_LESS);

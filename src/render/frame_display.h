@@ -11,6 +11,15 @@ struct FrustumBounds {
 // the distance gives no usable depth range.
 bool frameFrustum(int w, int h, float distance, FrustumBounds* out);
 
+// The power of two that the frame scales the whole scene by before handing it
+// to GL: 1 for ordinary pivot distances, and otherwise the one that brings the
+// distance to between 1 and 2. GL builds its projection in single precision,
+// where the product of the far and near planes overflows beyond distances of
+// about 1e19 and underflows below about 1e-19, and a huge model's off-screen
+// corners overflow the clip coordinates; scaling model, eye and frustum by one
+// power of two together changes no pixel, since every product scales exactly.
+float viewScale(float distance);
+
 // Puts the fixed-function state back to a known base and clears to black.
 void clearFrame();
 

@@ -112,6 +112,39 @@ TEST(FrameFrustum, NoProjectionWithoutAreaOrDepthRange) {
     }
 }
 
+// Ordinary distances are drawn as they are; beyond 2^20 either way the scene
+// is scaled by a power of two (exact in every product) that brings the
+// distance to between 1 and 2, so GL's single-precision projection has room.
+TEST(ViewScale, OnlyDistancesFarFromOneAreScaledAndThenByAPowerOfTwo) {
+    const float unscaled[] = {1.0f, 20.0f, 0x1p20f, 0x1.fffffep20f, 0x1p-20f, 7.656f, 1e-6f};
+    for (float d : unscaled) {
+        SCOPED_TRACE(d);
+        EXPECT_EQ(viewScale(d), 1.0f);
+    }
+    const struct {
+        float distance, scale;
+    } scaled[] =
+        {
+            {0x1p21f, 0x1p-21f},      {3e20f, 0x1p-68f},  {FLT_MAX, 0x1p-127f},
+            {0x1.8p-21f, 0x1p21f},    {1e-30f, 0x1p100f}, {FLT_MIN, 0x1p126f},
+            {FLT_TRUE_MIN, 0x1p126f}, // as far as a float scale reaches
+        };
+    for (const auto& c : scaled) {
+        SCOPED_TRACE(c.distance);
+        EXPECT_EQ(viewScale(c.distance), c.scale);
+        float d = c.distance * c.scale;
+        if (c.distance >= FLT_MIN) {
+            EXPECT_GE(d, 1.0f);
+            EXPECT_LT(d, 2.0f);
+        }
+        FrustumBounds f;
+        EXPECT_TRUE(frameFrustum(800, 600, d, &f));
+    }
+    // Nothing to scale: frameFrustum refuses these anyway.
+    for (float d : {0.0f, -5.0f, NAN, INFINITY})
+        EXPECT_EQ(viewScale(d), 1.0f);
+}
+
 TEST(FrameFrustum, LargestDistanceWhoseFarPlaneFits) {
     FrustumBounds f;
     ASSERT_TRUE(frameFrustum(800, 600, FLT_MAX / 32.0f, &f));
