@@ -18,9 +18,11 @@ static constexpr double minDistanceFactor = 1e-4;
 static constexpr double maxDistanceFactor = 1e4;
 // The eye stays within this many framing sizes of the box centre on each axis.
 static constexpr double maxEyeOffsetFactor = 1e5;
-// Keeps limits derived from a huge model finite, with room for the far plane
-// at 20 times the distance.
-static constexpr double largestLimit = FLT_MAX / 64.0;
+// Keeps limits derived from a huge model finite: the eye stays within twice
+// this of the box centre, and the pivot point within three times. The frame
+// scales what it hands GL (viewScale), so the far plane at 20 times the
+// distance need not fit in a float.
+static constexpr double largestLimit = FLT_MAX / 4.0;
 
 static void measureModel() {
     // The box spans the finite coordinates only: one NaN or infinite coordinate
@@ -47,13 +49,24 @@ static void measureModel() {
         d[c] = hi[c] - lo[c];
     }
     camera.center = {center[0], center[1], center[2]};
-    float diagonal = float(std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]));
+    double exactDiagonal = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    float diagonal = float(exactDiagonal);
     float extent = float(double(diagonal) + double(model->voxelSize) * double(2.828f));
-    // A negative or NaN voxel size frames by the box alone; a single point of
-    // zero voxel size, or a box beyond float range, leaves nothing to frame by:
-    // use a unit-sized view.
-    if (!(extent > 0.0f) || !std::isfinite(extent))
-        extent = diagonal > 0.0f && std::isfinite(diagonal) ? diagonal : fallbackExtent;
+    // A negative, NaN or infinite voxel size frames by the box alone; a single
+    // point of zero voxel size leaves nothing to frame by: use a unit view.
+    if (!(extent > 0.0f) || std::isinf(model->voxelSize))
+        extent = diagonal > 0.0f ? diagonal : fallbackExtent;
+    // A box or voxel size beyond what the eye can stand back from (near the
+    // float limit the diagonal or the size term overflows) is framed from as
+    // far as the navigation range and the float range allow, looking at the
+    // box centre; a unit view there would show nothing of the model.
+    double largest = largestLimit / 2.0;
+    if (center[2] > 0.0f)
+        largest = std::fmin(largest, (FLT_MAX - double(center[2])) * 0.5 * (1.0 - 0x1p-20));
+    if (!(largest > 0.0))
+        extent = fallbackExtent; // the box centre sits at the float limit itself
+    else if (!(extent <= largest))
+        extent = float(largest);
     camera.extent = extent;
 }
 
@@ -88,7 +101,9 @@ float clampDistance(float distance) {
 static float clampCoordinate(float value, float center, double limit) {
     if (std::isnan(value))
         return center;
-    double lo = double(center) - limit, hi = double(center) + limit;
+    // Near the float limit the box around the centre is cut at the limit.
+    double lo = std::fmax(double(center) - limit, -FLT_MAX);
+    double hi = std::fmin(double(center) + limit, FLT_MAX);
     if (value < lo)
         return float(lo);
     if (value > hi)

@@ -1,5 +1,6 @@
 #include "camera/pan_zoom.h"
 
+#include <cfloat>
 #include <cmath>
 
 #include "camera/camera_state.h"
@@ -15,8 +16,10 @@ static constexpr double zoomRate = 2.25;
 void moveCamera(float dx, float dy, float dz) {
     double d = camera.distance;
     float k = float(d * double(panHalf) * double(invSqrt2));
-    float pr = dx * k;
-    float pu = dy * k;
+    // A pointer jump across a huge model can overflow a float; the eye is
+    // clamped near the model below anyway, so such a pan goes as far as it may.
+    float pr = std::fmax(std::fmin(dx * k, FLT_MAX), -FLT_MAX);
+    float pu = std::fmax(std::fmin(dy * k, FLT_MAX), -FLT_MAX);
 
     // The new distance is d * exp(-2.25 dz); a pointer jump large enough to take
     // it past the navigation range stops at the range's end instead.
@@ -40,6 +43,9 @@ void moveCamera(float dx, float dy, float dz) {
     eye = clampEye({float(double(pr) * right.x + double(pu) * up.x + double(z) * back.x + eye.x),
                     float(double(pr) * right.y + double(pu) * up.y + double(z) * back.y + eye.y),
                     float(double(pr) * right.z + double(pu) * up.z + double(z) * back.z + eye.z)});
-    camera.distance = z + camera.distance;
+    // The step toward the near end is rounded to a float like the distance
+    // it is added to, and at a distance ten million times the near end that
+    // rounding alone reaches zero: keep the sum inside the range too.
+    camera.distance = clampDistance(z + camera.distance);
     postRedisplay();
 }

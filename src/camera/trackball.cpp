@@ -59,8 +59,11 @@ Quaternion turnAboutPivot(Quaternion step) {
     quaternionToAngleAxis(q, &camera.angle, &camera.axis);
     Vec3 forward = quaternionInverseTurn(q, lookDirection);
     double d = camera.distance;
-    camera.eye = {float(pivot.x - d * forward.x), float(pivot.y - d * forward.y),
-                  float(pivot.z - d * forward.z)};
+    // Only a model at the float limit can carry the pivot point or the orbit
+    // out of float range; the clamp keeps the eye finite there and changes
+    // nothing anywhere else.
+    camera.eye = clampEye({float(pivot.x - d * forward.x), float(pivot.y - d * forward.y),
+                           float(pivot.z - d * forward.z)});
     return q;
 }
 

@@ -204,14 +204,38 @@ TEST(Framing, NonFiniteCoordinatesAreLeftOutOfTheBox) {
     expectFramed(c);
 }
 
-TEST(Framing, BoxBeyondFloatRangeStillGivesAUsableView) {
-    CameraState c = frame({-3e38f, 0, 0, 3e38f, 0, 0}, 1.0f);
-    EXPECT_EQ(c.center.x, 0.0f);
-    EXPECT_TRUE(std::isfinite(c.extent));
-    EXPECT_GT(c.extent, 0.0f);
-    expectFramed(c);
-    FrustumBounds f;
-    EXPECT_TRUE(frameFrustum(600, 600, c.distance, &f));
+// Near the float limit the box's diagonal, or the voxel size term, overflows.
+// Such a model is framed from as far back as the eye can stand: the largest
+// framing size navigation allows (an eighth of the float range), or less where
+// the eye in front of the centre would leave float range.
+TEST(Framing, ModelsBeyondTheFramingRangeAreFramedFromAsFarAsPossible) {
+    const float largest = float(FLT_MAX / 8.0);
+    const struct {
+        const char* why;
+        std::vector<float> positions;
+        float size;
+        float extent; // 0: only finite and positive is required
+    } cases[] = {
+        {"box diagonal overflows", {-3e38f, 0, 0, 3e38f, 0, 0}, 1.0f, largest},
+        {"voxel size term overflows", {0, 0, 0}, 3e38f, largest},
+        {"box larger than the range", {0, 0, 0, 1e38f, 0, 0}, 1e36f, largest},
+        {"centre near the limit", {0, 0, 3e38f, 0, 0, 3.4e38f}, 1e36f, 0},
+        {"centre at the limit", {0, 0, FLT_MAX}, 1e37f, 0},
+        {"just inside the range is kept", {0, 0, 0, 4e37f, 0, 0}, 0.0f, 4e37f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        CameraState s = frame(c.positions, c.size);
+        if (c.extent != 0.0f) {
+            EXPECT_EQ(s.extent, c.extent);
+        }
+        EXPECT_GT(s.extent, 0.0f);
+        EXPECT_LE(s.extent, largest);
+        EXPECT_TRUE(std::isfinite(s.eye.z));
+        expectFramed(s);
+        FrustumBounds f;
+        EXPECT_TRUE(frameFrustum(600, 600, s.distance * viewScale(s.distance), &f));
+    }
 }
 
 // ---------------------------------------------------------------- limits
@@ -256,7 +280,8 @@ TEST(Framing, ClampDistanceKeepsThePivotInRange) {
 }
 
 // Whatever the model's size and whatever a navigation step asks for, the
-// clamped distance gives a projection that can be drawn.
+// clamped distance, scaled as the frame scales it, gives a projection that can
+// be drawn.
 TEST(Framing, ClampedDistanceAlwaysGivesAFrustum) {
     const float extents[] = {1e-30f, 1e-3f, 1.0f, 2.828f, 1e6f, 1e30f, FLT_MAX};
     const float asked[] = {0.0f, -1.0f, NAN, INFINITY, -INFINITY, FLT_TRUE_MIN, FLT_MAX, 1.0f};
@@ -269,7 +294,7 @@ TEST(Framing, ClampedDistanceAlwaysGivesAFrustum) {
             ASSERT_TRUE(std::isfinite(clamped));
             ASSERT_GT(clamped, 0.0f);
             FrustumBounds f;
-            ASSERT_TRUE(frameFrustum(800, 600, clamped, &f));
+            ASSERT_TRUE(frameFrustum(800, 600, clamped * viewScale(clamped), &f));
             EXPECT_LT(f.left, f.right);
             EXPECT_LT(f.bottom, f.top);
             EXPECT_LT(f.nearPlane, f.farPlane);
