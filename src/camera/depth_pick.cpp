@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "camera/camera_state.h"
+#include "render/frame_display.h"
 #include "render/gl_readback.h"
 #include "render/glut_window.h"
 
@@ -30,6 +31,13 @@ float pivotDistanceForDepth(float depth, int cx, int cy, const double projection
 void pickPivotDistance() {
     int w = windowWidth(), h = windowHeight();
     if (w <= 0 || h <= 0)
+        return;
+    // After a resize the depth buffer still holds a frame of the old size
+    // until the next one is drawn: its centre is not the window's, and GL may
+    // not yet have buffers of the new size to read from (reading there
+    // crashed the software rasteriser). Keep the pivot until a frame of this
+    // size is on screen.
+    if (w != lastDrawnFrame.width || h != lastDrawnFrame.height)
         return;
     int cx = w / 2, cy = h / 2;
     float depth = readDepthPixel(cx, cy);

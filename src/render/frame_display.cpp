@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "camera/camera_state.h"
+#include "render/gl_readback.h"
 #include "render/glut_window.h"
 #include "render/voxel_geometry.h"
 
@@ -27,6 +28,8 @@ bool frameFrustum(int w, int h, float distance, FrustumBounds* out) {
     *out = {-right, right, -top, top, nearPlane, farPlane};
     return true;
 }
+
+DrawnFrameSize lastDrawnFrame = {};
 
 // Pivot distances within these powers of two are drawn unscaled.
 static constexpr int unscaledExponentLimit = 20;
@@ -55,11 +58,18 @@ void clearFrame() {
 
 bool renderFrame() {
     FrustumBounds f;
+    int w = windowWidth(), h = windowHeight();
     float scale = viewScale(camera.distance);
-    bool drawable = frameFrustum(windowWidth(), windowHeight(), camera.distance * scale, &f);
+    bool drawable = frameFrustum(w, h, camera.distance * scale, &f);
     clearFrame();
     if (!drawable)
         return false;
+    // The projection is shaped for the size just read, so the viewport must
+    // be that size too. GLUT sets it when it handles a resize, but the size
+    // read here can already be newer: after a burst of resizes a frame was
+    // drawn stretched and off-centre until the next one.
+    glViewport(0, 0, w, h);
+    lastDrawnFrame = {w, h};
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glFrustum(f.left, f.right, f.bottom, f.top, f.nearPlane, f.farPlane);
@@ -76,6 +86,7 @@ bool renderFrame() {
     glCullFace(GL_BACK);
     glEnable(GL_CULL_FACE);
     drawVoxels();
+    captureFrameReadback(w, h);
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include "camera/camera_state.h"
 #include "camera/depth_pick.h"
 #include "fakes.h"
+#include "render/frame_display.h"
 #include "view_checks.h"
 
 namespace {
@@ -192,6 +193,7 @@ TEST(PickPivotDistance, ReadsTheCentrePixel) {
         frameView();
         fakeWindow.width = c.w;
         fakeWindow.height = c.h;
+        lastDrawnFrame = {c.w, c.h};
         Frame fr = drawnFrame(c.w, c.h, 10, 0, {0, 0, 1}, {0, 0, 10});
         useFrame(fr);
         fakeWindow.depth = depthOf(fr, {0, 0, 6});
@@ -230,6 +232,28 @@ TEST(PickPivotDistance, BackgroundChangesNothing) {
     EXPECT_EQ(fakeWindow.depthReads, 1);
     EXPECT_EQ(camera.distance, 7.0f);
     EXPECT_EQ(fakeWindow.redisplayRequests, 0);
+}
+
+// Until a frame of the window's new size is drawn, the depth buffer holds the
+// old one (and GL may have no buffers of the new size yet): no read, no change.
+TEST(PickPivotDistance, WaitsForAFrameOfTheWindowsSize) {
+    resetAllState();
+    frameView();
+    Frame fr = drawnFrame(600, 600, 10, 0, {0, 0, 1}, {0, 0, 10});
+    useFrame(fr);
+    fakeWindow.depth = depthOf(fr, {0, 0, 6});
+    const int resized[][2] = {{601, 600}, {600, 1}, {1, 1}, {1200, 900}};
+    for (const auto& s : resized) {
+        fakeWindow.width = s[0];
+        fakeWindow.height = s[1];
+        pickPivotDistance();
+        EXPECT_EQ(fakeWindow.depthReads, 0) << s[0] << "x" << s[1];
+        EXPECT_EQ(camera.distance, 10.0f);
+    }
+    fakeWindow.width = fakeWindow.height = 600;
+    pickPivotDistance();
+    EXPECT_EQ(fakeWindow.depthReads, 1);
+    EXPECT_NEAR(camera.distance, 1.1414213 * 4, 1e-3);
 }
 
 TEST(PickPivotDistance, WindowWithoutAreaDoesNothing) {

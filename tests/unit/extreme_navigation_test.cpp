@@ -265,6 +265,8 @@ TEST(ExtremeNavigation, RandomSessionsStayFiniteAndResetExactly) {
                     fakeWindow.height = s[1];
                     fakeWindow.viewport[2] = s[0];
                     fakeWindow.viewport[3] = s[1];
+                    if (pick(2)) // a frame of the new size was drawn
+                        lastDrawnFrame = {s[0], s[1]};
                     break;
                 }
                 case 4:

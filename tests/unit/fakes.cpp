@@ -7,6 +7,7 @@
 #include "camera/trackball.h"
 #include "platform/clock.h"
 #include "platform/sleep.h"
+#include "render/frame_display.h"
 #include "render/gl_readback.h"
 #include "render/glut_window.h"
 #include "render/voxel_geometry.h"
@@ -29,6 +30,8 @@ int windowWidth() {
 int windowHeight() {
     return fakeWindow.height;
 }
+
+void captureFrameReadback(int, int) {}
 
 float readDepthPixel(int x, int y) {
     ++fakeWindow.depthReads;
@@ -74,6 +77,8 @@ void resetAllState() {
     fakeWindow.width = 600;
     fakeWindow.height = 600;
     fakeWindow.depth = 1.0f;
+    // As if a frame of the window's size had been drawn.
+    lastDrawnFrame = {fakeWindow.width, fakeWindow.height};
     fakeClock = {};
     // Like a machine that has been up for a day: far from the counter's origin.
     fakeClock.counter = 86400ull * 1000000000ull;
