@@ -3,7 +3,7 @@
 # Sanitizer (VOXSCOPE_SANITIZE=ON) in its own directory and run the test tiers
 # under it: every memory error, leak or undefined behaviour fails its test.
 #
-#   tools/sanitize.sh [CTEST ARGS...]   default: the unit, gl, fuzz, e2e and soak tiers
+#   tools/sanitize.sh [CTEST ARGS...]   default: the unit, gl, fuzz and soak tiers and the e2e tests labelled sanitize
 #
 # VOXSCOPE_SANITIZE_BUILD_DIR picks the build directory (default: build-asan).
 set -euo pipefail
@@ -20,6 +20,6 @@ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DVOXSCOPE_SANITIZE=ON \
 cmake --build "$build_dir" -j2
 
 if [[ $# -eq 0 ]]; then
-    set -- -L '^(unit|gl|fuzz|e2e|soak)$'
+    set -- -L '^(unit|gl|fuzz|soak|sanitize)$'
 fi
 ctest --test-dir "$build_dir" --output-on-failure --timeout 600 --no-tests=error "$@"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Install everything the tests need, build voxscope (Release), run the whole
-# test suite, then run the unit, GL, fuzz-replay, end-to-end and soak tests
-# again in a build with the address, leak and undefined-behaviour sanitizers
+# test suite, then run the unit, GL, fuzz-replay, soak and some end-to-end
+# tests again in a build with the address, leak and undefined-behaviour sanitizers
 # (tools/sanitize.sh; VOXSCOPE_SANITIZE_TESTS=0 skips it), then fuzz every fuzz
 # target for a short, bounded time (VOXSCOPE_FUZZ_SECONDS each, default 30; 0
 # skips it), then build, install and try the Debian package

@@ -65,9 +65,8 @@ bool renderFrame() {
     if (!drawable)
         return false;
     // The projection is shaped for the size just read, so the viewport must
-    // be that size too. GLUT sets it when it handles a resize, but the size
-    // read here can already be newer: after a burst of resizes a frame was
-    // drawn stretched and off-centre until the next one.
+    // be that size too. GLUT sets it when it handles a resize; setting it here
+    // keeps the two from one size whatever order resizes and frames come in.
     glViewport(0, 0, w, h);
     lastDrawnFrame = {w, h};
     glMatrixMode(GL_PROJECTION);
