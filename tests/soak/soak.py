@@ -193,7 +193,7 @@ def main():
     parser.add_argument("--binary", required=True)
     parser.add_argument("--seed", type=int, default=None)
     parser.add_argument("--events", type=int, default=30000)
-    parser.add_argument("--min-events", type=int, default=10000,
+    parser.add_argument("--min-events", type=int, default=30000,
                         help="fail when the time runs out before this many were sent")
     parser.add_argument("--seconds", type=float, default=150.0)
     sys.exit(run(parser.parse_args()))
