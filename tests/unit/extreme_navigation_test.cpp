@@ -21,6 +21,7 @@
 #include "fakes.h"
 #include "model/voxel_model.h"
 #include "render/frame_display.h"
+#include "view_checks.h"
 
 namespace {
 
@@ -97,21 +98,6 @@ bool finite(Vec3 v) {
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
            << when << ": " << describe(c) << ", spin speed " << trackball.angularSpeed;
-}
-
-void expectSameView(const CameraState& a, const CameraState& b) {
-    EXPECT_EQ(a.center.x, b.center.x);
-    EXPECT_EQ(a.center.y, b.center.y);
-    EXPECT_EQ(a.center.z, b.center.z);
-    EXPECT_EQ(a.extent, b.extent);
-    EXPECT_EQ(a.eye.x, b.eye.x);
-    EXPECT_EQ(a.eye.y, b.eye.y);
-    EXPECT_EQ(a.eye.z, b.eye.z);
-    EXPECT_EQ(a.angle, b.angle);
-    EXPECT_EQ(a.axis.x, b.axis.x);
-    EXPECT_EQ(a.axis.y, b.axis.y);
-    EXPECT_EQ(a.axis.z, b.axis.z);
-    EXPECT_EQ(a.distance, b.distance);
 }
 
 // Presses the space bar and checks the first framing came back exactly.

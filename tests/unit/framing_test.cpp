@@ -11,6 +11,7 @@
 #include "fakes.h"
 #include "model/voxel_model.h"
 #include "render/frame_display.h"
+#include "view_checks.h"
 
 namespace {
 
@@ -101,18 +102,7 @@ TEST(Framing, ResetRestoresTheFirstFramingAndStopsASpin) {
     resetCamera();
     EXPECT_EQ(trackball.spinning, 0);
     EXPECT_EQ(trackball.angularSpeed, 3.0f) << "only the spin flag is the reset's business";
-    EXPECT_EQ(camera.center.x, first.center.x);
-    EXPECT_EQ(camera.center.y, first.center.y);
-    EXPECT_EQ(camera.center.z, first.center.z);
-    EXPECT_EQ(camera.extent, first.extent);
-    EXPECT_EQ(camera.eye.x, first.eye.x);
-    EXPECT_EQ(camera.eye.y, first.eye.y);
-    EXPECT_EQ(camera.eye.z, first.eye.z);
-    EXPECT_EQ(camera.angle, first.angle);
-    EXPECT_EQ(camera.axis.x, first.axis.x);
-    EXPECT_EQ(camera.axis.y, first.axis.y);
-    EXPECT_EQ(camera.axis.z, first.axis.z);
-    EXPECT_EQ(camera.distance, first.distance);
+    expectSameView(camera, first);
     model = nullptr;
 }
 

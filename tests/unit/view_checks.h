@@ -24,6 +24,22 @@ inline void frameView(float distance = 10.0f) {
     camera.distance = distance;
 }
 
+// Every field of the two views is the same float, bit for bit.
+inline void expectSameView(const CameraState& a, const CameraState& b) {
+    EXPECT_EQ(a.center.x, b.center.x);
+    EXPECT_EQ(a.center.y, b.center.y);
+    EXPECT_EQ(a.center.z, b.center.z);
+    EXPECT_EQ(a.extent, b.extent);
+    EXPECT_EQ(a.eye.x, b.eye.x);
+    EXPECT_EQ(a.eye.y, b.eye.y);
+    EXPECT_EQ(a.eye.z, b.eye.z);
+    EXPECT_EQ(a.angle, b.angle);
+    EXPECT_EQ(a.axis.x, b.axis.x);
+    EXPECT_EQ(a.axis.y, b.axis.y);
+    EXPECT_EQ(a.axis.z, b.axis.z);
+    EXPECT_EQ(a.distance, b.distance);
+}
+
 inline void expectVec(Vec3 v, double x, double y, double z, double tol) {
     EXPECT_NEAR(v.x, x, tol);
     EXPECT_NEAR(v.y, y, tol);
