@@ -50,9 +50,10 @@ static void releaseModel(VoxelModel* m) {
     free(m);
 }
 
-static void BM_LoadVoxels(benchmark::State& state) {
+// Loads the file with `load` once per iteration, reporting voxels per second.
+static void loadRepeatedly(benchmark::State& state, VoxelModel* (*load)(const char*)) {
     for (auto _ : state) {
-        VoxelModel* m = loadVoxels(filePath.c_str());
+        VoxelModel* m = load(filePath.c_str());
         if (!m) {
             state.SkipWithError("load failed");
             return;
@@ -64,19 +65,13 @@ static void BM_LoadVoxels(benchmark::State& state) {
         benchmark::Counter(double(voxelCount) * state.iterations(), benchmark::Counter::kIsRate);
 }
 
+static void BM_LoadVoxels(benchmark::State& state) {
+    loadRepeatedly(state, loadVoxels);
+}
+
 // The reference: every number through fscanf, as the loader used to read.
 static void BM_LoadVoxelsWithStdio(benchmark::State& state) {
-    for (auto _ : state) {
-        VoxelModel* m = loadVoxelsWithStdio(filePath.c_str());
-        if (!m) {
-            state.SkipWithError("load failed");
-            return;
-        }
-        benchmark::DoNotOptimize(m->positions);
-        releaseModel(m);
-    }
-    state.counters["voxels/s"] =
-        benchmark::Counter(double(voxelCount) * state.iterations(), benchmark::Counter::kIsRate);
+    loadRepeatedly(state, loadVoxelsWithStdio);
 }
 
 // Both readers in turn on the same file, iteration after iteration, so that
