@@ -4,11 +4,12 @@
 
 namespace number_reader_detail {
 
-const float exactFloatPowers[11] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
-                                    1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
 const double exactDoublePowers[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                       1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+const double negativeDoublePowers[23] = {1e-0,  1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
+                                         1e-8,  1e-9,  1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15,
+                                         1e-16, 1e-17, 1e-18, 1e-19, 1e-20, 1e-21, 1e-22};
 
 const uint64_t powersOfTen[8] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
 

@@ -50,41 +50,53 @@ const char* scanFloatGeneral(const char* p, const char* end, bool negative, floa
 
 namespace number_reader_detail {
 
-// Powers of ten that float and double hold exactly.
-extern const float exactFloatPowers[11];
+// Powers of ten that double holds exactly, and the negative ones rounded to
+// the nearest double.
 extern const double exactDoublePowers[23];
+extern const double negativeDoublePowers[23];
 extern const uint64_t powersOfTen[8];
 
-// Converts mantissa m times 10^exp10 when one IEEE operation gives the float
-// the C library would give; returns false when it might not.
+// Converts mantissa m times 10^exp10 when a double-precision product gives
+// the float the C library would give; returns false when it might not.
 VOXSCOPE_ALWAYS_INLINE bool fastDecimalToFloat(uint64_t m, int exp10, float* out) {
     if (m == 0) {
         *out = 0.0f;
         return true;
     }
-    if (m <= (uint64_t(1) << 24) && exp10 >= -10 && exp10 <= 10) {
-        // Both operands exact, so the one rounding is the correct one.
-        float f = float(m);
-        *out = exp10 < 0 ? f / exactFloatPowers[-exp10] : f * exactFloatPowers[exp10];
-        return true;
-    }
-    if (m < (uint64_t(1) << 53) && exp10 >= -22 && exp10 <= 22) {
-        double d = double(m);
-        d = exp10 < 0 ? d / exactDoublePowers[-exp10] : d * exactDoublePowers[exp10];
-        // Rounding the correctly rounded double to float again is right unless
-        // the double sits exactly halfway between two floats (its low 29
-        // mantissa bits 1 followed by zeros) or in float's subnormal range,
-        // where float keeps fewer bits.
-        uint64_t bits;
+    if (m >= (uint64_t(1) << 53) || exp10 < -22 || exp10 > 22)
+        return false;
+    // A double keeps 29 bits more than a float; the float nearest the value
+    // is the float nearest the double unless a float midpoint (low 29 bits
+    // 1 followed by zeros) lies between the two. The midpoints are two to
+    // the 28 units of the double away from any float, so none sits near a
+    // power of two, where the unit changes.
+    const uint64_t low29 = (uint64_t(1) << 29) - 1;
+    const uint64_t midpoint = uint64_t(1) << 28;
+    double d = double(m);
+    uint64_t bits;
+    if (exp10 >= 0) {
+        // Both factors exact: one rounding, so the double is off the value
+        // only when it lands exactly on a midpoint the value is not on.
+        // Below 2^53 the product of the two integers is exact, and the one
+        // rounding to float is the C library's, ties included.
+        d *= exactDoublePowers[exp10];
         memcpy(&bits, &d, sizeof bits);
-        if ((bits & ((uint64_t(1) << 29) - 1)) == (uint64_t(1) << 28))
+        if (d >= 9007199254740992.0 && (bits & low29) == midpoint)
             return false;
-        if (d < 1.17549435082228750797e-38) // FLT_MIN
+    } else {
+        // A multiplication, not a division, which would take several times
+        // as long: the rounded power and the product leave the double within
+        // two units of the value, so three units around a midpoint are sent
+        // to the exact conversion.
+        d *= negativeDoublePowers[-exp10];
+        memcpy(&bits, &d, sizeof bits);
+        if ((bits & low29) - (midpoint - 3) <= 6)
             return false;
-        *out = float(d);
-        return true;
     }
-    return false;
+    // Never below float's normal range from these operands (at least 1e-22),
+    // nor above its largest (below 2^53 times 1e22).
+    *out = float(d);
+    return true;
 }
 
 // Eight bytes at p, first byte lowest.

@@ -148,6 +148,31 @@ TEST(NumberReader, AgreesWithTheCLibraryOnRandomNumbers) {
     }
 }
 
+// Short decimals with a fraction are scaled by a rounded power of ten in
+// double precision, which leaves the result a few units of the double away
+// from the value: right to the float unless a float midpoint is that close.
+// These sit right on, and a few double units either side of, midpoints of
+// floats of the size coordinates have, printed to the 15 to 17 digits that
+// the fast conversion takes, with and without a sign.
+TEST(NumberReader, AgreesWithTheCLibraryNearFloatMidpoints) {
+    std::mt19937_64 random(8122026);
+    int failures = 0;
+    char text[64];
+    for (int round = 0; round < 100000; ++round) {
+        float below = std::ldexp(1.0f + float(random() % (1u << 23)) / float(1u << 23),
+                                 int(random() % 60) - 30);
+        double midpoint = (double(below) + double(std::nextafter(below, INFINITY))) / 2;
+        double nudged = midpoint;
+        for (int units = int(random() % 9) - 4; units != 0; units += units > 0 ? -1 : 1)
+            nudged = std::nextafter(nudged, units > 0 ? INFINITY : 0.0);
+        snprintf(text, sizeof text, "%s%.*g", random() % 2 ? "-" : "", 15 + int(random() % 3),
+                 nudged);
+        std::string difference = compareWithCLibrary(std::string(text) + " 1 2 3 4 5 6 7 8 9");
+        if (!difference.empty() && failures++ < 10)
+            ADD_FAILURE() << "\"" << text << "\": " << difference;
+    }
+}
+
 // Overlong mantissas and exponents, and integers far beyond 64 bits, which
 // the C library saturates in a `long` before keeping the low 32 bits.
 TEST(NumberReader, AgreesWithTheCLibraryOnVeryLongNumbers) {
