@@ -1,15 +1,14 @@
 #include "model/voxel_model.h"
 
-#include <csetjmp>
-#include <csignal>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "model/large_array.h"
 #include "model/number_reader.h"
+#include "model/plain_records.h"
 
 VoxelModel* model = nullptr;
 
@@ -131,24 +130,10 @@ VoxelModel* loadVoxelsWithStdio(const char* path) {
 
 // ---------------------------------------------------------------- from memory
 
-// While a mapping is read, a SIGBUS on its pages (its file was cut short by
-// another process) jumps back to readMappedVoxels instead of ending the
-// process. Other SIGBUS faults get the handling they had before.
-static sigjmp_buf busJump;
-static const char* guardedBegin = nullptr;
-static const char* guardedEnd = nullptr;
-static struct sigaction previousBusAction;
-// The model being filled, reachable after the jump so that it can be freed.
-static VoxelModel* modelBeingRead = nullptr;
-
-static void onBusError(int, siginfo_t* info, void*) {
-    const char* address = static_cast<const char*>(info->si_addr);
-    if (address >= guardedBegin && address < guardedEnd)
-        siglongjmp(busJump, 1);
-    // Not ours: restore the previous handling; the access faults again and
-    // meets it.
-    sigaction(SIGBUS, &previousBusAction, nullptr);
-}
+// After a record the plain-record reader could not take, this many are read
+// with the general scanners before it is tried again, so that a file full of
+// exponents or hexadecimal floats does not re-classify its text for nothing.
+static constexpr int32_t generalRecordsAfterRefusal = 32;
 
 static void freeModel(VoxelModel* m) {
     if (m) {
@@ -160,7 +145,8 @@ static void freeModel(VoxelModel* m) {
 
 // The checks, messages and order of readWithStdio, with each fscanf call
 // replaced by the scanners that read exactly as it does.
-static VoxelModel* parseVoxelText(const char* p, const char* end, const char* path) {
+VoxelModel* readVoxelText(const char* p, size_t size, const char* path) {
+    const char* end = p + size;
     int32_t count = 0;
     float voxelSize = 0.0f;
     if (!(p = scanIntInline(p, end, &count)) || !(p = scanFloatInline(p, end, &voxelSize))) {
@@ -185,7 +171,6 @@ static VoxelModel* parseVoxelText(const char* p, const char* end, const char* pa
         fprintf(stderr, "Not enough memory for %d voxels from %s\n", count, path);
         return nullptr;
     }
-    modelBeingRead = m;
     m->count = count;
     m->voxelSize = voxelSize;
     if (count == 0)
@@ -197,9 +182,16 @@ static VoxelModel* parseVoxelText(const char* p, const char* end, const char* pa
         freeModel(m);
         return nullptr;
     }
-    float* position = m->positions;
-    uint8_t* color = m->colors;
-    for (int32_t i = 0; i < count; ++i, position += 3, color += 3) {
+    int32_t plainFrom = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        if (i >= plainFrom) {
+            i += readPlainRecords(&p, end, count - i, m->positions + 3 * size_t(i),
+                                  m->colors + 3 * size_t(i));
+            if (i == count)
+                break;
+            plainFrom = i + 1 + generalRecordsAfterRefusal;
+        }
+        float* position = m->positions + 3 * size_t(i);
         int32_t red, green, blue;
         if (!(p = scanFloatInline(p, end, &position[0])) ||
             !(p = scanFloatInline(p, end, &position[1])) ||
@@ -210,6 +202,7 @@ static VoxelModel* parseVoxelText(const char* p, const char* end, const char* pa
             return nullptr;
         }
         // Colours keep their low eight bits: 256 wraps to 0 and -1 to 255.
+        uint8_t* color = m->colors + 3 * size_t(i);
         color[0] = uint8_t(red);
         color[1] = uint8_t(green);
         color[2] = uint8_t(blue);
@@ -217,33 +210,21 @@ static VoxelModel* parseVoxelText(const char* p, const char* end, const char* pa
     return m;
 }
 
-static void endBusGuard() {
-    sigaction(SIGBUS, &previousBusAction, nullptr);
-    guardedBegin = guardedEnd = nullptr;
-    modelBeingRead = nullptr;
-}
-
-VoxelModel* readMappedVoxels(const char* text, size_t size, const char* path) {
-    struct sigaction guard = {};
-    guard.sa_sigaction = onBusError;
-    guard.sa_flags = SA_SIGINFO;
-    sigemptyset(&guard.sa_mask);
-    guardedBegin = text;
-    guardedEnd = text + size;
-    modelBeingRead = nullptr;
-    sigaction(SIGBUS, &guard, &previousBusAction);
-    if (sigsetjmp(busJump, 1) != 0) {
-        // The file lost pages while being read: it ended too soon. Nothing
-        // local to this function changed since sigsetjmp; the partly read
-        // model is found through modelBeingRead.
-        freeModel(modelBeingRead);
-        fprintf(stderr, "Error reading %s\n", path);
-        endBusGuard();
-        return nullptr;
+// Reads all of an open regular file of `size` bytes into `text`; returns how
+// many bytes there were (fewer when the file has shrunk since), or -1.
+static int64_t readWhole(int fd, char* text, size_t size) {
+    size_t got = 0;
+    while (got < size) {
+        ssize_t n = read(fd, text + got, size - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        got += size_t(n);
     }
-    VoxelModel* m = parseVoxelText(text, text + size, path);
-    endBusGuard();
-    return m;
+    return int64_t(got);
 }
 
 VoxelModel* loadVoxels(const char* path) {
@@ -252,19 +233,25 @@ VoxelModel* loadVoxels(const char* path) {
         fprintf(stderr, "Couldn't read %s\n", path);
         return nullptr;
     }
-    // Only a regular file with content can be mapped; /proc files that claim
+    // Only a regular file with content is read whole; /proc files that claim
     // no size, pipes, terminals and directories are read as a stream.
     struct stat info;
     if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0)
         return readWithStdio(file, path);
+    // One read into fresh memory in large pages costs a third of what
+    // mapping the file does: its page-cache pages would be mapped one small
+    // page at a time, each first touch a fault.
     size_t size = size_t(info.st_size);
-    // Populating the mapping in the one call costs less than a fault for each
-    // stretch of pages as the parse walks in.
-    void* mapping = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fileno(file), 0);
-    if (mapping == MAP_FAILED)
+    char* text = static_cast<char*>(mapLargeBuffer(size));
+    if (!text) // the stream needs next to no memory
         return readWithStdio(file, path);
-    VoxelModel* m = readMappedVoxels(static_cast<const char*>(mapping), size, path);
-    munmap(mapping, size);
+    int64_t got = readWhole(fileno(file), text, size);
+    VoxelModel* m = nullptr;
+    if (got < 0)
+        fprintf(stderr, "Error reading %s\n", path);
+    else
+        m = readVoxelText(text, size_t(got), path);
+    unmapLargeBuffer(text, size);
     fclose(file);
     return m;
 }

@@ -20,16 +20,16 @@ constexpr int32_t maxVoxelCount = 2147483647 / 36;
 
 // Reads the voxel text file at `path` into a new model. On failure writes one
 // line naming the file to stderr, frees everything it took, closes the file and
-// returns null. A regular file is mapped and read in one pass from memory; any
-// other input (a pipe, a terminal, a directory) is read through stdio.
+// returns null. A regular file is read whole into memory and parsed there in
+// one pass; any other input (a pipe, a terminal, a directory) is read through
+// stdio.
 VoxelModel* loadVoxels(const char* path);
 
 // The same, reading every number with fscanf: what loadVoxels must agree with,
-// value for value and line for line, and how it reads what cannot be mapped.
+// value for value and line for line, and how it reads what is not a regular
+// file.
 VoxelModel* loadVoxelsWithStdio(const char* path);
 
-// Reads a voxel file already in memory, the `size` bytes at `text` (a mapping
-// of the file named `path`), as loadVoxels does. A mapping whose file shrinks
-// underneath it faults on the lost pages; that is caught and refused with
-// "Error reading" like any file that ends too soon.
-VoxelModel* readMappedVoxels(const char* text, size_t size, const char* path);
+// Reads a voxel file already in memory, the `size` bytes at `text` (the
+// contents of the file named `path`), as loadVoxels does.
+VoxelModel* readVoxelText(const char* text, size_t size, const char* path);

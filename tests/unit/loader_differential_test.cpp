@@ -2,14 +2,11 @@
 // file must give the same model to the bit, or the same refusal line.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
-#include <fcntl.h>
 #include <random>
 #include <string>
-#include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
 
@@ -150,37 +147,6 @@ TEST(LoaderDifferential, LargeMixedFileLoadsAsTheFscanfLoopLoadsIt) {
         SCOPED_TRACE(at);
         EXPECT_EQ(compareOnBytes(text.substr(0, at)), "");
     }
-}
-
-// A file cut short by another process while it is mapped: the lost pages
-// fault, and the loader refuses the file instead of dying of the signal.
-TEST(LoaderDifferential, FileTruncatedWhileMappedIsRefused) {
-    std::string text = "100000 1\n";
-    for (int i = 0; i < 100000; ++i)
-        text += "1.5 2.5 3.5 10 20 30\n";
-    std::string path = scratchFile();
-    writeBytes(path, text);
-    int fd = open(path.c_str(), O_RDWR);
-    ASSERT_GE(fd, 0);
-    void* mapping = mmap(nullptr, text.size(), PROT_READ, MAP_SHARED, fd, 0);
-    ASSERT_NE(mapping, MAP_FAILED);
-    ASSERT_EQ(ftruncate(fd, 8192), 0);
-
-    struct sigaction before;
-    sigaction(SIGBUS, nullptr, &before);
-    testing::internal::CaptureStderr();
-    VoxelModel* m = readMappedVoxels(static_cast<const char*>(mapping), text.size(), path.c_str());
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(m, nullptr);
-    EXPECT_EQ(err, "Error reading " + path + "\n");
-    // The signal's handling is the one it was before.
-    struct sigaction after;
-    sigaction(SIGBUS, nullptr, &after);
-    EXPECT_EQ(after.sa_handler, before.sa_handler);
-
-    munmap(mapping, text.size());
-    close(fd);
-    unlink(path.c_str());
 }
 
 } // namespace
