@@ -287,6 +287,32 @@ PLAIN_TARGET int32_t readPlainRecordsVector(const char** at, const char* end, in
     return done;
 }
 
+PLAIN_TARGET const char* findRecordStartVector(const char* p, const char* from, const char* end,
+                                               int64_t* record) {
+    long limit = long(end - p) - tailMargin;
+    long fromOffset = long(from - p);
+    int64_t numbers = 0; // numbers starting before the block at `offset`
+    uint64_t spaceBefore = ~uint64_t(0);
+    for (long offset = 0; offset + blockBytes <= limit; offset += blockBytes) {
+        uint64_t space = whiteSpaceMask(p + offset);
+        uint64_t starts = ~space & (space << 1 | spaceBefore >> 63);
+        spaceBefore = space;
+        if (offset + blockBytes <= fromOffset) {
+            numbers += __builtin_popcountll(starts);
+            continue;
+        }
+        for (; starts; starts &= starts - 1) {
+            long at = offset + __builtin_ctzll(starts);
+            if (at >= fromOffset && numbers % 6 == 0) {
+                *record = numbers / 6;
+                return p + at;
+            }
+            ++numbers;
+        }
+    }
+    return nullptr;
+}
+
 bool processorHasVectorSupport() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt");
@@ -303,12 +329,22 @@ int32_t readPlainRecords(const char** p, const char* end, int32_t wanted, float*
     return readPlainRecordsVector(p, end, wanted, positions, colors);
 }
 
+const char* findRecordStart(const char* p, const char* from, const char* end, int64_t* record) {
+    if (!plainRecordsEnabled)
+        return nullptr;
+    return findRecordStartVector(p, from, end, record);
+}
+
 #else
 
 bool plainRecordsEnabled = false;
 
 int32_t readPlainRecords(const char**, const char*, int32_t, float*, uint8_t*) {
     return 0;
+}
+
+const char* findRecordStart(const char*, const char*, const char*, int64_t*) {
+    return nullptr;
 }
 
 #endif

@@ -27,3 +27,11 @@ extern bool plainRecordsEnabled;
 // of the text, which it never reads past. Returns how many records it read.
 int32_t readPlainRecords(const char** p, const char* end, int32_t wanted, float* positions,
                          uint8_t* colors);
+
+// Where a second reader can start on the text from p: the first number at or
+// after `from` that begins a record, taking every run of characters between
+// white space for one number, as it is in plain records. Stores the record's
+// index; null when no such number lies before the last few dozen bytes. The
+// count is only a guess where the text is not plain records, so the caller
+// must check that the first reader reaches that record at that number.
+const char* findRecordStart(const char* p, const char* from, const char* end, int64_t* record);

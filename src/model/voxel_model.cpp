@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 #include "model/large_array.h"
@@ -135,12 +137,86 @@ VoxelModel* loadVoxelsWithStdio(const char* path) {
 // exponents or hexadecimal floats does not re-classify its text for nothing.
 static constexpr int32_t generalRecordsAfterRefusal = 32;
 
+// Below this much text a second thread costs more than it saves.
+static constexpr long bytesForASecondThread = 1 << 20;
+
 static void freeModel(VoxelModel* m) {
     if (m) {
         free(m->positions);
         free(m->colors);
         free(m);
     }
+}
+
+// Reads records first to limit - 1 of m from p, as the fscanf loop would
+// from there. Returns where the text then stands, or null where a number is
+// missing (the text ends, or holds something no conversion takes).
+static const char* readRecords(const char* p, const char* end, VoxelModel* m, int32_t first,
+                               int32_t limit) {
+    int32_t plainFrom = first;
+    for (int32_t i = first; i < limit; ++i) {
+        if (i >= plainFrom) {
+            i += readPlainRecords(&p, end, limit - i, m->positions + 3 * size_t(i),
+                                  m->colors + 3 * size_t(i));
+            if (i == limit)
+                break;
+            plainFrom = i + 1 + generalRecordsAfterRefusal;
+        }
+        float* position = m->positions + 3 * size_t(i);
+        int32_t red, green, blue;
+        if (!(p = scanFloatInline(p, end, &position[0])) ||
+            !(p = scanFloatInline(p, end, &position[1])) ||
+            !(p = scanFloatInline(p, end, &position[2])) || !(p = scanIntInline(p, end, &red)) ||
+            !(p = scanIntInline(p, end, &green)) || !(p = scanIntInline(p, end, &blue)))
+            return nullptr;
+        // Colours keep their low eight bits: 256 wraps to 0 and -1 to 255.
+        uint8_t* color = m->colors + 3 * size_t(i);
+        color[0] = uint8_t(red);
+        color[1] = uint8_t(green);
+        color[2] = uint8_t(blue);
+    }
+    return p;
+}
+
+// Reads all of m's records from p. A big file's second half is read at the
+// same time on a second thread, from a record start guessed by counting the
+// runs of characters between white space. That half is kept only when this
+// thread, reading exactly, arrives at the same record at the same place;
+// otherwise it is read again here. Returns false where a number is missing.
+static bool readRecordsInTwo(const char* p, const char* end, VoxelModel* m) {
+    const int32_t count = m->count;
+    int64_t guess = 0;
+    const char* second = end - p >= bytesForASecondThread
+                             ? findRecordStart(p, p + (end - p) / 2, end, &guess)
+                             : nullptr;
+    int32_t secondRead = 0;
+    const char* secondStop = second;
+    std::thread helper;
+    if (second && guess > 0 && guess < count) {
+        try {
+            helper = std::thread([&] {
+                secondRead = readPlainRecords(&secondStop, end, count - int32_t(guess),
+                                              m->positions + 3 * size_t(guess),
+                                              m->colors + 3 * size_t(guess));
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: this one reads it all.
+        }
+    }
+    if (!helper.joinable())
+        return readRecords(p, end, m, 0, count) != nullptr;
+    int32_t first = int32_t(guess);
+    p = readRecords(p, end, m, 0, first);
+    // The second thread writes records from `first` on, so it must be done
+    // before this one reads them itself, or returns and frees the arrays.
+    helper.join();
+    if (!p)
+        return false;
+    if (skipSpace(p, end) == second) {
+        p = secondStop;
+        first += secondRead;
+    }
+    return readRecords(p, end, m, first, count) != nullptr;
 }
 
 // The checks, messages and order of readWithStdio, with each fscanf call
@@ -182,30 +258,10 @@ VoxelModel* readVoxelText(const char* p, size_t size, const char* path) {
         freeModel(m);
         return nullptr;
     }
-    int32_t plainFrom = 0;
-    for (int32_t i = 0; i < count; ++i) {
-        if (i >= plainFrom) {
-            i += readPlainRecords(&p, end, count - i, m->positions + 3 * size_t(i),
-                                  m->colors + 3 * size_t(i));
-            if (i == count)
-                break;
-            plainFrom = i + 1 + generalRecordsAfterRefusal;
-        }
-        float* position = m->positions + 3 * size_t(i);
-        int32_t red, green, blue;
-        if (!(p = scanFloatInline(p, end, &position[0])) ||
-            !(p = scanFloatInline(p, end, &position[1])) ||
-            !(p = scanFloatInline(p, end, &position[2])) || !(p = scanIntInline(p, end, &red)) ||
-            !(p = scanIntInline(p, end, &green)) || !(p = scanIntInline(p, end, &blue))) {
-            fprintf(stderr, "Error reading %s\n", path);
-            freeModel(m);
-            return nullptr;
-        }
-        // Colours keep their low eight bits: 256 wraps to 0 and -1 to 255.
-        uint8_t* color = m->colors + 3 * size_t(i);
-        color[0] = uint8_t(red);
-        color[1] = uint8_t(green);
-        color[2] = uint8_t(blue);
+    if (!readRecordsInTwo(p, end, m)) {
+        fprintf(stderr, "Error reading %s\n", path);
+        freeModel(m);
+        return nullptr;
     }
     return m;
 }

@@ -89,6 +89,16 @@ Records typicalRecords(std::mt19937_64& random, int count) {
     return r;
 }
 
+std::string writeScratch(const std::string& text) {
+    const char* tmp = getenv("TMPDIR");
+    std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/voxscope-plain-XXXXXX";
+    int fd = mkstemp(&path[0]);
+    if (fd < 0 || write(fd, text.data(), text.size()) != ssize_t(text.size()))
+        abort();
+    close(fd);
+    return path;
+}
+
 // Checks record `i` read into positions/colors against sscanf on its numbers.
 void expectRecordAsCLibraryReadsIt(const Records& r, int i, const float* positions,
                                    const uint8_t* colors) {
@@ -230,12 +240,7 @@ TEST(PlainRecords, LoaderAgreesWithTheFscanfLoopEitherWay) {
         for (const std::string& n : r.numbers)
             text += n + separator(random);
     }
-    const char* tmp = getenv("TMPDIR");
-    std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/voxscope-plain-XXXXXX";
-    int fd = mkstemp(&path[0]);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, text.data(), text.size()), ssize_t(text.size()));
-    close(fd);
+    std::string path = writeScratch(text);
     // The file loads, so the comparison covers every value.
     VoxelModel* m = loadVoxels(path.c_str());
     ASSERT_NE(m, nullptr);
@@ -251,6 +256,85 @@ TEST(PlainRecords, LoaderAgreesWithTheFscanfLoopEitherWay) {
     }
     plainRecordsEnabled = wasEnabled;
     unlink(path.c_str());
+}
+
+// The second reader's start: counted in whole records of plain text, it is
+// the first record that starts at or after the point asked for.
+TEST(PlainRecords, RecordStartsAreCountedInWholeRecords) {
+    ASSERT_TRUE(plainRecordsEnabled);
+    std::mt19937_64 random(31);
+    Records r = typicalRecords(random, 3000);
+    std::vector<size_t> recordStarts;
+    size_t at = 0;
+    for (size_t i = 0; i < r.numbers.size(); ++i) {
+        at = r.text.find(r.numbers[i], at);
+        if (i % 6 == 0)
+            recordStarts.push_back(at);
+        at += r.numbers[i].size();
+    }
+    const char* text = r.text.data();
+    for (size_t from : {size_t(0), size_t(1), recordStarts[1], recordStarts[1] + 1, size_t(777),
+                        r.text.size() / 2, recordStarts[2000] - 1}) {
+        SCOPED_TRACE(from);
+        int64_t record = -1;
+        const char* start = findRecordStart(text, text + from, text + r.text.size(), &record);
+        ASSERT_NE(start, nullptr);
+        size_t expected = 0;
+        while (recordStarts[expected] < from)
+            ++expected;
+        EXPECT_EQ(record, int64_t(expected));
+        EXPECT_EQ(size_t(start - text), recordStarts[expected]);
+    }
+    // None within the last few dozen bytes, which the readers leave alone.
+    int64_t record = -1;
+    EXPECT_EQ(findRecordStart(text, text + recordStarts.back(), text + r.text.size(), &record),
+              nullptr);
+}
+
+// Big files are read by two threads, the second from a record start guessed
+// in the middle. Numbers that split or join where white space does not, odd
+// records near the middle, too few or too many records and damage in either
+// half must all come out as the fscanf loop reads them.
+TEST(PlainRecords, BigFilesReadInTwoLoadAsTheFscanfLoopLoadsThem) {
+    std::mt19937_64 random(2);
+    const int count = 80000;
+    // Whole-number coordinates, so that a run that holds two numbers, or two
+    // numbers in one run, moves every later number to the next slot or the
+    // one before and the file still loads.
+    std::vector<std::string> numbers;
+    for (int i = 0; i < 6 * count; ++i)
+        numbers.push_back(
+            std::to_string(i % 6 < 3 ? int(random() % 1999) - 999 : int(random() % 256)));
+    auto file = [&](int header, int at, const char* put) {
+        std::string text = std::to_string(header) + " 0.5\n";
+        for (size_t i = 0; i < numbers.size(); ++i)
+            text += (int(i) == at ? std::string(put) : numbers[i]) + (i % 6 == 5 ? "\n" : " ");
+        return text;
+    };
+    const int middle = 3 * count; // the number halfway through
+    struct Case {
+        const char* what;
+        int header, at;
+        const char* put;
+    } cases[] = {
+        {"plain", count, -1, ""},
+        {"two numbers in one run, first half", count, 1002, "1.5.5"},
+        {"two numbers in one run, second half", count, middle + 1002, "1.5.5"},
+        {"a number that joins the next, first half", count, 1000, "5 7-3"},
+        {"exponent at the middle", count, middle, "1e3"},
+        {"exponent just after the middle", count, middle + 7, "-2.5E-1"},
+        {"damage in the first half", count, 2000, "abc"},
+        {"damage in the second half", count, middle + 2000, "abc"},
+        {"count beyond the records", count + 1, -1, ""},
+        {"count ending before the middle", count / 3, -1, ""},
+        {"count ending after the middle", count * 2 / 3, -1, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string path = writeScratch(file(c.header, c.at, c.put));
+        EXPECT_EQ(compareLoaders(path.c_str()), "");
+        unlink(path.c_str());
+    }
 }
 
 } // namespace
