@@ -8,9 +8,10 @@
 2. Generates the models that are missing into BUILD/bench-models/ with
    make_models (deterministic: KIND-COUNT.vxl, seed 1).
 3. Reader ratio: runs load_bench on the 1,000,000-voxel model RATIO_RUNS
-   times; each run loads the file 15 times with the fscanf loop and 15 times
-   with the mapped reader, alternating, and takes each one's median; prints
-   each run's ratio and the median of the runs, and the cube-array time.
+   times; each run loads the file 15 times each with the fscanf loop, the
+   loader held to one thread and the loader as it runs (two threads),
+   in turn, and takes each one's median; prints each run's ratios and the
+   medians of the runs, and the cube-array time.
 4. First frame: on a private Xvfb (800x600 window), runs first_frame_phases,
    the viewer's own start-up path timed step by step, once per process, RUNS
    times per size (once for 10,000,000 voxels); prints each run and the
@@ -57,24 +58,27 @@ def model_path(build_dir, kind, count):
 
 
 def reader_ratio(build_dir, path, runs):
-    ratios, fast, stdio, arrays = [], [], [], []
+    rows = []
     for run in range(runs):
         out = subprocess.run(
             [os.path.join(build_dir, "bench", "load_bench"), "--file=" + path,
              "--benchmark_format=json", "--benchmark_filter=ReaderRatio|BuildVoxelArrays"],
             check=True, capture_output=True, text=True, timeout=1200).stdout
         found = {b["name"].split("/")[0]: b for b in json.loads(out)["benchmarks"]}
-        ratio = found["BM_ReaderRatio"]
-        s, f, a = ratio["fscanf_ms"], ratio["mapped_ms"], found["BM_BuildVoxelArrays"]["real_time"]
-        stdio.append(s)
-        fast.append(f)
-        arrays.append(a)
-        ratios.append(ratio["ratio"])
-        print("  run %d: fscanf loop %.1f ms, mapped reader %.1f ms, ratio %.1fx; "
-              "cube arrays %.1f ms" % (run + 1, s, f, s / f, a), flush=True)
-    print("  median: fscanf loop %.1f ms, mapped reader %.1f ms, ratio %.1fx; cube arrays %.1f ms"
-          % (statistics.median(stdio), statistics.median(fast), statistics.median(ratios),
-             statistics.median(arrays)))
+        r = found["BM_ReaderRatio"]
+        row = {"fscanf": r["fscanf_ms"], "one": r["one_thread_ms"], "two": r["two_threads_ms"],
+               "ratio one": r["ratio_one_thread"], "ratio two": r["ratio"],
+               "arrays": found["BM_BuildVoxelArrays"]["real_time"]}
+        rows.append(row)
+        print("  run %d: " % (run + 1) + describe_ratio(row), flush=True)
+    median = {k: statistics.median(row[k] for row in rows) for k in rows[0]}
+    print("  median: " + describe_ratio(median))
+
+
+def describe_ratio(row):
+    return ("fscanf loop %.1f ms; loader on one thread %.1f ms (%.1fx), on two %.1f ms (%.1fx); "
+            "cube arrays %.1f ms" % (row["fscanf"], row["one"], row["ratio one"], row["two"],
+                                     row["ratio two"], row["arrays"]))
 
 
 def first_frame_run(build_dir, display, path):

@@ -137,6 +137,8 @@ VoxelModel* loadVoxelsWithStdio(const char* path) {
 // exponents or hexadecimal floats does not re-classify its text for nothing.
 static constexpr int32_t generalRecordsAfterRefusal = 32;
 
+bool loaderUsesSecondThread = true;
+
 // Below this much text a second thread costs more than it saves.
 static constexpr long bytesForASecondThread = 1 << 20;
 
@@ -186,7 +188,7 @@ static const char* readRecords(const char* p, const char* end, VoxelModel* m, in
 static bool readRecordsInTwo(const char* p, const char* end, VoxelModel* m) {
     const int32_t count = m->count;
     int64_t guess = 0;
-    const char* second = end - p >= bytesForASecondThread
+    const char* second = loaderUsesSecondThread && end - p >= bytesForASecondThread
                              ? findRecordStart(p, p + (end - p) / 2, end, &guess)
                              : nullptr;
     int32_t secondRead = 0;

@@ -30,6 +30,10 @@ VoxelModel* loadVoxels(const char* path);
 // file.
 VoxelModel* loadVoxelsWithStdio(const char* path);
 
+// Whether the second half of a big file is read on a second thread while this
+// one reads the first; on unless turned off (the benchmark times both ways).
+extern bool loaderUsesSecondThread;
+
 // Reads a voxel file already in memory, the `size` bytes at `text` (the
 // contents of the file named `path`), as loadVoxels does.
 VoxelModel* readVoxelText(const char* text, size_t size, const char* path);

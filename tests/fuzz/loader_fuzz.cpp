@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to both loaders through a real file, since the loaders
-// take a path: the fast one that maps the file and the fscanf loop it must
+// take a path: the fast one that reads the file whole and the fscanf loop it must
 // agree with. Any difference in the model's bits or in the lines written to
 // stderr aborts, and libFuzzer keeps the input. Each process writes its own
 // file, so parallel fuzzing jobs do not trample each other.
