@@ -3,6 +3,8 @@
 #include <GL/gl.h>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "model/large_array.h"
 
@@ -35,30 +37,22 @@ static constexpr bool everyCoordinateIsAHalf() {
 }
 static_assert(everyCoordinateIsAHalf(), "the expansion takes every cube coordinate as +-0.5");
 
-bool buildVoxelArrays(const VoxelModel* m) {
-    size_t n = size_t(m->count);
-    // malloc(0) may give null; take at least one element so that null keeps
-    // meaning "not built".
-    float* vertices = static_cast<float*>(allocateLargeArray(sizeof(float) * 72 * (n ? n : 1)));
-    uint8_t* colors = static_cast<uint8_t*>(allocateLargeArray(72 * (n ? n : 1)));
-    uint32_t* indices =
-        static_cast<uint32_t*>(allocateLargeArray(sizeof(uint32_t) * 36 * (n ? n : 1)));
-    if (!vertices || !colors || !indices) {
-        free(vertices);
-        free(colors);
-        free(indices);
-        return false;
-    }
+// Below this many voxels a second thread costs more than it saves.
+static constexpr size_t voxelsForASecondThread = 1 << 16;
+
+// Writes the cubes of voxels first to last - 1 into the arrays.
+static void expandVoxels(const VoxelModel* m, size_t first, size_t last, float* vertices,
+                         uint8_t* colors, uint32_t* indices) {
     // Every vertex coordinate is size x (±0.5) + centre, rounded as that
     // product and that sum; the two products are the same for every voxel.
     const float size = m->voxelSize;
     const float lowOffset = size * -0.5f, highOffset = size * 0.5f;
-    const float* p = m->positions;
-    const uint8_t* c = m->colors;
-    float* v = vertices;
-    uint8_t* vc = colors;
-    uint32_t* idx = indices;
-    for (size_t i = 0; i < n; ++i, p += 3, c += 3, v += 72, vc += 72, idx += 36) {
+    const float* p = m->positions + 3 * first;
+    const uint8_t* c = m->colors + 3 * first;
+    float* v = vertices + 72 * first;
+    uint8_t* vc = colors + 72 * first;
+    uint32_t* idx = indices + 36 * first;
+    for (size_t i = first; i < last; ++i, p += 3, c += 3, v += 72, vc += 72, idx += 36) {
         const float planes[6] = {lowOffset + p[0],  lowOffset + p[1],  lowOffset + p[2],
                                  highOffset + p[0], highOffset + p[1], highOffset + p[2]};
         for (int e = 0; e < 72; ++e)
@@ -76,6 +70,37 @@ bool buildVoxelArrays(const VoxelModel* m) {
         for (int s = 0; s < 36; ++s)
             idx[s] = unitCubeIndices[s] + base;
     }
+}
+
+bool buildVoxelArrays(const VoxelModel* m) {
+    size_t n = size_t(m->count);
+    // malloc(0) may give null; take at least one element so that null keeps
+    // meaning "not built".
+    float* vertices = static_cast<float*>(allocateLargeArray(sizeof(float) * 72 * (n ? n : 1)));
+    uint8_t* colors = static_cast<uint8_t*>(allocateLargeArray(72 * (n ? n : 1)));
+    uint32_t* indices =
+        static_cast<uint32_t*>(allocateLargeArray(sizeof(uint32_t) * 36 * (n ? n : 1)));
+    if (!vertices || !colors || !indices) {
+        free(vertices);
+        free(colors);
+        free(indices);
+        return false;
+    }
+    // Fresh memory is most of the cost, and two cores take its first-touch
+    // faults in half the time one does: a big model's second half is
+    // expanded on a second thread.
+    const size_t half = n >= voxelsForASecondThread ? n / 2 : n;
+    std::thread helper;
+    if (half < n) {
+        try {
+            helper = std::thread(expandVoxels, m, half, n, vertices, colors, indices);
+        } catch (const std::system_error&) {
+            // No thread to be had: this one expands them all.
+        }
+    }
+    expandVoxels(m, 0, helper.joinable() ? half : n, vertices, colors, indices);
+    if (helper.joinable())
+        helper.join();
     vertexArray = vertices;
     colorArray = colors;
     indexArray = indices;

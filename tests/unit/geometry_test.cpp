@@ -141,9 +141,11 @@ TEST(VoxelArrays, OneVoxelBecomesACubeOfItsSizeAndColour) {
     freeArrays();
 }
 
+// Enough voxels, and an odd count, for big models' halves to be expanded
+// on two threads and to meet in the middle.
 TEST(VoxelArrays, EveryVoxelGetsItsOwnCubeAndIndexRange) {
     resetAllState();
-    const int n = 300;
+    const int n = 100003;
     std::vector<float> positions(3 * n);
     std::vector<uint8_t> colors(3 * n);
     for (int i = 0; i < n; ++i) {
