@@ -240,8 +240,8 @@ PLAIN_TARGET int32_t readPlainRecordsVector(const char** at, const char* end, in
                      green = plainRun(p + number[4]), blue = plainRun(p + number[5]);
             // Each is a whole number followed by white space, so the next
             // start found is where the C library's next conversion begins.
-            if (!(isPlainFloat(x) & isPlainFloat(y) & isPlainFloat(z) & isPlainInt(red) &
-                  isPlainInt(green) & isPlainInt(blue))) {
+            if (!(isPlainFloat(x) && isPlainFloat(y) && isPlainFloat(z) && isPlainInt(red) &&
+                  isPlainInt(green) && isPlainInt(blue))) {
                 refused = true;
                 break;
             }
