@@ -98,9 +98,11 @@ PLAIN_INLINE uint32_t* appendBitPositions(uint32_t* out, uint32_t base, uint64_t
     return out + count;
 }
 
-// The value of the sixteen digit values (0 to 9) in `digits`, first most
-// significant: pairs, then fours, then eights are combined in the register.
-PLAIN_INLINE uint64_t sixteenDigitsValue(__m128i digits) {
+// The values of the two eight-digit halves of `digits` (digit values 0 to 9,
+// first most significant): the first half in the low 32 bits of the result,
+// the second above. Pairs, then fours, then eights are combined in the
+// register.
+PLAIN_INLINE uint64_t eightDigitHalves(__m128i digits) {
     const __m128i tensAndOnes =
         _mm_setr_epi8(10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1);
     const __m128i hundreds = _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1);
@@ -110,8 +112,13 @@ PLAIN_INLINE uint64_t sixteenDigitsValue(__m128i digits) {
     // Each four-digit group is at most 9999, so the signed narrowing is exact.
     __m128i narrowed = _mm_packs_epi32(fours, fours);
     __m128i eights = _mm_madd_epi16(narrowed, tenThousands);
-    uint64_t both = uint64_t(_mm_cvtsi128_si64(eights));
-    return uint64_t(uint32_t(both)) * 100000000u + (both >> 32);
+    return uint64_t(_mm_cvtsi128_si64(eights));
+}
+
+// The value of all sixteen digits.
+PLAIN_INLINE uint64_t sixteenDigitsValue(__m128i digits) {
+    uint64_t halves = eightDigitHalves(digits);
+    return uint64_t(uint32_t(halves)) * 100000000u + (halves >> 32);
 }
 
 struct PlainRun {
@@ -167,10 +174,6 @@ PLAIN_INLINE uint64_t digitsValue(const PlainRun& run) {
 // The digits' values of two runs of up to eight digits each, in one
 // register: the first in the low 32 bits of the result, the second above.
 PLAIN_INLINE uint64_t pairedDigitsValues(const PlainRun& first, const PlainRun& second) {
-    const __m128i tensAndOnes =
-        _mm_setr_epi8(10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1);
-    const __m128i hundreds = _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1);
-    const __m128i tenThousands = _mm_setr_epi16(10000, 1, 10000, 1, 10000, 1, 10000, 1);
     // Eight digits or fewer land in the high half of the sixteen-byte
     // arrangement; the low half's arrangement is the same, eight bytes on.
     __m128i high =
@@ -179,12 +182,7 @@ PLAIN_INLINE uint64_t pairedDigitsValues(const PlainRun& first, const PlainRun& 
     __m128i low =
         _mm_shuffle_epi8(first.digits, _mm_load_si128(reinterpret_cast<const __m128i*>(
                                            digitShufflesLow.at[first.length][first.point])));
-    __m128i both = _mm_or_si128(low, high);
-    __m128i pairs = _mm_maddubs_epi16(both, tensAndOnes);
-    __m128i fours = _mm_madd_epi16(pairs, hundreds);
-    __m128i narrowed = _mm_packs_epi32(fours, fours);
-    __m128i eights = _mm_madd_epi16(narrowed, tenThousands);
-    return uint64_t(_mm_cvtsi128_si64(eights));
+    return eightDigitHalves(_mm_or_si128(low, high));
 }
 
 // The float "%f" gives for the run with these digits; false when only the
