@@ -8,6 +8,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "model/file_window.h"
 #include "model/large_array.h"
 #include "model/number_reader.h"
 #include "model/plain_records.h"
@@ -23,13 +24,53 @@ static constexpr int64_t minBytesPerVoxel = 6;
 // unknown (a pipe), so memory follows the data actually present.
 static constexpr int32_t initialCapacityUnknownSize = 1 << 16;
 
-// Frees what a failed load took and closes its file.
-static VoxelModel* giveUp(FILE* file, VoxelModel* m) {
+static void freeModel(VoxelModel* m) {
     if (m) {
         free(m->positions);
         free(m->colors);
         free(m);
     }
+}
+
+// Whether the header's count can be loaded, saying why not. `bytesLeft` is
+// what the file holds after the header, or -1 when that is unknown (a pipe).
+// A count the file cannot hold gets the line that running out of numbers
+// would give, and before the other checks, since that is what it would come
+// to: a file promising a hundred million voxels and holding ten has run out
+// of numbers, whatever a hundred million would have needed.
+static bool countIsLoadable(int32_t count, int64_t bytesLeft, const char* path) {
+    if (bytesLeft >= 0 && int64_t(count) * minBytesPerVoxel > bytesLeft) {
+        fprintf(stderr, "Error reading %s\n", path);
+        return false;
+    }
+    if (count < 0) {
+        fprintf(stderr, "Negative voxel count %d in %s\n", count, path);
+        return false;
+    }
+    if (count > maxVoxelCount) {
+        fprintf(stderr, "Too many voxels to draw (%d, at most %d) in %s\n", count, maxVoxelCount,
+                path);
+        return false;
+    }
+    return true;
+}
+
+static VoxelModel* newModel(int32_t count, float voxelSize, const char* path) {
+    VoxelModel* m = static_cast<VoxelModel*>(calloc(1, sizeof(VoxelModel)));
+    if (!m) {
+        fprintf(stderr, "Not enough memory for %d voxels from %s\n", count, path);
+        return nullptr;
+    }
+    m->count = count;
+    m->voxelSize = voxelSize;
+    return m;
+}
+
+// ---------------------------------------------------------------- with fscanf
+
+// Frees what a failed load took and closes its file.
+static VoxelModel* giveUp(FILE* file, VoxelModel* m) {
+    freeModel(m);
     fclose(file);
     return nullptr;
 }
@@ -64,30 +105,12 @@ static VoxelModel* readWithStdio(FILE* file, const char* path) {
         fprintf(stderr, "Error reading %s\n", path);
         return giveUp(file, nullptr);
     }
-    if (count < 0) {
-        fprintf(stderr, "Negative voxel count %d in %s\n", count, path);
-        return giveUp(file, nullptr);
-    }
-    if (count > maxVoxelCount) {
-        fprintf(stderr, "Too many voxels to draw (%d, at most %d) in %s\n", count, maxVoxelCount,
-                path);
-        return giveUp(file, nullptr);
-    }
-    // A file too short for its count would run out of numbers part way; say so
-    // now, before taking memory for voxels that cannot be there.
     int64_t remaining = bytesRemaining(file);
-    if (remaining >= 0 && int64_t(count) * minBytesPerVoxel > remaining) {
-        fprintf(stderr, "Error reading %s\n", path);
+    if (!countIsLoadable(count, remaining, path))
         return giveUp(file, nullptr);
-    }
-
-    VoxelModel* m = static_cast<VoxelModel*>(calloc(1, sizeof(VoxelModel)));
-    if (!m) {
-        fprintf(stderr, "Not enough memory for %d voxels from %s\n", count, path);
+    VoxelModel* m = newModel(count, voxelSize, path);
+    if (!m)
         return giveUp(file, nullptr);
-    }
-    m->count = count;
-    m->voxelSize = voxelSize;
 
     // A regular file has passed the size check, so its arrays are taken whole;
     // a pipe's grow by doubling as its voxels arrive.
@@ -130,7 +153,7 @@ VoxelModel* loadVoxelsWithStdio(const char* path) {
     return readWithStdio(file, path);
 }
 
-// ---------------------------------------------------------------- from memory
+// ---------------------------------------------------------- from text pieces
 
 // After a record the plain-record reader could not take, this many are read
 // with the general scanners before it is tried again, so that a file full of
@@ -142,19 +165,20 @@ bool loaderUsesSecondThread = true;
 // Below this much text a second thread costs more than it saves.
 static constexpr long bytesForASecondThread = 1 << 20;
 
-static void freeModel(VoxelModel* m) {
-    if (m) {
-        free(m->positions);
-        free(m->colors);
-        free(m);
-    }
-}
+// How far the reading of records got: where the text stands and the index of
+// the next record to read.
+struct RecordProgress {
+    const char* p;
+    int32_t next;
+};
 
 // Reads records first to limit - 1 of m from p, as the fscanf loop would
-// from there. Returns where the text then stands, or null where a number is
-// missing (the text ends, or holds something no conversion takes).
-static const char* readRecords(const char* p, const char* end, VoxelModel* m, int32_t first,
-                               int32_t limit) {
+// from there, for as long as each record's numbers all lie before `end`.
+// Stops at the first record that does not read whole: the text ends within
+// it, or it holds something no conversion takes. Returns where that record
+// starts and its index (limit when all were read).
+static RecordProgress readRecords(const char* p, const char* end, VoxelModel* m, int32_t first,
+                                  int32_t limit) {
     int32_t plainFrom = first;
     for (int32_t i = first; i < limit; ++i) {
         if (i >= plainFrom) {
@@ -164,28 +188,31 @@ static const char* readRecords(const char* p, const char* end, VoxelModel* m, in
                 break;
             plainFrom = i + 1 + generalRecordsAfterRefusal;
         }
+        const char* start = p;
         float* position = m->positions + 3 * size_t(i);
         int32_t red, green, blue;
         if (!(p = scanFloatInline(p, end, &position[0])) ||
             !(p = scanFloatInline(p, end, &position[1])) ||
             !(p = scanFloatInline(p, end, &position[2])) || !(p = scanIntInline(p, end, &red)) ||
             !(p = scanIntInline(p, end, &green)) || !(p = scanIntInline(p, end, &blue)))
-            return nullptr;
+            return {start, i};
         // Colours keep their low eight bits: 256 wraps to 0 and -1 to 255.
         uint8_t* color = m->colors + 3 * size_t(i);
         color[0] = uint8_t(red);
         color[1] = uint8_t(green);
         color[2] = uint8_t(blue);
     }
-    return p;
+    return {p, limit};
 }
 
-// Reads all of m's records from p. A big file's second half is read at the
-// same time on a second thread, from a record start guessed by counting the
-// runs of characters between white space. That half is kept only when this
-// thread, reading exactly, arrives at the same record at the same place;
-// otherwise it is read again here. Returns false where a number is missing.
-static bool readRecordsInTwo(const char* p, const char* end, VoxelModel* m) {
+// Reads m's records from `first` on from p, as many as lie whole before `end`.
+// A big stretch of text has its second half read at the same time on a second
+// thread, from a record start guessed by counting the runs of characters
+// between white space. That half is kept only when this thread, reading
+// exactly, arrives at the same record at the same place; otherwise it is read
+// again here.
+static RecordProgress readRecordsInTwo(const char* p, const char* end, VoxelModel* m,
+                                       int32_t first) {
     const int32_t count = m->count;
     int64_t guess = 0;
     const char* second = loaderUsesSecondThread && end - p >= bytesForASecondThread
@@ -194,64 +221,130 @@ static bool readRecordsInTwo(const char* p, const char* end, VoxelModel* m) {
     int32_t secondRead = 0;
     const char* secondStop = second;
     std::thread helper;
-    if (second && guess > 0 && guess < count) {
+    if (second && guess > 0 && guess < count - first) {
+        const int32_t from = first + int32_t(guess);
         try {
-            helper = std::thread([&] {
-                secondRead = readPlainRecords(&secondStop, end, count - int32_t(guess),
-                                              m->positions + 3 * size_t(guess),
-                                              m->colors + 3 * size_t(guess));
+            helper = std::thread([&, from] {
+                secondRead =
+                    readPlainRecords(&secondStop, end, count - from,
+                                     m->positions + 3 * size_t(from), m->colors + 3 * size_t(from));
             });
         } catch (const std::system_error&) {
             // No thread to be had: this one reads it all.
         }
     }
     if (!helper.joinable())
-        return readRecords(p, end, m, 0, count) != nullptr;
-    int32_t first = int32_t(guess);
-    p = readRecords(p, end, m, 0, first);
-    // The second thread writes records from `first` on, so it must be done
+        return readRecords(p, end, m, first, count);
+    const int32_t from = first + int32_t(guess);
+    RecordProgress progress = readRecords(p, end, m, first, from);
+    // The second thread writes records from `from` on, so it must be done
     // before this one reads them itself, or returns and frees the arrays.
     helper.join();
-    if (!p)
-        return false;
-    if (skipSpace(p, end) == second) {
-        p = secondStop;
-        first += secondRead;
+    if (progress.next < from)
+        return progress;
+    if (skipSpace(progress.p, end) == second) {
+        progress.p = secondStop;
+        progress.next = from + secondRead;
     }
-    return readRecords(p, end, m, first, count) != nullptr;
+    return readRecords(progress.p, end, m, progress.next, count);
+}
+
+// A number that starts this far before the end of the text read so far, and
+// is still refused, is refused whatever follows: the only numbers that more
+// text could turn from refused into read are cut-off names and prefixes
+// ("-infinit", "0x", a sign), all shorter than this.
+static constexpr long refusalNeedsNoMoreText = 32;
+
+// Reads one number with `scan` from *p, reading further pieces of the file
+// while what has been read might end inside it: a number that stops before
+// the end of the text read so far stops there whatever comes after, so it
+// reads exactly as it would from the whole file. White space already read is
+// let go of before reading more, so a long run of it costs no memory. False,
+// with an error to report, when no number can be read there.
+template <typename T, typename Scanner>
+static bool scanAcrossPieces(FileWindow* w, const char** p, Scanner scan, T* value) {
+    const char* start = skipSpace(*p, w->end);
+    for (;;) {
+        const char* after = start == w->end ? nullptr : scan(start, w->end, value);
+        if (w->atEnd || (after ? after < w->end : w->end - start >= refusalNeedsNoMoreText)) {
+            *p = after;
+            return after != nullptr;
+        }
+        if (!(start = advanceFileWindow(w, start)))
+            return false;
+        start = skipSpace(start, w->end);
+    }
+}
+
+static const char* scanIntAt(const char* p, const char* end, int32_t* value) {
+    return scanIntInline(p, end, value);
+}
+
+static const char* scanFloatAt(const char* p, const char* end, float* value) {
+    return scanFloatInline(p, end, value);
+}
+
+// Record i read a number at a time, across the end of a piece.
+static bool readRecordAcrossPieces(FileWindow* w, const char** p, VoxelModel* m, int32_t i) {
+    float* position = m->positions + 3 * size_t(i);
+    int32_t red, green, blue;
+    if (!scanAcrossPieces(w, p, scanFloatAt, &position[0]) ||
+        !scanAcrossPieces(w, p, scanFloatAt, &position[1]) ||
+        !scanAcrossPieces(w, p, scanFloatAt, &position[2]) ||
+        !scanAcrossPieces(w, p, scanIntAt, &red) || !scanAcrossPieces(w, p, scanIntAt, &green) ||
+        !scanAcrossPieces(w, p, scanIntAt, &blue))
+        return false;
+    uint8_t* color = m->colors + 3 * size_t(i);
+    color[0] = uint8_t(red);
+    color[1] = uint8_t(green);
+    color[2] = uint8_t(blue);
+    return true;
+}
+
+// Where the numbers that lie whole in the text read so far end: just after
+// its last white space (none of them can go on past that), or its very end
+// once nothing more will come.
+static const char* endOfWholeNumbers(const FileWindow* w, const char* p) {
+    if (w->atEnd)
+        return w->end;
+    const char* q = w->end;
+    while (q > p && !isSpaceChar(q[-1]))
+        --q;
+    return q;
+}
+
+// All of m's records from p: piece after piece, the records that lie whole in
+// it are read at full speed, and the one across its end a number at a time.
+static bool readAllRecords(FileWindow* w, const char* p, VoxelModel* m) {
+    int32_t i = 0;
+    while (i < m->count) {
+        RecordProgress progress = readRecordsInTwo(p, endOfWholeNumbers(w, p), m, i);
+        p = progress.p;
+        i = progress.next;
+        if (i == m->count)
+            break;
+        if (!readRecordAcrossPieces(w, &p, m, i))
+            return false;
+        ++i;
+    }
+    return true;
 }
 
 // The checks, messages and order of readWithStdio, with each fscanf call
 // replaced by the scanners that read exactly as it does.
-VoxelModel* readVoxelText(const char* p, size_t size, const char* path) {
-    const char* end = p + size;
+static VoxelModel* readFromWindow(FileWindow* w, const char* path) {
+    const char* p = w->buffer;
     int32_t count = 0;
     float voxelSize = 0.0f;
-    if (!(p = scanIntInline(p, end, &count)) || !(p = scanFloatInline(p, end, &voxelSize))) {
+    if (!scanAcrossPieces(w, &p, scanIntAt, &count) ||
+        !scanAcrossPieces(w, &p, scanFloatAt, &voxelSize)) {
         fprintf(stderr, "Error reading %s\n", path);
         return nullptr;
     }
-    if (count < 0) {
-        fprintf(stderr, "Negative voxel count %d in %s\n", count, path);
+    if (!countIsLoadable(count, bytesAfter(w, p), path))
         return nullptr;
-    }
-    if (count > maxVoxelCount) {
-        fprintf(stderr, "Too many voxels to draw (%d, at most %d) in %s\n", count, maxVoxelCount,
-                path);
-        return nullptr;
-    }
-    if (int64_t(count) * minBytesPerVoxel > end - p) {
-        fprintf(stderr, "Error reading %s\n", path);
-        return nullptr;
-    }
-    VoxelModel* m = static_cast<VoxelModel*>(calloc(1, sizeof(VoxelModel)));
-    if (!m) {
-        fprintf(stderr, "Not enough memory for %d voxels from %s\n", count, path);
-        return nullptr;
-    }
-    m->count = count;
-    m->voxelSize = voxelSize;
-    if (count == 0)
+    VoxelModel* m = newModel(count, voxelSize, path);
+    if (!m || count == 0)
         return m;
     m->positions = static_cast<float*>(allocateLargeArray(sizeof(float) * 3 * size_t(count)));
     m->colors = static_cast<uint8_t*>(allocateLargeArray(3 * size_t(count)));
@@ -260,7 +353,7 @@ VoxelModel* readVoxelText(const char* p, size_t size, const char* path) {
         freeModel(m);
         return nullptr;
     }
-    if (!readRecordsInTwo(p, end, m)) {
+    if (!readAllRecords(w, p, m)) {
         fprintf(stderr, "Error reading %s\n", path);
         freeModel(m);
         return nullptr;
@@ -268,21 +361,10 @@ VoxelModel* readVoxelText(const char* p, size_t size, const char* path) {
     return m;
 }
 
-// Reads all of an open regular file of `size` bytes into `text`; returns how
-// many bytes there were (fewer when the file has shrunk since), or -1.
-static int64_t readWhole(int fd, char* text, size_t size) {
-    size_t got = 0;
-    while (got < size) {
-        ssize_t n = read(fd, text + got, size - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        got += size_t(n);
-    }
-    return int64_t(got);
+VoxelModel* readVoxelText(const char* text, size_t size, const char* path) {
+    FileWindow w;
+    openMemoryWindow(&w, text, size);
+    return readFromWindow(&w, path);
 }
 
 VoxelModel* loadVoxels(const char* path) {
@@ -291,25 +373,22 @@ VoxelModel* loadVoxels(const char* path) {
         fprintf(stderr, "Couldn't read %s\n", path);
         return nullptr;
     }
-    // Only a regular file with content is read whole; /proc files that claim
-    // no size, pipes, terminals and directories are read as a stream.
+    // Only a regular file with content is read in pieces; /proc files that
+    // claim no size, pipes, terminals and directories are read as a stream.
     struct stat info;
     if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0)
         return readWithStdio(file, path);
-    // One read into fresh memory in large pages costs a third of what
-    // mapping the file does: its page-cache pages would be mapped one small
-    // page at a time, each first touch a fault.
-    size_t size = size_t(info.st_size);
-    char* text = static_cast<char*>(mapLargeBuffer(size));
-    if (!text) // the stream needs next to no memory
-        return readWithStdio(file, path);
-    int64_t got = readWhole(fileno(file), text, size);
+    FileWindow w;
     VoxelModel* m = nullptr;
-    if (got < 0)
+    if (openFileWindow(&w, fileno(file), int64_t(info.st_size))) {
+        m = readFromWindow(&w, path);
+        closeFileWindow(&w);
+    } else if (w.readFailed) {
         fprintf(stderr, "Error reading %s\n", path);
-    else
-        m = readVoxelText(text, size_t(got), path);
-    unmapLargeBuffer(text, size);
+    } else {
+        // No buffer to be had: the stream needs next to no memory.
+        return readWithStdio(file, path);
+    }
     fclose(file);
     return m;
 }

@@ -50,7 +50,8 @@ CATALOGUE = {
     # Counts.
     "count_minus_one.vxl": ("refused", "Negative voxel count -1 in %s\n"),
     "count_zero.vxl": ("black", "count 0 reads no voxel, whatever follows"),
-    "count_int_max.vxl": ("refused", "Too many voxels to draw (2147483647, at most 59652323) in %s\n"),
+    # A count no file of this size can hold: the data would run out first.
+    "count_int_max.vxl": ("refused", ERROR_READING),
     # %d keeps the low 32 bits of a number too long for it, as the C library does.
     "count_past_int_max.vxl": ("refused", "Negative voxel count -2147483648 in %s\n"),
     "count_far_beyond_data.vxl": ("refused", ERROR_READING),

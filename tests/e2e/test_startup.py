@@ -32,6 +32,11 @@ class StartupFailures(unittest.TestCase):
             f.write(text)
         return path
 
+    def sparse(self, name, header, size):
+        path = self.write(name, header)
+        os.truncate(path, size)
+        return path
+
     def assertFailsWith(self, args, expected_stderr):
         status, out, err, windows = harness.run_to_exit(self.server, args)
         self.assertIsNotNone(status, "viewer still running after %gs" % harness.EXIT_DEADLINE)
@@ -84,8 +89,17 @@ class StartupFailures(unittest.TestCase):
                 "Error reading %s\n",
             ),
             (
+                # A count beyond what can be drawn, in a file that cannot hold
+                # it either: the data would run out first.
+                "more voxels than can be drawn or held",
+                self.write("promises.vxl", "100000000 1\n0 0 0 255 0 0\n"),
+                "Error reading %s\n",
+            ),
+            (
+                # A file big enough for its count (a hole reads as zeros and
+                # takes no disk): the draw limit speaks, from the header.
                 "more voxels than can be drawn",
-                self.write("toomany.vxl", "59652324 1\n0 0 0 255 0 0\n"),
+                self.sparse("toomany.vxl", "59652324 1\n", 59652324 * 6 + 100),
                 "Too many voxels to draw (59652324, at most 59652323) in %s\n",
             ),
         ]

@@ -306,8 +306,18 @@ TEST(Loader, MalformedFilesFailWithOneErrorLine) {
     expectErrorReading(cases);
 }
 
+// Writes `header` and then leaves a hole up to `size` bytes: a file that can
+// hold a huge count, read as zeros, that takes no disk.
+std::string sparseFile(const std::string& header, off_t size) {
+    std::string path = newPath("sparse");
+    writeFile(path, header);
+    EXPECT_EQ(truncate(path.c_str(), size), 0) << strerror(errno);
+    return path;
+}
+
 // Counts that cannot make a drawable model are refused from the header alone,
-// before any memory is asked for.
+// before any memory is asked for. A count the file is too short to hold is
+// refused as the data running out would refuse it, before the other checks.
 TEST(Loader, CountsThatCannotBeLoadedAreRefusedFromTheHeader) {
     LoadResult r = loadText("-1 1\n1 2 3 4 5 6\n");
     EXPECT_EQ(r.model, nullptr);
@@ -317,13 +327,27 @@ TEST(Loader, CountsThatCannotBeLoadedAreRefusedFromTheHeader) {
     EXPECT_EQ(r.model, nullptr);
     EXPECT_EQ(r.err, "Negative voxel count -2147483648 in " + r.path + "\n");
 
-    r = loadText("59652324 1\n1 2 3 4 5 6\n");
-    EXPECT_EQ(r.model, nullptr);
-    EXPECT_EQ(r.err, "Too many voxels to draw (59652324, at most 59652323) in " + r.path + "\n");
+    for (const char* text : {"59652324 1\n1 2 3 4 5 6\n", "2147483647 1\n",
+                             "100000000 1\n"
+                             "1 2 3 4 5 6\n"}) {
+        SCOPED_TRACE(text);
+        r = loadText(text);
+        EXPECT_EQ(r.model, nullptr);
+        EXPECT_EQ(r.err, "Error reading " + r.path + "\n");
+    }
 
-    r = loadText("2147483647 1\n");
+    // Files big enough for their counts: the draw limit speaks.
+    std::string path = sparseFile("59652324 1\n", off_t(59652324) * 6 + 100);
+    r = loadPath(path);
     EXPECT_EQ(r.model, nullptr);
-    EXPECT_EQ(r.err, "Too many voxels to draw (2147483647, at most 59652323) in " + r.path + "\n");
+    EXPECT_EQ(r.err, "Too many voxels to draw (59652324, at most 59652323) in " + path + "\n");
+    unlink(path.c_str());
+
+    path = sparseFile("2147483647 1\n", off_t(2147483647) * 6 + 100);
+    r = loadPath(path);
+    EXPECT_EQ(r.model, nullptr);
+    EXPECT_EQ(r.err, "Too many voxels to draw (2147483647, at most 59652323) in " + path + "\n");
+    unlink(path.c_str());
 }
 
 // A file that ends before its count of voxels fails the same way however far
