@@ -3,6 +3,10 @@
 //
 //   first_frame_phases [GLUT options] model.vxl     (needs an X server)
 //
+// Memory is printed where the viewer checks its room to draw (right after
+// loading: what is mapped and filled then) and at the first frame (the peaks),
+// which is what bench/memory_to_draw.py derives the driver's share from.
+//
 // The steps are the ones main takes (app/startup.h), in its order. Display
 // list 1 is compiled on its own just before the main loop starts, with a
 // glFinish, so that the driver's compile and its first draw of the list are
@@ -17,6 +21,7 @@
 #include "app/startup.h"
 #include "camera/camera_state.h"
 #include "model/voxel_model.h"
+#include "platform/memory_room.h"
 #include "render/frame_display.h"
 #include "render/voxel_geometry.h"
 
@@ -32,6 +37,11 @@ static void phase(const char* name, double since) {
     printf("%-14s %9.3f s\n", name, seconds() - since);
 }
 
+static void printMemory(const char* name, const char* field) {
+    printf("%-14s %9.1f MiB\n", name,
+           double(procFieldBytes("/proc/self/status", field)) / 1048576.0);
+}
+
 // The first display call is the first frame: report it and stop.
 static void firstDisplay() {
     display();
@@ -40,6 +50,8 @@ static void firstDisplay() {
     rusage usage;
     getrusage(RUSAGE_SELF, &usage);
     printf("%-14s %9.0f MiB\n", "peak RSS", double(usage.ru_maxrss) / 1024.0);
+    printMemory("peak mapped", "VmPeak");
+    printMemory("peak resident", "VmHWM");
     fflush(stdout);
     exit(0);
 }
@@ -54,6 +66,9 @@ int main(int argc, char** argv) {
     loadModelOrExit(path);
     printf("%-14s %9d\n", "voxels", model->count);
     phase("read", t);
+    printMemory("check mapped", "VmSize");
+    printMemory("check resident", "VmRSS");
+    checkRoomToDrawOrExit(path);
     t = seconds();
     buildArraysOrExit(path);
     phase("arrays", t);

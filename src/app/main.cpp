@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
         usage(argv[0]);
     const char* path = argv[1];
     loadModelOrExit(path);
+    checkRoomToDrawOrExit(path);
     buildArraysOrExit(path);
     openWindow(argv[0]);
     resetCamera();

@@ -7,6 +7,7 @@
 #include "camera/idle_animation.h"
 #include "camera/input_mapping.h"
 #include "model/voxel_model.h"
+#include "render/draw_memory.h"
 #include "render/frame_display.h"
 #include "render/voxel_geometry.h"
 
@@ -32,11 +33,19 @@ void loadModelOrExit(const char* path) {
         cannotOpen(path);
 }
 
+[[noreturn]] static void cannotDraw(const char* path) {
+    fprintf(stderr, "Not enough memory to draw %d voxels from %s\n", model->count, path);
+    cannotOpen(path);
+}
+
+void checkRoomToDrawOrExit(const char* path) {
+    if (!roomToDraw(memoryToDraw(model->count), measureMemoryRoom()))
+        cannotDraw(path);
+}
+
 void buildArraysOrExit(const char* path) {
-    if (!buildVoxelArrays(model)) {
-        fprintf(stderr, "Not enough memory to draw %d voxels from %s\n", model->count, path);
-        cannotOpen(path);
-    }
+    if (!buildVoxelArrays(model))
+        cannotDraw(path);
 }
 
 void openWindow(const char* title) {

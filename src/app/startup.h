@@ -14,6 +14,11 @@ void initWindowSystem(int* argc, char** argv);
 // followed by "Couldn't open file" and the process ends with status 1.
 void loadModelOrExit(const char* path);
 
+// Refuses, with "Not enough memory to draw", a model whose cube arrays and the
+// driver's copy of them would not fit in the memory this process can still
+// have: the driver would take its copy on the first frame and crash there.
+void checkRoomToDrawOrExit(const char* path);
+
 // Expands the model into the cube arrays now, so that a model too big for
 // memory is refused here with a message rather than once the window is up.
 void buildArraysOrExit(const char* path);
