@@ -12,6 +12,7 @@ float* vertexArray = nullptr;
 uint8_t* colorArray = nullptr;
 uint32_t* indexArray = nullptr;
 bool listCompiled = false;
+size_t voxelsPerDrawCall = size_t(1) << 20;
 
 // Where each of a cube's 72 vertex coordinates comes from among the voxel's
 // six face planes: low x, y, z (0 to 2), then high x, y, z (3 to 5).
@@ -114,11 +115,27 @@ void compileVoxelList() {
     // not. Without the memory the list stays empty rather than failing.
     if (vertexArray || buildVoxelArrays(model)) {
         glEnableClientState(GL_VERTEX_ARRAY);
-        glVertexPointer(3, GL_FLOAT, 0, vertexArray);
         glDisableClientState(GL_NORMAL_ARRAY);
         glEnableClientState(GL_COLOR_ARRAY);
-        glColorPointer(3, GL_UNSIGNED_BYTE, 0, colorArray);
-        glDrawElements(GL_TRIANGLES, GLsizei(model->count) * 36, GL_UNSIGNED_INT, indexArray);
+        // A model of up to a million voxels is one call. A bigger one is
+        // recorded in calls of a million voxels each, in order, each with the
+        // arrays handed over from its first voxel on: Mesa's software driver
+        // finds a vertex at index x 12 bytes in a signed 32-bit offset, which
+        // past vertex 178,956,970 (voxel 7,456,540) points before the array.
+        // The driver then crashed compiling the list of a cloud of 8,000,000
+        // voxels, and read the wrong vertices for bigger ones. Seen from its
+        // first voxel, every call's indices are those of the first voxels,
+        // 24 x i + the cube's own: the start of indexArray serves them all.
+        const size_t count = size_t(model->count);
+        size_t first = 0;
+        do {
+            const size_t voxels =
+                count - first < voxelsPerDrawCall ? count - first : voxelsPerDrawCall;
+            glVertexPointer(3, GL_FLOAT, 0, vertexArray + 72 * first);
+            glColorPointer(3, GL_UNSIGNED_BYTE, 0, colorArray + 72 * first);
+            glDrawElements(GL_TRIANGLES, GLsizei(voxels * 36), GL_UNSIGNED_INT, indexArray);
+            first += voxels;
+        } while (first < count);
     }
     glEndList();
 }

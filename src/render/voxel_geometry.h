@@ -2,6 +2,7 @@
 // arrays of the whole model, and display list 1 that draws them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "model/voxel_model.h"
@@ -34,6 +35,10 @@ extern bool listCompiled;    // display list 1 holds the model
 
 // The display list that holds the whole model.
 constexpr unsigned voxelListName = 1;
+
+// The most voxels one draw call records into the list (a million; tests
+// lower it to put the boundaries between calls inside small models).
+extern size_t voxelsPerDrawCall;
 
 // Expands `m` into the three arrays. Returns false, taking nothing, when the
 // memory for them cannot be had.

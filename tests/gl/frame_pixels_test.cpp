@@ -343,6 +343,34 @@ TEST_F(FrameTest, NearerVoxelWinsWhateverTheOrder) {
     }
 }
 
+// A big model goes into the list in several draw calls (the driver cannot
+// take millions of voxels in one); the calls keep the order of the voxels,
+// so the frame is the one a single call draws, where equal depths let the
+// first drawn win. Overlapping voxels of many colours show any change of
+// order or a voxel left out or drawn twice at a boundary.
+TEST_F(FrameTest, ModelDrawnInSeveralCallsShowsTheFrameOfOneCall) {
+    std::vector<Voxel> voxels;
+    for (int i = 0; i < 200; ++i)
+        voxels.push_back({float(i % 7) * 0.5f,
+                          float(i % 5) * 0.5f,
+                          float(i % 3) * 0.5f,
+                          {uint8_t(40 * i), uint8_t(255 - 3 * i), uint8_t(7 * i)}});
+    const size_t saved = voxelsPerDrawCall;
+    voxelsPerDrawCall = voxels.size();
+    showVoxels(voxels, 1.0f);
+    Image oneCall = drawFrame();
+    for (size_t perCall : {size_t(1), size_t(3), size_t(64), voxels.size() - 1}) {
+        SCOPED_TRACE(perCall);
+        voxelsPerDrawCall = perCall;
+        showVoxels(voxels, 1.0f);
+        Image several = drawFrame();
+        EXPECT_EQ(several.rgb, oneCall.rgb);
+    }
+    voxelsPerDrawCall = saved;
+    EXPECT_GT(countPixels(oneCall, black), 0);
+    EXPECT_LT(countPixels(oneCall, black), oneCall.width * oneCall.height);
+}
+
 // From inside a voxel every one of its faces is seen from behind and culled,
 // while the next voxel along the line of sight, facing the eye, is drawn. The
 // enclosing voxel's faces are nearer, so drawn they would hide it.
