@@ -6,9 +6,7 @@
 
 #include "camera/idle_animation.h"
 #include "camera/input_mapping.h"
-#include "model/voxel_model.h"
 #include "render/frame_display.h"
-#include "render/voxel_geometry.h"
 
 void initWindowSystem(int* argc, char** argv) {
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
@@ -19,24 +17,6 @@ void initWindowSystem(int* argc, char** argv) {
 void usage(const char* program) {
     fprintf(stderr, "Usage: %s in.vxl\n", program);
     exit(1);
-}
-
-[[noreturn]] static void cannotOpen(const char* path) {
-    fprintf(stderr, "Couldn't open file %s\n", path);
-    exit(1);
-}
-
-void loadModelOrExit(const char* path) {
-    model = loadVoxels(path);
-    if (!model)
-        cannotOpen(path);
-}
-
-void buildArraysOrExit(const char* path) {
-    if (!buildVoxelArrays(model)) {
-        fprintf(stderr, "Not enough memory to draw %d voxels from %s\n", model->count, path);
-        cannotOpen(path);
-    }
 }
 
 void openWindow(const char* title) {

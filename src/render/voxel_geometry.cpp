@@ -107,19 +107,22 @@ bool buildVoxelArrays(const VoxelModel* m) {
     return true;
 }
 
+void drawVoxelArrays() {
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glVertexPointer(3, GL_FLOAT, 0, vertexArray);
+    glDisableClientState(GL_NORMAL_ARRAY);
+    glEnableClientState(GL_COLOR_ARRAY);
+    glColorPointer(3, GL_UNSIGNED_BYTE, 0, colorArray);
+    glDrawElements(GL_TRIANGLES, GLsizei(model->count) * 36, GL_UNSIGNED_INT, indexArray);
+}
+
 void compileVoxelList() {
     glNewList(voxelListName, GL_COMPILE);
     listCompiled = true;
     // Start-up builds the arrays while loading; build them here when it has
     // not. Without the memory the list stays empty rather than failing.
-    if (vertexArray || buildVoxelArrays(model)) {
-        glEnableClientState(GL_VERTEX_ARRAY);
-        glVertexPointer(3, GL_FLOAT, 0, vertexArray);
-        glDisableClientState(GL_NORMAL_ARRAY);
-        glEnableClientState(GL_COLOR_ARRAY);
-        glColorPointer(3, GL_UNSIGNED_BYTE, 0, colorArray);
-        glDrawElements(GL_TRIANGLES, GLsizei(model->count) * 36, GL_UNSIGNED_INT, indexArray);
-    }
+    if (vertexArray || buildVoxelArrays(model))
+        drawVoxelArrays();
     glEndList();
 }
 

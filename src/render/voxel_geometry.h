@@ -39,6 +39,11 @@ constexpr unsigned voxelListName = 1;
 // memory for them cannot be had.
 bool buildVoxelArrays(const VoxelModel* m);
 
+// Draws the three arrays with one glDrawElements, vertex and colour arrays
+// enabled (they stay enabled); the arrays must be built. What display list 1
+// records, and how a single frame is drawn without a list.
+void drawVoxelArrays();
+
 // Records the whole model into display list 1 (building the arrays first if
 // start-up has not) and marks it compiled. Draws nothing.
 void compileVoxelList();
