@@ -37,6 +37,21 @@ static bool hasExtension(const char* list, const char* name) {
     return false;
 }
 
+// Whether the current GL context lists `name` among its extensions.
+static bool hasGlExtension(const char* name) {
+    PFNGLGETSTRINGIPROC extension = nullptr;
+    if (!lookUp("glGetStringi", &extension))
+        return hasExtension(reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS)), name);
+    GLint count = 0;
+    glGetIntegerv(GL_NUM_EXTENSIONS, &count);
+    for (GLint i = 0; i < count; ++i) {
+        const char* each = reinterpret_cast<const char*>(extension(GL_EXTENSIONS, GLuint(i)));
+        if (each && strcmp(each, name) == 0)
+            return true;
+    }
+    return false;
+}
+
 static std::string eglErrorName() {
     EGLint code = eglGetError();
     switch (code) {
@@ -138,8 +153,11 @@ bool openOffscreenContext(int w, int h, std::string* error) {
     gl.bindRenderbuffer(GL_RENDERBUFFER, buffers[0]);
     gl.renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, w, h);
     gl.framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, buffers[0]);
+    // The viewer's window asks for "a depth buffer" and gets Mesa's deepest,
+    // 32-bit unsigned normalised; the same depth resolves ties between
+    // touching cubes the same way.
     gl.bindRenderbuffer(GL_RENDERBUFFER, buffers[1]);
-    gl.renderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, w, h);
+    gl.renderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT32, w, h);
     gl.framebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, buffers[1]);
     if (glGetError() != GL_NO_ERROR ||
         gl.checkFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
@@ -148,6 +166,17 @@ bool openOffscreenContext(int w, int h, std::string* error) {
         eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
         eglTerminate(display);
         return false;
+    }
+    // Mesa stores a window's rows from the top and draws into it through a
+    // flipped viewport; a framebuffer object is stored from the bottom. The
+    // two rasterise the same triangles with last-bit differences in depth
+    // where surfaces meet, so the picture would differ from the viewer's in
+    // a pixel here and there. Mesa lets a framebuffer object be stored as a
+    // window is; GL's own coordinates, read-back included, stay as they are.
+    if (hasGlExtension("GL_MESA_framebuffer_flip_y")) {
+        PFNGLFRAMEBUFFERPARAMETERIPROC parameter = nullptr;
+        if (lookUp("glFramebufferParameteri", &parameter))
+            parameter(GL_FRAMEBUFFER, GL_FRAMEBUFFER_FLIP_Y_MESA, GL_TRUE);
     }
     glDrawBuffer(GL_COLOR_ATTACHMENT0);
     glReadBuffer(GL_COLOR_ATTACHMENT0);

@@ -1,7 +1,7 @@
 // Drawing with no display and no GPU: a desktop GL context from EGL on Mesa's
 // surfaceless platform, drawing into a framebuffer object of the picture's
-// size (8-bit RGBA colour and 24-bit depth, as the viewer's window has), and
-// the read-back of what it drew.
+// size (8-bit RGBA colour; 32-bit depth, which is what the viewer's window
+// gets from Mesa for its depth buffer), and the read-back of what it drew.
 #pragma once
 
 #include <cstdint>
