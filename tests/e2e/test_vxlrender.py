@@ -22,6 +22,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+import check_thumbnailer  # noqa: E402
 import harness  # noqa: E402
 import png_file  # noqa: E402
 
@@ -320,6 +321,54 @@ class Thumbnails(unittest.TestCase):
         missing = os.path.join(self.tmp, "missing.vxl")
         self.assertRefused(missing, "vxlrender: cannot read %s: No such file or directory\n"
                            % missing)
+
+
+class Desktop(unittest.TestCase):
+    """The thumbnailer entry run in GNOME's sandbox on the built program, and
+    the committed icons still being what vxlrender draws."""
+
+    ROOT = os.path.dirname(os.path.dirname(HERE))
+
+    def test_thumbnailer_in_the_sandbox(self):
+        if not shutil.which("bwrap"):
+            self.skipTest("bubblewrap (bwrap) is not installed")
+        tmp = tempfile.mkdtemp(prefix="vxlrender-sandbox-")
+        try:
+            # The installed entry, pointed at the built program.
+            entry = check_thumbnailer.read_entry(os.path.join(self.ROOT, "data", "vxlrender.thumbnailer"))
+            self.assertEqual(entry["Exec"], "vxlrender --thumbnail %s %i %o")
+            self.assertEqual(entry["TryExec"], "vxlrender")
+            local = os.path.join(tmp, "local.thumbnailer")
+            with open(local, "w") as f:
+                f.write("[Thumbnailer Entry]\nExec=%s\nMimeType=%s\n" % (
+                    entry["Exec"].replace("vxlrender", VXLRENDER, 1), entry["MimeType"]))
+            failures = check_thumbnailer.check(local, os.path.join(harness.EXAMPLES, "terrain.vxl"),
+                                               128, reference=VXLRENDER, ro_binds=[VXLRENDER])
+            self.assertEqual(failures, [])
+        finally:
+            shutil.rmtree(tmp, ignore_errors=True)
+
+    def test_committed_icons_are_what_vxlrender_draws(self):
+        icons = os.path.join(self.ROOT, "data", "icons")
+        tmp = tempfile.mkdtemp(prefix="vxlrender-icons-")
+        try:
+            for size in (16, 22, 24, 32, 48, 64, 128, 256):
+                with self.subTest(size=size):
+                    out = os.path.join(tmp, "%d.png" % size)
+                    self.assertEqual(render(["--thumbnail", str(size),
+                                             os.path.join(harness.EXAMPLES, "terrain.vxl"), out])[0], 0)
+                    self.assertEqual(png_file.read_png(os.path.join(icons, "voxscope-%d.png" % size)),
+                                     png_file.read_png(out), "run tools/make_icons.sh")
+            import base64
+            with open(os.path.join(icons, "voxscope.svg")) as f:
+                svg = f.read()
+            start = svg.index("base64,") + len("base64,")
+            embedded = os.path.join(tmp, "embedded.png")
+            with open(embedded, "wb") as f:
+                f.write(base64.b64decode(svg[start : svg.index('"', start)]))
+            self.assertEqual(png_file.read_png(embedded), png_file.read_png(os.path.join(tmp, "256.png")))
+        finally:
+            shutil.rmtree(tmp, ignore_errors=True)
 
 
 class Refusals(unittest.TestCase):
