@@ -140,6 +140,10 @@ static bool encodePng(FILE* file, const uint8_t* pixels, int w, int h, int chann
     png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), 8,
                  channels == 4 ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    // Rendered voxels are runs of flat colour, which the compressor's own
+    // matching packs best: row filters made the files about a third larger
+    // and took twice as long.
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_write_info(png, info);
     const size_t rowBytes = size_t(w) * size_t(channels);
     for (int y = 0; y < h; ++y)
