@@ -52,7 +52,10 @@ int main(int argc, char** argv) {
     else
         resetCamera();
     // One frame: the arrays are drawn directly, with no display list to
-    // compile. A thumbnail's background is transparent.
+    // compile, and only the faces that may face the eye are handed over
+    // (culling would drop the others). A thumbnail's background is
+    // transparent.
+    keepFacesTowards(camera.eye);
     const float backgroundAlpha = options.thumbnail ? 0.0f : 1.0f;
     drawFrame(options.width, options.height, backgroundAlpha, drawVoxelArrays);
     const int channels = options.thumbnail ? 4 : 3;

@@ -1,6 +1,7 @@
 #include "render/voxel_geometry.h"
 
 #include <GL/gl.h>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
@@ -12,6 +13,7 @@ float* vertexArray = nullptr;
 uint8_t* colorArray = nullptr;
 uint32_t* indexArray = nullptr;
 bool listCompiled = false;
+size_t drawnIndexCount = 0;
 
 // Where each of a cube's 72 vertex coordinates comes from among the voxel's
 // six face planes: low x, y, z (0 to 2), then high x, y, z (3 to 5).
@@ -104,7 +106,57 @@ bool buildVoxelArrays(const VoxelModel* m) {
     vertexArray = vertices;
     colorArray = colors;
     indexArray = indices;
+    drawnIndexCount = 36 * n;
     return true;
+}
+
+// A face is dropped when the eye is behind its plane by this share of its
+// distance from the voxel (plus the voxel's size) or more. Float rounding in
+// the projection is some millionths; a face seen that edge-on still has a
+// projected area of about a thousandth of its size, whose sign rounding
+// cannot flip.
+static constexpr double faceCullMargin = 1e-3;
+
+size_t keepFacesTowards(Vec3 eye) {
+    const VoxelModel* m = model;
+    const size_t n = size_t(m->count);
+    const float size = m->voxelSize;
+    if (!vertexArray || !(size > 0.0f) || !std::isfinite(size * 0.5f) || !std::isfinite(eye.x) ||
+        !std::isfinite(eye.y) || !std::isfinite(eye.z))
+        return drawnIndexCount;
+    for (size_t i = 0; i < 3 * n; ++i)
+        if (!std::isfinite(m->positions[i]))
+            return drawnIndexCount;
+    // The face planes as the arrays hold them (size x +-0.5, plus the centre):
+    // for each face of the table's order, the axis and whether it is the
+    // high (outward +) plane.
+    static constexpr struct {
+        int axis;
+        bool high;
+    } faces[6] = {{1, true}, {0, true}, {1, false}, {0, false}, {2, true}, {2, false}};
+    const float lowOffset = size * -0.5f, highOffset = size * 0.5f;
+    const double e[3] = {eye.x, eye.y, eye.z};
+    size_t kept = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const float* p = m->positions + 3 * i;
+        const double d[3] = {e[0] - p[0], e[1] - p[1], e[2] - p[2]};
+        const double margin =
+            faceCullMargin * (std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]) + size);
+        for (int f = 0; f < 6; ++f) {
+            const int a = faces[f].axis;
+            const double plane = double((faces[f].high ? highOffset : lowOffset) + p[a]);
+            // How far the eye is on the outer side of the face's plane.
+            const double outside = faces[f].high ? e[a] - plane : plane - e[a];
+            if (outside < -margin)
+                continue;
+            const uint32_t* from = indexArray + 36 * i + 6 * f;
+            for (int k = 0; k < 6; ++k)
+                indexArray[kept + k] = from[k];
+            kept += 6;
+        }
+    }
+    drawnIndexCount = kept;
+    return kept;
 }
 
 void drawVoxelArrays() {
@@ -113,7 +165,7 @@ void drawVoxelArrays() {
     glDisableClientState(GL_NORMAL_ARRAY);
     glEnableClientState(GL_COLOR_ARRAY);
     glColorPointer(3, GL_UNSIGNED_BYTE, 0, colorArray);
-    glDrawElements(GL_TRIANGLES, GLsizei(model->count) * 36, GL_UNSIGNED_INT, indexArray);
+    glDrawElements(GL_TRIANGLES, GLsizei(drawnIndexCount), GL_UNSIGNED_INT, indexArray);
 }
 
 void compileVoxelList() {

@@ -2,8 +2,10 @@
 // arrays of the whole model, and display list 1 that draws them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
+#include "camera/vec3.h"
 #include "model/voxel_model.h"
 
 // A cube of edge 1 about the origin, four vertices per face, faces in the
@@ -31,6 +33,9 @@ extern float* vertexArray;   // count x 24 x (x, y, z)
 extern uint8_t* colorArray;  // count x 24 x (r, g, b)
 extern uint32_t* indexArray; // count x 36
 extern bool listCompiled;    // display list 1 holds the model
+// How many of indexArray's entries are drawn: 36 per voxel once built, fewer
+// after keepFacesTowards.
+extern size_t drawnIndexCount;
 
 // The display list that holds the whole model.
 constexpr unsigned voxelListName = 1;
@@ -38,6 +43,18 @@ constexpr unsigned voxelListName = 1;
 // Expands `m` into the three arrays. Returns false, taking nothing, when the
 // memory for them cannot be had.
 bool buildVoxelArrays(const VoxelModel* m);
+
+// For a single frame seen from `eye` (model coordinates): packs indexArray,
+// in its order, down to the faces that are not certain to face away from the
+// eye, and returns how many indices remain. Back-face culling would discard
+// the faces left out, so the frame's pixels are the same, in about half the
+// driver's time. A face is left out only when the eye lies behind its plane
+// by a thousandth of its distance from the voxel or more, far beyond where
+// rounding could turn the projected face towards the eye; models with sizes
+// or positions that are not finite, or with a size of 0 or less (cubes
+// turned inside out), keep every face. The display list is never built from
+// packed indices.
+size_t keepFacesTowards(Vec3 eye);
 
 // Draws the three arrays with one glDrawElements, vertex and colour arrays
 // enabled (they stay enabled); the arrays must be built. What display list 1

@@ -242,4 +242,59 @@ TEST(VoxelArrays, EmptyModelStillCountsAsBuilt) {
     freeArrays();
 }
 
+// The faces keepFacesTowards leaves: those whose plane the eye is not clearly
+// behind, each as its six indices, in the arrays' order.
+TEST(KeepFacesTowards, LeavesTheFacesThatMayFaceTheEyeInOrder) {
+    resetAllState();
+    float positions[] = {0.0f, 0.0f, 0.0f, 3.0f, 0.0f, 0.0f};
+    uint8_t colors[6] = {};
+    VoxelModel m = {2, positions, colors, 1.0f};
+    model = &m;
+    auto kept = [&](Vec3 eye) {
+        freeArrays();
+        EXPECT_TRUE(buildVoxelArrays(&m));
+        EXPECT_EQ(drawnIndexCount, 72u);
+        size_t n = keepFacesTowards(eye);
+        EXPECT_EQ(n, drawnIndexCount);
+        EXPECT_EQ(n % 6, 0u);
+        std::vector<int> faces; // 6 x voxel + face
+        for (size_t i = 0; i < n; i += 6) {
+            uint32_t first = indexArray[i];
+            int voxel = int(first / 24), face = int(first % 24 / 4);
+            for (int k = 0; k < 6; ++k)
+                EXPECT_EQ(indexArray[i + k], unitCubeIndices[6 * face + k] + 24u * voxel);
+            faces.push_back(6 * voxel + face);
+        }
+        return faces;
+    };
+    // Straight in front, between the two: each shows its front face and the
+    // side towards the eye. Faces: 0 top, 1 right, 2 bottom, 3 left, 4 front,
+    // 5 back.
+    EXPECT_EQ(kept({1.5f, 0.0f, 10.0f}), (std::vector<int>{1, 4, 6 + 3, 6 + 4}));
+    // From the corner (1, 1, 1), far out: top, right and front of each.
+    EXPECT_EQ(kept({100.0f, 100.0f, 100.0f}), (std::vector<int>{0, 1, 4, 6, 7, 10}));
+    // An eye on a face's plane, or just behind it within the margin, keeps
+    // that face: the projected face is a sliver the rasteriser decides on.
+    EXPECT_EQ(kept({0.5f, 0.0f, 10.0f}), (std::vector<int>{1, 4, 6 + 3, 6 + 4}));
+    EXPECT_EQ(kept({0.495f, 0.0f, 10.0f}), (std::vector<int>{1, 4, 6 + 3, 6 + 4}));
+    EXPECT_EQ(kept({0.0f, 0.0f, 10.0f}), (std::vector<int>{4, 6 + 3, 6 + 4}));
+    // From inside the first voxel every one of its faces is seen from behind
+    // (by half a voxel, far beyond the margin); of the second only the face
+    // towards the eye is left.
+    EXPECT_EQ(kept({0.0f, 0.0f, 0.0f}), (std::vector<int>{6 + 3}));
+    // Nothing is left out for sizes or positions that are not finite, or for
+    // cubes turned inside out.
+    for (float size : {-1.0f, 0.0f, INFINITY, NAN}) {
+        m.voxelSize = size;
+        EXPECT_EQ(kept({1.5f, 0.0f, 10.0f}).size(), 12u) << size;
+    }
+    m.voxelSize = 1.0f;
+    positions[4] = NAN;
+    EXPECT_EQ(kept({1.5f, 0.0f, 10.0f}).size(), 12u);
+    positions[4] = 0.0f;
+    EXPECT_EQ(kept({1.5f, NAN, 10.0f}).size(), 12u);
+    freeArrays();
+    model = nullptr;
+}
+
 } // namespace
