@@ -149,9 +149,14 @@ size_t keepFacesTowards(Vec3 eye) {
             const double outside = faces[f].high ? e[a] - plane : plane - e[a];
             if (outside < -margin)
                 continue;
-            const uint32_t* from = indexArray + 36 * i + 6 * f;
+            // The face's four vertices and colours move down to the next free
+            // place (never past where they were: faces are only dropped),
+            // and its two triangles index them there.
+            const size_t face = kept / 6;
+            memmove(vertexArray + 12 * face, vertexArray + 72 * i + 12 * f, 12 * sizeof(float));
+            memmove(colorArray + 12 * face, colorArray + 72 * i + 12 * f, 12);
             for (int k = 0; k < 6; ++k)
-                indexArray[kept + k] = from[k];
+                indexArray[kept + k] = unitCubeIndices[6 * f + k] - 4 * f + uint32_t(4 * face);
             kept += 6;
         }
     }

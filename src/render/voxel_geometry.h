@@ -44,9 +44,10 @@ constexpr unsigned voxelListName = 1;
 // memory for them cannot be had.
 bool buildVoxelArrays(const VoxelModel* m);
 
-// For a single frame seen from `eye` (model coordinates): packs indexArray,
-// in its order, down to the faces that are not certain to face away from the
-// eye, and returns how many indices remain. Back-face culling would discard
+// For a single frame seen from `eye` (model coordinates): packs the three
+// arrays, in their order and in place, down to the faces that are not certain
+// to face away from the eye (four vertices, four colours and six indices
+// each), and returns how many indices remain. Back-face culling would discard
 // the faces left out, so the frame's pixels are the same, in about half the
 // driver's time. A face is left out only when the eye lies behind its plane
 // by a thousandth of its distance from the voxel or more, far beyond where

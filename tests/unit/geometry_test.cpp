@@ -243,27 +243,38 @@ TEST(VoxelArrays, EmptyModelStillCountsAsBuilt) {
 }
 
 // The faces keepFacesTowards leaves: those whose plane the eye is not clearly
-// behind, each as its six indices, in the arrays' order.
+// behind, in the arrays' order, each moved down to the next free place with
+// its vertices, colours and two triangles.
 TEST(KeepFacesTowards, LeavesTheFacesThatMayFaceTheEyeInOrder) {
     resetAllState();
     float positions[] = {0.0f, 0.0f, 0.0f, 3.0f, 0.0f, 0.0f};
-    uint8_t colors[6] = {};
+    uint8_t colors[6] = {10, 20, 30, 40, 50, 60};
     VoxelModel m = {2, positions, colors, 1.0f};
     model = &m;
+    // The packed faces, each identified by its four vertices and colours
+    // among the faces built: 6 x voxel + face, in the packed order. Every
+    // packed face's triangles must be its two of the table, on its place.
     auto kept = [&](Vec3 eye) {
         freeArrays();
         EXPECT_TRUE(buildVoxelArrays(&m));
         EXPECT_EQ(drawnIndexCount, 72u);
+        std::vector<float> vertices(vertexArray, vertexArray + 2 * 72);
+        std::vector<uint8_t> built(colorArray, colorArray + 2 * 72);
         size_t n = keepFacesTowards(eye);
         EXPECT_EQ(n, drawnIndexCount);
         EXPECT_EQ(n % 6, 0u);
-        std::vector<int> faces; // 6 x voxel + face
-        for (size_t i = 0; i < n; i += 6) {
-            uint32_t first = indexArray[i];
-            int voxel = int(first / 24), face = int(first % 24 / 4);
+        std::vector<int> faces;
+        for (size_t j = 0; j < n / 6; ++j) {
+            int found = -1;
+            for (int g = 0; g < 12; ++g)
+                if (memcmp(vertexArray + 12 * j, &vertices[12 * g], 12 * sizeof(float)) == 0 &&
+                    memcmp(colorArray + 12 * j, &built[12 * g], 12) == 0)
+                    found = g;
+            EXPECT_GE(found, 0) << "packed face " << j << " is none of the built faces";
             for (int k = 0; k < 6; ++k)
-                EXPECT_EQ(indexArray[i + k], unitCubeIndices[6 * face + k] + 24u * voxel);
-            faces.push_back(6 * voxel + face);
+                EXPECT_EQ(indexArray[6 * j + k], unitCubeIndices[6 * (found % 6) + k] -
+                                                     4 * uint32_t(found % 6) + 4 * uint32_t(j));
+            faces.push_back(found);
         }
         return faces;
     };
