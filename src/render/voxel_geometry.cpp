@@ -164,6 +164,16 @@ size_t keepFacesTowards(Vec3 eye) {
     return kept;
 }
 
+void freeVoxelArrays() {
+    free(vertexArray);
+    free(colorArray);
+    free(indexArray);
+    vertexArray = nullptr;
+    colorArray = nullptr;
+    indexArray = nullptr;
+    drawnIndexCount = 0;
+}
+
 void drawVoxelArrays() {
     glEnableClientState(GL_VERTEX_ARRAY);
     glVertexPointer(3, GL_FLOAT, 0, vertexArray);

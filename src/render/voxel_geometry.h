@@ -62,6 +62,11 @@ size_t keepFacesTowards(Vec3 eye);
 // records, and how a single frame is drawn without a list.
 void drawVoxelArrays();
 
+// Frees the three arrays and forgets them (null again, nothing drawn), for
+// whatever draws one model after another; the viewer keeps its arrays for
+// the life of the process. Display list 1 is left as it is.
+void freeVoxelArrays();
+
 // Records the whole model into display list 1 (building the arrays first if
 // start-up has not) and marks it compiled. Draws nothing.
 void compileVoxelList();

@@ -8,7 +8,6 @@ picture and an existing one untouched.
                       --examples examples [--make-models build/bench/make_models]
 """
 
-import argparse
 import math
 import os
 import random
@@ -16,7 +15,6 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
@@ -56,15 +54,17 @@ def write_cloud(path, count, seed):
     harness.write_voxels(path, voxels, size=0.7)
 
 
-class ViewerAgreement(unittest.TestCase):
+class ViewerAgreement(harness.ScratchCase):
     """`vxlrender --view front --size WxH` gives the very pixels of the
     viewer's first frame in a WxH window: same framing, projection, cubes,
     colours and draw order, at ordinary and at extreme scales."""
 
+    PREFIX = "vxlrender-agree-"
+
     @classmethod
     def setUpClass(cls):
+        super().setUpClass()
         cls.server = harness.XServer("1024x768")
-        cls.tmp = tempfile.mkdtemp(prefix="vxlrender-agree-")
         cloud = os.path.join(cls.tmp, "cloud.vxl")
         write_cloud(cloud, 20000, seed=11)
         single = os.path.join(cls.tmp, "single.vxl")
@@ -81,7 +81,7 @@ class ViewerAgreement(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.server.close()
-        shutil.rmtree(cls.tmp, ignore_errors=True)
+        super().tearDownClass()
 
     def assertViewerShows(self, model, size, picture):
         """The viewer, opened in a window of `size`, comes to show exactly
@@ -147,17 +147,11 @@ def project(point, eye, w, h):
     return (nx + 1) / 2 * w, (1 - ny) / 2 * h
 
 
-class IsoView(unittest.TestCase):
+class IsoView(harness.ScratchCase):
     """--view iso: the framed view turned so that the eye looks at the box
     centre from (1, 1, 1) at the framed distance, +y up on screen."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.tmp = tempfile.mkdtemp(prefix="vxlrender-iso-")
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.tmp, ignore_errors=True)
+    PREFIX = "vxlrender-iso-"
 
     def test_a_solid_block_lands_on_its_predicted_box(self):
         # A 6 x 4 x 3 block of grey voxels, red at the corner nearest the eye
@@ -221,19 +215,17 @@ class IsoView(unittest.TestCase):
                 self.assertLessEqual(min(ys), top + 1, "green is the topmost colour")
 
 
-class Thumbnails(unittest.TestCase):
+class Thumbnails(harness.ScratchCase):
     """--thumbnail SIZE: square, iso view, transparent where nothing is drawn;
     only voxel text files small enough are drawn, anything else is refused in
     one line with no output file."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.tmp = tempfile.mkdtemp(prefix="vxlrender-thumb-")
-        cls.terrain = os.path.join(harness.EXAMPLES, "terrain.vxl")
+    PREFIX = "vxlrender-thumb-"
 
     @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.tmp, ignore_errors=True)
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.terrain = os.path.join(harness.EXAMPLES, "terrain.vxl")
 
     def test_square_iso_with_transparent_background(self):
         for side in (128, 256, 37):
@@ -328,69 +320,65 @@ class Thumbnails(unittest.TestCase):
                            % missing)
 
 
-class Desktop(unittest.TestCase):
+class Desktop(harness.ScratchCase):
     """The thumbnailer entry run in GNOME's sandbox on the built program, and
     the committed icons still being what vxlrender draws."""
 
+    PREFIX = "vxlrender-desktop-"
     ROOT = os.path.dirname(os.path.dirname(HERE))
 
     def test_thumbnailer_in_the_sandbox(self):
         if not shutil.which("bwrap"):
             self.skipTest("bubblewrap (bwrap) is not installed")
-        tmp = tempfile.mkdtemp(prefix="vxlrender-sandbox-")
-        try:
-            # The installed entry, pointed at the built program.
-            entry = check_thumbnailer.read_entry(os.path.join(self.ROOT, "data", "vxlrender.thumbnailer"))
-            self.assertEqual(entry["Exec"], "vxlrender --thumbnail %s %i %o")
-            self.assertEqual(entry["TryExec"], "vxlrender")
-            local = os.path.join(tmp, "local.thumbnailer")
-            with open(local, "w") as f:
-                f.write("[Thumbnailer Entry]\nExec=%s\nMimeType=%s\n" % (
-                    entry["Exec"].replace("vxlrender", VXLRENDER, 1), entry["MimeType"]))
-            failures = check_thumbnailer.check(local, os.path.join(harness.EXAMPLES, "terrain.vxl"),
-                                               128, reference=VXLRENDER, ro_binds=[VXLRENDER])
-            self.assertEqual(failures, [])
-        finally:
-            shutil.rmtree(tmp, ignore_errors=True)
+        # The installed entry, pointed at the built program.
+        entry = check_thumbnailer.read_entry(os.path.join(self.ROOT, "data", "vxlrender.thumbnailer"))
+        self.assertEqual(entry["Exec"], "vxlrender --thumbnail %s %i %o")
+        self.assertEqual(entry["TryExec"], "vxlrender")
+        local = os.path.join(self.tmp, "local.thumbnailer")
+        with open(local, "w") as f:
+            f.write("[Thumbnailer Entry]\nExec=%s\nMimeType=%s\n" % (
+                entry["Exec"].replace("vxlrender", VXLRENDER, 1), entry["MimeType"]))
+        failures = check_thumbnailer.check(local, os.path.join(harness.EXAMPLES, "terrain.vxl"),
+                                           128, reference=VXLRENDER, ro_binds=[VXLRENDER])
+        self.assertEqual(failures, [])
 
     def test_committed_icons_are_what_vxlrender_draws(self):
+        import base64
+
         icons = os.path.join(self.ROOT, "data", "icons")
-        tmp = tempfile.mkdtemp(prefix="vxlrender-icons-")
-        try:
-            for size in (16, 22, 24, 32, 48, 64, 128, 256):
-                with self.subTest(size=size):
-                    out = os.path.join(tmp, "%d.png" % size)
-                    self.assertEqual(render(["--thumbnail", str(size),
-                                             os.path.join(harness.EXAMPLES, "terrain.vxl"), out])[0], 0)
-                    self.assertEqual(png_file.read_png(os.path.join(icons, "voxscope-%d.png" % size)),
-                                     png_file.read_png(out), "run tools/make_icons.sh")
-            import base64
-            with open(os.path.join(icons, "voxscope.svg")) as f:
-                svg = f.read()
-            start = svg.index("base64,") + len("base64,")
-            embedded = os.path.join(tmp, "embedded.png")
-            with open(embedded, "wb") as f:
-                f.write(base64.b64decode(svg[start : svg.index('"', start)]))
-            self.assertEqual(png_file.read_png(embedded), png_file.read_png(os.path.join(tmp, "256.png")))
-        finally:
-            shutil.rmtree(tmp, ignore_errors=True)
+        for size in (16, 22, 24, 32, 48, 64, 128, 256):
+            with self.subTest(size=size):
+                out = os.path.join(self.tmp, "%d.png" % size)
+                self.assertEqual(render(["--thumbnail", str(size),
+                                         os.path.join(harness.EXAMPLES, "terrain.vxl"), out])[0], 0)
+                self.assertEqual(png_file.read_png(os.path.join(icons, "voxscope-%d.png" % size)),
+                                 png_file.read_png(out), "run tools/make_icons.sh")
+        with open(os.path.join(icons, "voxscope.svg")) as f:
+            svg = f.read()
+        start = svg.index("base64,") + len("base64,")
+        embedded = os.path.join(self.tmp, "embedded.png")
+        with open(embedded, "wb") as f:
+            f.write(base64.b64decode(svg[start : svg.index('"', start)]))
+        self.assertEqual(png_file.read_png(embedded), png_file.read_png(os.path.join(self.tmp, "256.png")))
 
 
-class Refusals(unittest.TestCase):
+class Refusals(harness.ScratchCase):
     """Bad options, outputs that cannot be written, files the loader refuses,
     an interrupted render and no EGL: a clear line, status 1, no partial
     picture, and an existing picture left as it was."""
 
+    PREFIX = "vxlrender-refuse-"
+
     @classmethod
     def setUpClass(cls):
-        cls.tmp = tempfile.mkdtemp(prefix="vxlrender-refuse-")
+        super().setUpClass()
         cls.terrain = os.path.join(harness.EXAMPLES, "terrain.vxl")
         cls.server = harness.XServer("640x480")
 
     @classmethod
     def tearDownClass(cls):
         cls.server.close()
-        shutil.rmtree(cls.tmp, ignore_errors=True)
+        super().tearDownClass()
 
     def test_help(self):
         status, out, err = render(["--help"])
@@ -478,8 +466,8 @@ class Refusals(unittest.TestCase):
         self.assertEqual(leftovers(self.tmp), [])
 
     def test_an_interrupted_render_leaves_nothing(self):
-        if not MAKE_MODELS:
-            self.skipTest("no --make-models given")
+        if not MAKE_MODELS or not os.path.exists(MAKE_MODELS):
+            self.skipTest("no make_models in this build (--make-models)")
         model = os.path.join(self.tmp, "cloud.vxl")
         subprocess.run([MAKE_MODELS, "cloud", "-o", model, "1000000", "5"], check=True,
                        timeout=RUN_TIMEOUT, stdout=subprocess.DEVNULL)
@@ -525,12 +513,7 @@ class Refusals(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser(add_help=False)
-    parser.add_argument("--vxlrender", required=True)
-    parser.add_argument("--make-models", default=None)
-    ours, rest = parser.parse_known_args()
+    ours = harness.parse_args(extra=[("--vxlrender", True), ("--make-models", False)])
     VXLRENDER = os.path.abspath(ours.vxlrender)
     MAKE_MODELS = os.path.abspath(ours.make_models) if ours.make_models else None
-    sys.argv = [sys.argv[0]] + rest
-    harness.parse_args()
     unittest.main()

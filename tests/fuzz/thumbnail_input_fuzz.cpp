@@ -5,18 +5,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "app/thumbnail_input.h"
+#include "fuzz_file.h"
 #include "model/voxel_model.h"
-
-static std::string scratchPath() {
-    const char* dir = getenv("TMPDIR");
-    return std::string(dir && *dir ? dir : "/tmp") + "/voxscope_thumbnail_fuzz." +
-           std::to_string(getpid()) + ".vxl";
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A copy of exactly `size` bytes, so a read past them is caught.
@@ -28,14 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int32_t cutCount = 0;
     looksLikeVoxelText(text, size, int64_t(size) + 1, &cutCount);
 
-    static const std::string path = scratchPath();
-    FILE* file = fopen(path.c_str(), "wb");
-    if (!file)
-        abort();
-    if (size && fwrite(data, 1, size, file) != size)
-        abort();
-    fclose(file);
-    VoxelModel* loaded = loadVoxels(path.c_str());
+    const char* path = writeFuzzInput("thumbnail_input_fuzz", data, size);
+    VoxelModel* loaded = loadVoxels(path);
+    remove(path);
     if (loaded) {
         if (!whole || count != loaded->count)
             abort(); // a file the viewer opens was taken for something else

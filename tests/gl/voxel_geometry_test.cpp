@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <random>
 #include <vector>
 
@@ -76,12 +75,7 @@ TEST(KeepFacesTowards, PacksWithoutChangingAPixel) {
             for (size_t i = 0; i < every.size(); i += 3)
                 lit += every[i] || every[i + 1] || every[i + 2];
             EXPECT_GT(lit, every.size() / 3 / 20) << "the model is in view";
-            free(vertexArray);
-            free(colorArray);
-            free(indexArray);
-            vertexArray = nullptr;
-            colorArray = nullptr;
-            indexArray = nullptr;
+            freeVoxelArrays();
         }
         model = nullptr;
     }

@@ -50,12 +50,7 @@ const struct {
 };
 
 void freeArrays() {
-    free(vertexArray);
-    free(colorArray);
-    free(indexArray);
-    vertexArray = nullptr;
-    colorArray = nullptr;
-    indexArray = nullptr;
+    freeVoxelArrays();
 }
 
 TEST(CubeTables, EachFaceLiesInItsPlaneAndCoversItsSquare) {

@@ -13,20 +13,14 @@
 #include <vector>
 
 #include "render/png_writer.h"
+#include "scratch_dir.h"
 
 namespace {
 
-class PngWriter : public testing::Test {
-  protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/png-writer-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
+struct PngWriter : ScratchDirTest {
     void TearDown() override {
         abandonPngFile();
-        std::string command = "rm -rf '" + dir + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
+        ScratchDirTest::TearDown();
     }
     // Names in the folder other than `keep`.
     std::vector<std::string> others(const std::string& keep = "") {
@@ -52,7 +46,6 @@ class PngWriter : public testing::Test {
         fclose(f);
         return text;
     }
-    std::string dir;
 };
 
 std::vector<uint8_t> readBack(const std::string& path, int channels, png_uint_32* w,

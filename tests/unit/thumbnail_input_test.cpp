@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "app/thumbnail_input.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -74,17 +75,7 @@ TEST(LooksLikeVoxelText, BinaryAndOtherFormats) {
     }
 }
 
-class ThumbnailInput : public testing::Test {
-  protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/thumbnail-input-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override {
-        std::string command = "rm -rf '" + dir + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
-    }
+struct ThumbnailInput : ScratchDirTest {
     std::string write(const char* name, const std::string& text, int64_t size = -1) {
         std::string path = dir + "/" + name;
         FILE* f = fopen(path.c_str(), "wb");
@@ -100,7 +91,6 @@ class ThumbnailInput : public testing::Test {
         std::string error;
         return checkThumbnailInput(path.c_str(), &error) ? "accepted" : error;
     }
-    std::string dir;
 };
 
 TEST_F(ThumbnailInput, LimitsOfVoxelsAndBytes) {
