@@ -34,13 +34,17 @@ COMMAND_TIMEOUT = 20.0
 
 def parse_args(extra=()):
     """Takes --binary and --examples, and the test's own options `extra`
-    ((flag, required) pairs), off the command line; returns them all."""
+    ((flag, required) pairs; required None for a --flag / --no-flag switch,
+    on by default), off the command line; returns them all."""
     global BINARY, EXAMPLES
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--binary", required=True)
     parser.add_argument("--examples", default=None)
     for flag, required in extra:
-        parser.add_argument(flag, required=required, default=None)
+        if required is None:  # an on/off pair: --name and --no-name
+            parser.add_argument(flag, action=argparse.BooleanOptionalAction, default=True)
+        else:
+            parser.add_argument(flag, required=required, default=None)
     args, rest = parser.parse_known_args()
     BINARY = os.path.abspath(args.binary)
     EXAMPLES = os.path.abspath(args.examples) if args.examples else None

