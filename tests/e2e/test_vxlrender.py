@@ -331,6 +331,12 @@ class Desktop(harness.ScratchCase):
     def test_thumbnailer_in_the_sandbox(self):
         if not shutil.which("bwrap"):
             self.skipTest("bubblewrap (bwrap) is not installed")
+        probe = subprocess.run(["bwrap", "--ro-bind", "/", "/", "--unshare-all", "true"],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=RUN_TIMEOUT)
+        if probe.returncode != 0:
+            # The package stage, which must show the sandbox working, fails
+            # instead; here the rest of the tests still tell something.
+            self.skipTest("bubblewrap cannot make a sandbox here: %s" % probe.stderr.decode().strip())
         # The installed entry, pointed at the built program.
         entry = check_thumbnailer.read_entry(os.path.join(self.ROOT, "data", "vxlrender.thumbnailer"))
         self.assertEqual(entry["Exec"], "vxlrender --thumbnail %s %i %o")

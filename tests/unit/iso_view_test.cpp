@@ -95,7 +95,7 @@ TEST(IsoView, TheRotationIsTheOneTheHelpNames) {
     expectNear(v.iso.axis, 0.5903, -0.7693, -0.2445, 0.00005);
     // The same figures, to the printed digits, in --help.
     EXPECT_NE(strstr(renderHelpText, "56.60 degrees"), nullptr);
-    EXPECT_NE(strstr(renderHelpText, "about (0.5903, -0.7693, -0.2445)"), nullptr);
+    EXPECT_NE(strstr(renderHelpText, "(0.5903, -0.7693, -0.2445)"), nullptr);
     EXPECT_NE(strstr(renderHelpText, "(-1, 2, -1)/sqrt(6)"), nullptr);
     // The step is the framed view's turn: from no rotation it is the view
     // rotation itself.
