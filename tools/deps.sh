@@ -25,18 +25,24 @@ mode="${1:-build}"
 # save a screenshot when no real display is reachable.
 # libassimp-dev: the asset import library vxlconv reads meshes and point
 # clouds with.
+# libegl-dev, libegl-mesa0, libpng-dev: vxlrender draws through EGL on Mesa's
+# surfaceless platform and writes PNG with libpng.
 build_pkgs=(
     cmake g++ make pkg-config
     freeglut3-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
     xvfb x11-utils xdotool imagemagick
     libassimp-dev
+    libegl-dev libegl-mesa0 libpng-dev
 )
 # assimp-testmodels: real models the converter's end-to-end test converts;
 # dpkg-dev and file: CPack's Debian package and its library dependencies;
 # desktop-file-utils: the check of the installed desktop entry.
+# bubblewrap: the sandbox file managers run thumbnailers in; shared-mime-info,
+# xdg-utils and libglib2.0-bin (gio): the installed file type resolved.
 test_pkgs=(
     libgtest-dev libbenchmark-dev python3 clang-format
     assimp-testmodels dpkg-dev file desktop-file-utils
+    bubblewrap shared-mime-info xdg-utils libglib2.0-bin
 )
 
 fuzz_pkgs=(

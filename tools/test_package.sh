@@ -4,7 +4,9 @@
 # and desktop entry are in place, `vxlconv --help` works, vxlconv converts the
 # installed .vox example, and voxscope shows the installed examples under a
 # private Xvfb (screenshots saved in the build directory). The package is
-# removed again at the end.
+# removed again at the end. vxlrender is checked too: on the PATH, its page,
+# the .vxl file type resolved by xdg-mime and gio, the icons, and a thumbnail
+# made by the installed thumbnailer entry inside GNOME's bubblewrap sandbox.
 #
 # Installing needs root. Without it the stage says so and is skipped: nothing
 # is claimed to have passed.
@@ -40,11 +42,21 @@ echo "test_package.sh: built $(basename "$deb")"
 contents="$(dpkg-deb --contents "$deb")"
 for path in ./usr/bin/voxscope ./usr/bin/vxlconv ./usr/share/man/man1/voxscope.1 \
     ./usr/share/man/man1/vxlconv.1 ./usr/share/applications/voxscope.desktop \
-    ./usr/share/voxscope/examples/terrain.vxl ./usr/share/voxscope/examples/scene.vox; do
+    ./usr/share/voxscope/examples/terrain.vxl ./usr/share/voxscope/examples/scene.vox \
+    ./usr/bin/vxlrender ./usr/share/man/man1/vxlrender.1 ./usr/share/mime/packages/voxscope.xml \
+    ./usr/share/thumbnailers/vxlrender.thumbnailer \
+    ./usr/share/icons/hicolor/scalable/apps/voxscope.svg \
+    ./usr/share/icons/hicolor/scalable/mimetypes/model-x-vxl.svg; do
     grep -q " $path\$" <<<"$contents" || fail "the package lacks $path"
 done
+for size in 16 22 24 32 48 64 128 256; do
+    for icon in apps/voxscope mimetypes/model-x-vxl; do
+        path="./usr/share/icons/hicolor/${size}x${size}/$icon.png"
+        grep -q " $path\$" <<<"$contents" || fail "the package lacks $path"
+    done
+done
 depends="$(dpkg-deb --field "$deb" Depends)"
-for lib in libassimp libglut libc6; do
+for lib in libassimp libglut libc6 libegl1 libpng16; do
     grep -q "$lib" <<<"$depends" || fail "Depends ($depends) does not name $lib"
 done
 
@@ -65,13 +77,33 @@ if command -v man >/dev/null 2>&1; then
 fi
 desktop-file-validate /usr/share/applications/voxscope.desktop || fail "the desktop entry is not valid"
 grep -q '^Exec=voxscope %f$' /usr/share/applications/voxscope.desktop || fail "desktop entry's Exec line"
+grep -q '^MimeType=model/x-vxl;$' /usr/share/applications/voxscope.desktop || fail "desktop entry's MimeType line"
+
+# vxlrender and the file type.
+[[ "$(command -v vxlrender)" == /usr/bin/vxlrender ]] || fail "vxlrender is not /usr/bin/vxlrender on the PATH"
+vxlrender --help | grep -q '^Usage: vxlrender' || fail "vxlrender --help"
+if command -v man >/dev/null 2>&1; then
+    [[ "$(man -w vxlrender)" == /usr/share/man/man1/vxlrender.1* ]] || fail "man -w vxlrender"
+fi
+# dpkg's trigger has rebuilt the MIME database from the package's type.
+grep -q 'model/x-vxl' /usr/share/mime/globs2 || fail "the MIME database lacks model/x-vxl after installing"
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"; dpkg -r voxscope >/dev/null 2>&1 || true' EXIT
 vxlconv /usr/share/voxscope/examples/scene.vox "$work/scene.vxl" || fail "vxlconv on the installed example"
 
+cp /usr/share/voxscope/examples/terrain.vxl "$work/model.vxl"
+[[ "$(gio info -a standard::content-type "$work/model.vxl" | sed -n 's/.*standard::content-type: //p')" == model/x-vxl ]] ||
+    fail "gio does not resolve a .vxl file to model/x-vxl"
+[[ "$(XDG_CURRENT_DESKTOP=GNOME xdg-mime query filetype "$work/model.vxl")" == model/x-vxl ]] ||
+    fail "xdg-mime does not resolve a .vxl file to model/x-vxl"
+vxlrender "$work/model.vxl" "$build_dir/package-vxlrender.png" --view iso || fail "vxlrender on the installed example"
+python3 "$root/tests/e2e/check_thumbnailer.py" --thumbnailer /usr/share/thumbnailers/vxlrender.thumbnailer \
+    --model /usr/share/voxscope/examples/terrain.vxl --reference /usr/bin/vxlrender ||
+    fail "the installed thumbnailer in the sandbox"
+
 python3 "$root/tests/e2e/check_installed.py" --model /usr/share/voxscope/examples/terrain.vxl \
     --screenshot "$build_dir/package-terrain.png" || fail "voxscope on the installed terrain"
 python3 "$root/tests/e2e/check_installed.py" --model "$work/scene.vxl" \
     --screenshot "$build_dir/package-scene.png" || fail "voxscope on the converted example"
-echo "test_package.sh: package installed, both programs ran from the PATH, removed again"
+echo "test_package.sh: package installed, the three programs ran from the PATH, a thumbnail was made in the sandbox, removed again"

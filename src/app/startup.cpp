@@ -9,7 +9,6 @@
 #include "model/voxel_model.h"
 #include "render/draw_memory.h"
 #include "render/frame_display.h"
-#include "render/voxel_geometry.h"
 
 void initWindowSystem(int* argc, char** argv) {
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
@@ -22,30 +21,12 @@ void usage(const char* program) {
     exit(1);
 }
 
-[[noreturn]] static void cannotOpen(const char* path) {
-    fprintf(stderr, "Couldn't open file %s\n", path);
-    exit(1);
-}
-
-void loadModelOrExit(const char* path) {
-    model = loadVoxels(path);
-    if (!model)
-        cannotOpen(path);
-}
-
-[[noreturn]] static void cannotDraw(const char* path) {
-    fprintf(stderr, "Not enough memory to draw %d voxels from %s\n", model->count, path);
-    cannotOpen(path);
-}
-
 void checkRoomToDrawOrExit(const char* path) {
-    if (!roomToDraw(memoryToDraw(model->count), measureMemoryRoom()))
-        cannotDraw(path);
-}
-
-void buildArraysOrExit(const char* path) {
-    if (!buildVoxelArrays(model))
-        cannotDraw(path);
+    if (!roomToDraw(memoryToDraw(model->count), measureMemoryRoom())) {
+        fprintf(stderr, "Not enough memory to draw %d voxels from %s\n", model->count, path);
+        fprintf(stderr, "Couldn't open file %s\n", path);
+        exit(1);
+    }
 }
 
 void openWindow(const char* title) {

@@ -3,6 +3,8 @@
 // time each step.
 #pragma once
 
+#include "app/model_loading.h"
+
 // The window's pixel format (RGB, double-buffered, with depth), then GLUT's
 // own options, which it takes out of argc / argv.
 void initWindowSystem(int* argc, char** argv);
@@ -10,18 +12,10 @@ void initWindowSystem(int* argc, char** argv);
 // Writes the usage line and ends the process with status 1.
 [[noreturn]] void usage(const char* program);
 
-// Loads `path` into the global `model`; on failure the loader's line is
-// followed by "Couldn't open file" and the process ends with status 1.
-void loadModelOrExit(const char* path);
-
 // Refuses, with "Not enough memory to draw", a model whose cube arrays and the
 // driver's copy of them would not fit in the memory this process can still
 // have: the driver would take its copy on the first frame and crash there.
 void checkRoomToDrawOrExit(const char* path);
-
-// Expands the model into the cube arrays now, so that a model too big for
-// memory is refused here with a message rather than once the window is up.
-void buildArraysOrExit(const char* path);
 
 // Creates the window titled `title` and hands GLUT the callbacks: display,
 // mouse, motion, keyboard, idle, in that order.

@@ -46,29 +46,31 @@ float viewScale(float distance) {
     return std::ldexp(1.0f, -exponent);
 }
 
-void clearFrame() {
+void clearFrameWithAlpha(float alpha) {
     glDisable(GL_BLEND);
     glDisable(GL_LIGHTING);
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_NORMALIZE);
-    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glClearColor(0.0f, 0.0f, 0.0f, alpha);
     glClearDepth(1.0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 
-bool renderFrame() {
+void clearFrame() {
+    clearFrameWithAlpha(1.0f);
+}
+
+bool drawFrame(int w, int h, float backgroundAlpha, void (*drawModel)()) {
     FrustumBounds f;
-    int w = windowWidth(), h = windowHeight();
     float scale = viewScale(camera.distance);
     bool drawable = frameFrustum(w, h, camera.distance * scale, &f);
-    clearFrame();
+    clearFrameWithAlpha(backgroundAlpha);
     if (!drawable)
         return false;
-    // The projection is shaped for the size just read, so the viewport must
-    // be that size too. GLUT sets it when it handles a resize; setting it here
-    // keeps the two from one size whatever order resizes and frames come in.
+    // The projection is shaped for this size, so the viewport must be that
+    // size too. GLUT sets it when it handles a resize; setting it here keeps
+    // the two from one size whatever order resizes and frames come in.
     glViewport(0, 0, w, h);
-    lastDrawnFrame = {w, h};
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glFrustum(f.left, f.right, f.bottom, f.top, f.nearPlane, f.farPlane);
@@ -84,7 +86,15 @@ bool renderFrame() {
     glEnable(GL_DEPTH_TEST);
     glCullFace(GL_BACK);
     glEnable(GL_CULL_FACE);
-    drawVoxels();
+    drawModel();
+    return true;
+}
+
+bool renderFrame() {
+    int w = windowWidth(), h = windowHeight();
+    if (!drawFrame(w, h, 1.0f, drawVoxels))
+        return false;
+    lastDrawnFrame = {w, h};
     captureFrameReadback(w, h);
     return true;
 }

@@ -28,12 +28,24 @@ struct DrawnFrameSize {
 };
 extern DrawnFrameSize lastDrawnFrame;
 
-// Puts the fixed-function state back to a known base and clears to black.
+// Puts the fixed-function state back to a known base and clears to black
+// with the given alpha: 1 (opaque) for the window, 0 where a picture with a
+// transparent background shows nothing.
+void clearFrameWithAlpha(float alpha);
+
+// The same with opaque black: what the viewer's frames start from.
 void clearFrame();
 
-// Clears, sets projection and model-view from the camera, and draws the model
-// with depth test and back-face culling. Returns false, drawing nothing, when
-// frameFrustum gives no projection.
+// One w x h frame of the model from the camera, into whatever the current GL
+// context draws to: clears (to black of `backgroundAlpha`), sets viewport,
+// projection and model-view, and calls `drawModel` with depth test and
+// back-face culling on. Returns false, drawing nothing after the clear, when
+// frameFrustum gives no projection. Needs no window: the viewer and the
+// off-screen renderer both draw through it.
+bool drawFrame(int w, int h, float backgroundAlpha, void (*drawModel)());
+
+// The viewer's frame: drawFrame at the window's size from display list 1,
+// then the read-back the depth pick uses. Returns false as drawFrame does.
 bool renderFrame();
 
 // The display callback: renderFrame, then show it and wait for it to finish.

@@ -1,6 +1,7 @@
 #include "render/voxel_geometry.h"
 
 #include <GL/gl.h>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
@@ -12,6 +13,7 @@ float* vertexArray = nullptr;
 uint8_t* colorArray = nullptr;
 uint32_t* indexArray = nullptr;
 bool listCompiled = false;
+size_t drawnIndexCount = 0;
 size_t voxelsPerDrawCall = size_t(1) << 20;
 
 // Where each of a cube's 72 vertex coordinates comes from among the voxel's
@@ -105,7 +107,98 @@ bool buildVoxelArrays(const VoxelModel* m) {
     vertexArray = vertices;
     colorArray = colors;
     indexArray = indices;
+    drawnIndexCount = 36 * n;
     return true;
+}
+
+// A face is dropped when the eye is behind its plane by this share of its
+// distance from the voxel (plus the voxel's size) or more. Float rounding in
+// the projection is some millionths; a face seen that edge-on still has a
+// projected area of about a thousandth of its size, whose sign rounding
+// cannot flip.
+static constexpr double faceCullMargin = 1e-3;
+
+size_t keepFacesTowards(Vec3 eye) {
+    const VoxelModel* m = model;
+    const size_t n = size_t(m->count);
+    const float size = m->voxelSize;
+    if (!vertexArray || !(size > 0.0f) || !std::isfinite(size * 0.5f) || !std::isfinite(eye.x) ||
+        !std::isfinite(eye.y) || !std::isfinite(eye.z))
+        return drawnIndexCount;
+    for (size_t i = 0; i < 3 * n; ++i)
+        if (!std::isfinite(m->positions[i]))
+            return drawnIndexCount;
+    // The face planes as the arrays hold them (size x +-0.5, plus the centre):
+    // for each face of the table's order, the axis and whether it is the
+    // high (outward +) plane.
+    static constexpr struct {
+        int axis;
+        bool high;
+    } faces[6] = {{1, true}, {0, true}, {1, false}, {0, false}, {2, true}, {2, false}};
+    const float lowOffset = size * -0.5f, highOffset = size * 0.5f;
+    const double e[3] = {eye.x, eye.y, eye.z};
+    size_t kept = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const float* p = m->positions + 3 * i;
+        const double d[3] = {e[0] - p[0], e[1] - p[1], e[2] - p[2]};
+        const double margin =
+            faceCullMargin * (std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]) + size);
+        for (int f = 0; f < 6; ++f) {
+            const int a = faces[f].axis;
+            const double plane = double((faces[f].high ? highOffset : lowOffset) + p[a]);
+            // How far the eye is on the outer side of the face's plane.
+            const double outside = faces[f].high ? e[a] - plane : plane - e[a];
+            if (outside < -margin)
+                continue;
+            // The face's four vertices and colours move down to the next free
+            // place (never past where they were: faces are only dropped),
+            // and its two triangles index them there.
+            const size_t face = kept / 6;
+            memmove(vertexArray + 12 * face, vertexArray + 72 * i + 12 * f, 12 * sizeof(float));
+            memmove(colorArray + 12 * face, colorArray + 72 * i + 12 * f, 12);
+            for (int k = 0; k < 6; ++k)
+                indexArray[kept + k] = unitCubeIndices[6 * f + k] - 4 * f + uint32_t(4 * face);
+            kept += 6;
+        }
+    }
+    drawnIndexCount = kept;
+    return kept;
+}
+
+void freeVoxelArrays() {
+    free(vertexArray);
+    free(colorArray);
+    free(indexArray);
+    vertexArray = nullptr;
+    colorArray = nullptr;
+    indexArray = nullptr;
+    drawnIndexCount = 0;
+}
+
+void drawVoxelArrays() {
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glDisableClientState(GL_NORMAL_ARRAY);
+    glEnableClientState(GL_COLOR_ARRAY);
+    // Up to a million voxels' worth of faces is one call. More is drawn in
+    // calls of that many faces each, in order, each with the arrays handed
+    // over from its first face on: Mesa's software driver finds a vertex at
+    // index x 12 bytes in a signed 32-bit offset, which past vertex
+    // 178,956,970 (voxel 7,456,540) points before the array. The viewer died
+    // compiling the list of clouds of 8,000,000 and 9,000,000 voxels, and drew
+    // a different 10,000,000-voxel picture. Every face is four vertices and
+    // six indices of the one pattern, 4 x face + (0, 2, 1, 0, 3, 2), whole or
+    // packed; so seen from its first face, every call's indices are those at
+    // the start of indexArray.
+    const size_t faces = drawnIndexCount / 6;
+    const size_t facesPerCall = 6 * voxelsPerDrawCall;
+    size_t first = 0;
+    do {
+        const size_t n = faces - first < facesPerCall ? faces - first : facesPerCall;
+        glVertexPointer(3, GL_FLOAT, 0, vertexArray + 12 * first);
+        glColorPointer(3, GL_UNSIGNED_BYTE, 0, colorArray + 12 * first);
+        glDrawElements(GL_TRIANGLES, GLsizei(6 * n), GL_UNSIGNED_INT, indexArray);
+        first += n;
+    } while (first < faces);
 }
 
 void compileVoxelList() {
@@ -113,30 +206,8 @@ void compileVoxelList() {
     listCompiled = true;
     // Start-up builds the arrays while loading; build them here when it has
     // not. Without the memory the list stays empty rather than failing.
-    if (vertexArray || buildVoxelArrays(model)) {
-        glEnableClientState(GL_VERTEX_ARRAY);
-        glDisableClientState(GL_NORMAL_ARRAY);
-        glEnableClientState(GL_COLOR_ARRAY);
-        // A model of up to a million voxels is one call. A bigger one is
-        // recorded in calls of a million voxels each, in order, each with the
-        // arrays handed over from its first voxel on: Mesa's software driver
-        // finds a vertex at index x 12 bytes in a signed 32-bit offset, which
-        // past vertex 178,956,970 (voxel 7,456,540) points before the array.
-        // The driver then crashed compiling the list of a cloud of 8,000,000
-        // voxels, and read the wrong vertices for bigger ones. Seen from its
-        // first voxel, every call's indices are those of the first voxels,
-        // 24 x i + the cube's own: the start of indexArray serves them all.
-        const size_t count = size_t(model->count);
-        size_t first = 0;
-        do {
-            const size_t voxels =
-                count - first < voxelsPerDrawCall ? count - first : voxelsPerDrawCall;
-            glVertexPointer(3, GL_FLOAT, 0, vertexArray + 72 * first);
-            glColorPointer(3, GL_UNSIGNED_BYTE, 0, colorArray + 72 * first);
-            glDrawElements(GL_TRIANGLES, GLsizei(voxels * 36), GL_UNSIGNED_INT, indexArray);
-            first += voxels;
-        } while (first < count);
-    }
+    if (vertexArray || buildVoxelArrays(model))
+        drawVoxelArrays();
     glEndList();
 }
 

@@ -9,9 +9,12 @@ and leaves the rest to unittest.
 
 import argparse
 import os
+import shutil
 import subprocess
 import sys
+import tempfile
 import time
+import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import xvfb  # noqa: E402  (tests/xvfb.py)
@@ -29,15 +32,39 @@ STABLE_DEADLINE = 20.0
 COMMAND_TIMEOUT = 20.0
 
 
-def parse_args():
+def parse_args(extra=()):
+    """Takes --binary and --examples, and the test's own options `extra`
+    ((flag, required) pairs; required None for a --flag / --no-flag switch,
+    on by default), off the command line; returns them all."""
     global BINARY, EXAMPLES
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--binary", required=True)
     parser.add_argument("--examples", default=None)
+    for flag, required in extra:
+        if required is None:  # an on/off pair: --name and --no-name
+            parser.add_argument(flag, action=argparse.BooleanOptionalAction, default=True)
+        else:
+            parser.add_argument(flag, required=required, default=None)
     args, rest = parser.parse_known_args()
     BINARY = os.path.abspath(args.binary)
     EXAMPLES = os.path.abspath(args.examples) if args.examples else None
     sys.argv = [sys.argv[0]] + rest
+    return args
+
+
+class ScratchCase(unittest.TestCase):
+    """A test class with a scratch folder of its own, `cls.tmp`, removed with
+    all it holds after the class's tests; PREFIX names it."""
+
+    PREFIX = "voxscope-e2e-"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix=cls.PREFIX)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
 
 
 def wait_until(predicate, timeout, interval=0.05, message="condition"):

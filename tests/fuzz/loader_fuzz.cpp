@@ -10,26 +10,15 @@
 #include <unistd.h>
 
 #include "dual_load.h"
-
-static std::string scratchPath() {
-    const char* dir = getenv("TMPDIR");
-    return std::string(dir && *dir ? dir : "/tmp") + "/voxscope_loader_fuzz." +
-           std::to_string(getpid()) + ".vxl";
-}
+#include "fuzz_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = scratchPath();
-    FILE* file = fopen(path.c_str(), "wb");
-    if (!file)
-        abort();
-    if (size && fwrite(data, 1, size, file) != size)
-        abort();
-    fclose(file);
+    const char* path = writeFuzzInput("loader_fuzz", data, size);
 
     // The comparison reads every stored number of both models, so a short
     // array also shows up under the address checker.
-    std::string difference = compareLoaders(path.c_str());
-    remove(path.c_str());
+    std::string difference = compareLoaders(path);
+    remove(path);
     if (!difference.empty()) {
         fprintf(stderr, "loader_fuzz: the loaders disagree: %s\n", difference.c_str());
         abort();

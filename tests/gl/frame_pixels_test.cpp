@@ -149,12 +149,7 @@ Image drawFrame() {
 // The drawing arrays and list 1 belong to one model; a new model needs them
 // built again on its first frame.
 void forgetDrawing() {
-    free(vertexArray);
-    free(colorArray);
-    free(indexArray);
-    vertexArray = nullptr;
-    colorArray = nullptr;
-    indexArray = nullptr;
+    freeVoxelArrays();
     listCompiled = false;
 }
 

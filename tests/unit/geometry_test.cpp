@@ -50,12 +50,7 @@ const struct {
 };
 
 void freeArrays() {
-    free(vertexArray);
-    free(colorArray);
-    free(indexArray);
-    vertexArray = nullptr;
-    colorArray = nullptr;
-    indexArray = nullptr;
+    freeVoxelArrays();
 }
 
 TEST(CubeTables, EachFaceLiesInItsPlaneAndCoversItsSquare) {
@@ -240,6 +235,72 @@ TEST(VoxelArrays, EmptyModelStillCountsAsBuilt) {
     EXPECT_NE(indexArray, nullptr);
     EXPECT_FALSE(listCompiled);
     freeArrays();
+}
+
+// The faces keepFacesTowards leaves: those whose plane the eye is not clearly
+// behind, in the arrays' order, each moved down to the next free place with
+// its vertices, colours and two triangles.
+TEST(KeepFacesTowards, LeavesTheFacesThatMayFaceTheEyeInOrder) {
+    resetAllState();
+    float positions[] = {0.0f, 0.0f, 0.0f, 3.0f, 0.0f, 0.0f};
+    uint8_t colors[6] = {10, 20, 30, 40, 50, 60};
+    VoxelModel m = {2, positions, colors, 1.0f};
+    model = &m;
+    // The packed faces, each identified by its four vertices and colours
+    // among the faces built: 6 x voxel + face, in the packed order. Every
+    // packed face's triangles must be its two of the table, on its place.
+    auto kept = [&](Vec3 eye) {
+        freeArrays();
+        EXPECT_TRUE(buildVoxelArrays(&m));
+        EXPECT_EQ(drawnIndexCount, 72u);
+        std::vector<float> vertices(vertexArray, vertexArray + 2 * 72);
+        std::vector<uint8_t> built(colorArray, colorArray + 2 * 72);
+        size_t n = keepFacesTowards(eye);
+        EXPECT_EQ(n, drawnIndexCount);
+        EXPECT_EQ(n % 6, 0u);
+        std::vector<int> faces;
+        for (size_t j = 0; j < n / 6; ++j) {
+            int found = -1;
+            for (int g = 0; g < 12; ++g)
+                if (memcmp(vertexArray + 12 * j, &vertices[12 * g], 12 * sizeof(float)) == 0 &&
+                    memcmp(colorArray + 12 * j, &built[12 * g], 12) == 0)
+                    found = g;
+            EXPECT_GE(found, 0) << "packed face " << j << " is none of the built faces";
+            for (int k = 0; k < 6; ++k)
+                EXPECT_EQ(indexArray[6 * j + k], unitCubeIndices[6 * (found % 6) + k] -
+                                                     4 * uint32_t(found % 6) + 4 * uint32_t(j));
+            faces.push_back(found);
+        }
+        return faces;
+    };
+    // Straight in front, between the two: each shows its front face and the
+    // side towards the eye. Faces: 0 top, 1 right, 2 bottom, 3 left, 4 front,
+    // 5 back.
+    EXPECT_EQ(kept({1.5f, 0.0f, 10.0f}), (std::vector<int>{1, 4, 6 + 3, 6 + 4}));
+    // From the corner (1, 1, 1), far out: top, right and front of each.
+    EXPECT_EQ(kept({100.0f, 100.0f, 100.0f}), (std::vector<int>{0, 1, 4, 6, 7, 10}));
+    // An eye on a face's plane, or just behind it within the margin, keeps
+    // that face: the projected face is a sliver the rasteriser decides on.
+    EXPECT_EQ(kept({0.5f, 0.0f, 10.0f}), (std::vector<int>{1, 4, 6 + 3, 6 + 4}));
+    EXPECT_EQ(kept({0.495f, 0.0f, 10.0f}), (std::vector<int>{1, 4, 6 + 3, 6 + 4}));
+    EXPECT_EQ(kept({0.0f, 0.0f, 10.0f}), (std::vector<int>{4, 6 + 3, 6 + 4}));
+    // From inside the first voxel every one of its faces is seen from behind
+    // (by half a voxel, far beyond the margin); of the second only the face
+    // towards the eye is left.
+    EXPECT_EQ(kept({0.0f, 0.0f, 0.0f}), (std::vector<int>{6 + 3}));
+    // Nothing is left out for sizes or positions that are not finite, or for
+    // cubes turned inside out.
+    for (float size : {-1.0f, 0.0f, INFINITY, NAN}) {
+        m.voxelSize = size;
+        EXPECT_EQ(kept({1.5f, 0.0f, 10.0f}).size(), 12u) << size;
+    }
+    m.voxelSize = 1.0f;
+    positions[4] = NAN;
+    EXPECT_EQ(kept({1.5f, 0.0f, 10.0f}).size(), 12u);
+    positions[4] = 0.0f;
+    EXPECT_EQ(kept({1.5f, NAN, 10.0f}).size(), 12u);
+    freeArrays();
+    model = nullptr;
 }
 
 } // namespace

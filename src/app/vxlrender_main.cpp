@@ -1,0 +1,73 @@
+// vxlrender: draws a voxel file to a PNG picture without a display, exactly
+// as the viewer's first frame shows it, or as a desktop thumbnail. Errors are
+// lines on stderr and exit status 1; only --help writes to stdout.
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "app/model_loading.h"
+#include "app/thumbnail_input.h"
+#include "app/vxlrender_options.h"
+#include "camera/camera_state.h"
+#include "camera/iso_view.h"
+#include "render/frame_display.h"
+#include "render/offscreen_context.h"
+#include "render/png_writer.h"
+#include "render/voxel_geometry.h"
+
+[[noreturn]] static void die(const std::string& message) {
+    fprintf(stderr, "vxlrender: %s\n", message.c_str());
+    exit(1);
+}
+
+int main(int argc, char** argv) {
+    RenderOptions options;
+    std::string error;
+    switch (parseRenderOptions(argc, argv, &options, &error)) {
+    case ParseResult::help:
+        fputs(renderHelpText, stdout);
+        return 0;
+    case ParseResult::error:
+        fprintf(stderr, "vxlrender: %s\n", error.c_str());
+        fputs(renderUsageLine, stderr);
+        return 1;
+    case ParseResult::render:
+        break;
+    }
+    // The cheap refusals first: an output that cannot be written, a file
+    // that gets no thumbnail, no way to draw. From here on every way out
+    // removes the temporary file.
+    if (!beginPngFile(options.output, &error))
+        die(error);
+    if (options.thumbnail && !checkThumbnailInput(options.input, &error))
+        die(error);
+    if (!openOffscreenContext(options.width, options.height, &error))
+        die(error);
+    loadModelOrExit(options.input);
+    buildArraysOrExit(options.input);
+    if (options.view == RenderView::iso)
+        frameIsoView();
+    else
+        resetCamera();
+    // One frame: the arrays are drawn directly, with no display list to
+    // compile, and only the faces that may face the eye are handed over
+    // (culling would drop the others). A thumbnail's background is
+    // transparent.
+    keepFacesTowards(camera.eye);
+    const float backgroundAlpha = options.thumbnail ? 0.0f : 1.0f;
+    drawFrame(options.width, options.height, backgroundAlpha, drawVoxelArrays);
+    const int channels = options.thumbnail ? 4 : 3;
+    std::vector<uint8_t> pixels;
+    try {
+        pixels.resize(size_t(options.width) * size_t(options.height) * size_t(channels));
+    } catch (const std::bad_alloc&) {
+        die("not enough memory for a " + std::to_string(options.width) + "x" +
+            std::to_string(options.height) + " picture");
+    }
+    readOffscreenPixels(channels, pixels.data());
+    if (!finishPngFile(pixels.data(), options.width, options.height, channels, &error))
+        die(error);
+    return 0;
+}
