@@ -59,7 +59,9 @@ bool coarsenGrid(VoxelGrid& grid, double cellSize, int64_t resolution, int64_t m
     }
     const double longest = std::max({extent[0], extent[1], extent[2]});
     const double size = cellSize > 0 ? cellSize : longest / double(resolution);
-    if (size < edge) {
+    // Compared as the floats they are written as: a cell size typed as the
+    // voxel size's decimal must count as that size.
+    if (float(size) < in.voxelSize) {
         if (cellSize > 0)
             return fail(error, "--voxel-size " + decimal(cellSize) +
                                    " is smaller than its voxels (" + decimal(edge) +
