@@ -87,6 +87,7 @@ class CommandLine(unittest.TestCase):
                                                          make_vox.xyzi_chunk([(0, 0, 0, 0)])])), out],
              "no voxels to write"),
             ("a .vox grid made finer", [good_vox, out, "--resolution", "40"], "can only be made coarser"),
+            ("hollow with a value", [good_vox, out, "--hollow=yes"], "--hollow takes no value"),
             ("a .vox grid made finer by size", [good_vox, out, "--voxel-size", "0.5"], "can only be made coarser"),
             ("grid absurdly large", [teapots, out, "--voxel-size", "1e-9"], "choose a larger --voxel-size"),
             ("too many voxels", [teapots, out, "--max-voxels", "100"], "raise --max-voxels"),
