@@ -2,7 +2,7 @@
 """Time vxlconv on big voxel files, and what hollowing buys the viewer.
 
     python3 bench/convert_bench.py [--build build] [--sizes 1000000,10000000]
-                                   [--runs 3] [--frame-runs 3]
+                                   [--runs 3] [--frame-runs 3] [--coarse 50000000]
 
 1. Builds vxlconv, first_frame_phases and make_models (Release).
 2. Generates the models that are missing into BUILD/bench-models/ (the solid
@@ -14,7 +14,11 @@
    less the model itself (15 bytes a voxel: three floats and three bytes).
    The 1,000,000-voxel random cloud, where nothing is hidden and every voxel
    is written, is timed the same way.
-4. First frame: the 1,000,000-voxel ball, full and hollowed, each opened by
+4. With --coarse N: the solid ball of N voxels made coarser to about
+   2,000,000 (`--resolution 156`), and coarser and hollowed, timed the same
+   way. (The 50,000,000-voxel ball is a 1.2 GB file and takes a minute and a
+   half to generate.)
+5. First frame: the 1,000,000-voxel ball, full and hollowed, each opened by
    first_frame_phases (the viewer's own start-up path) on one private Xvfb,
    alternately, FRAME_RUNS times each; prints every run and the medians side
    by side.
@@ -86,6 +90,20 @@ def conversions(vxlconv, work, models, runs):
                                     (peak - base) / count - MODEL_BYTES_PER_VOXEL), flush=True)
 
 
+def coarser(vxlconv, work, path, runs):
+    count = count_of(path)
+    for extra in ((), ("--hollow",)):
+        out = os.path.join(work, "coarse.vxl")
+        command = [vxlconv, path, out, "--resolution", "156"] + list(extra)
+        rows = [timed(command) for _ in range(runs)]
+        for i, (seconds, peak) in enumerate(rows):
+            print("  run %d: %.3f s, peak RSS %.1f MiB" % (i + 1, seconds, peak / 2**20))
+        print("  %s: %d voxels in, %d out; median %.3f s, peak RSS %.1f MiB, %.1f bytes a voxel"
+              % (" ".join(command[3:]), count, count_of(out), statistics.median(r[0] for r in rows),
+                 statistics.median(r[1] for r in rows) / 2**20,
+                 statistics.median(r[1] for r in rows) / count), flush=True)
+
+
 def first_frames(build_dir, work, vxlconv, ball, runs):
     hollow = os.path.join(work, "hollow-first-frame.vxl")
     timed([vxlconv, ball, hollow, "--hollow"])
@@ -115,6 +133,7 @@ def main():
     parser.add_argument("--sizes", default="1000000,10000000")
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--frame-runs", type=int, default=3)
+    parser.add_argument("--coarse", type=int, default=0)
     args = parser.parse_args()
 
     build(args.build)
@@ -124,6 +143,9 @@ def main():
     models.append(("cloud 1000000", bench_run.model_path(args.build, "cloud", 1000000)))
     work = tempfile.mkdtemp(prefix="convert-bench-", dir=args.build)
     conversions(vxlconv, work, models, args.runs)
+    if args.coarse > 0:
+        print("vxlconv, %d-voxel ball made coarser:" % args.coarse, flush=True)
+        coarser(vxlconv, work, bench_run.model_path(args.build, "ball", args.coarse), args.runs)
     if args.frame_runs > 0:
         print("first frame (800x600 on Xvfb, llvmpipe), 1000000-voxel ball:", flush=True)
         first_frames(args.build, work, vxlconv, bench_run.model_path(args.build, "ball", 1000000),
