@@ -93,7 +93,11 @@ class CommandLine(unittest.TestCase):
             ("too many voxels", [teapots, out, "--max-voxels", "100"], "raise --max-voxels"),
             ("too many .vox voxels", [good_vox, out, "--max-voxels", "100"], "raise --max-voxels"),
             ("unwritable output", [good_vox, os.path.join(self.tmp, "no", "such", "dir.vxl")], "cannot write"),
+            ("output over its own input", [good_vox, good_vox, "--hollow"], "is the input"),
+            ("output over its own input by a link",
+             [good_vox, os.path.join(self.tmp, "link.vox"), "--voxel-size", "2"], "is the input"),
         ]
+        os.symlink(good_vox, os.path.join(self.tmp, "link.vox"))
         for name, args, reason in cases:
             with self.subTest(name):
                 if os.path.exists(out):
@@ -106,6 +110,8 @@ class CommandLine(unittest.TestCase):
                 self.assertTrue(lines[-1].startswith("vxlconv: "), stderr)
                 self.assertIn(reason, stderr)
                 self.assertFalse(os.path.exists(out), "a refused conversion left an output file")
+        with open(good_vox, "rb") as f:
+            self.assertEqual(f.read(), make_vox.scene_file(), "a refusal touched the input")
 
     def test_memory_is_capped_against_damaged_files(self):
         # The cap is off in builds with the address checker, whose shadow
