@@ -13,7 +13,8 @@
 namespace {
 
 // Skips white space, then one number's characters (sign, digits, point,
-// exponent); returns where it ends and whether it held a point or exponent.
+// exponent); returns where they end. `whole`: no point or exponent among
+// them; `any`: at least one digit.
 size_t skipNumber(const uint8_t* p, size_t i, size_t size, bool& whole, bool& any) {
     while (i < size && isspace(p[i]))
         ++i;
