@@ -1,5 +1,6 @@
 #include "convert/voxelizer.h"
 
+#include "convert/cell_colors.h"
 #include "convert/triangle_box.h"
 
 #include <algorithm>
@@ -14,12 +15,6 @@ namespace {
 // millionth of a voxel.
 constexpr double cellMargin = 1e-6;
 
-// The colours that met one cell, summed.
-struct CellColor {
-    uint64_t key;
-    uint32_t red, green, blue, count;
-};
-
 struct Grid {
     double origin[3]; // the model's lowest corner: the centre of cell 0
     double size;
@@ -30,57 +25,8 @@ struct Voxelizer {
     const SourceGeometry* source;
     Grid grid;
     std::vector<double> gridVertices; // vertices in cell units, cell i spans [i, i + 1]
-    // Every contribution is appended; from time to time the list is sorted
-    // by cell and each cell's entries are summed into one (`merged` entries
-    // at the front are in that form). Appending is far cheaper than a hash
-    // table's node per cell, and the list stays within twice the voxels.
-    std::vector<CellColor> cells;
-    size_t merged;
-    size_t mergeAt;
-    int64_t maxVoxels;
-    bool overflowed;
+    CellColorSums sums;
 };
-
-uint64_t cellKey(int64_t i, int64_t j, int64_t k) {
-    return uint64_t(i) << 42 | uint64_t(j) << 21 | uint64_t(k);
-}
-
-bool keyLess(const CellColor& a, const CellColor& b) {
-    return a.key < b.key;
-}
-
-// Sorts what came since the last merge, merges it into the summed front and
-// sums each cell's entries into one. Marks the voxelizer overflowed when more
-// cells than allowed remain.
-void mergeCells(Voxelizer& v) {
-    std::vector<CellColor>& cells = v.cells;
-    std::sort(cells.begin() + std::ptrdiff_t(v.merged), cells.end(), keyLess);
-    std::inplace_merge(cells.begin(), cells.begin() + std::ptrdiff_t(v.merged), cells.end(),
-                       keyLess);
-    size_t out = 0;
-    for (size_t i = 0; i < cells.size(); ++i) {
-        if (out > 0 && cells[out - 1].key == cells[i].key) {
-            CellColor& sum = cells[out - 1];
-            sum.red += cells[i].red;
-            sum.green += cells[i].green;
-            sum.blue += cells[i].blue;
-            sum.count += cells[i].count;
-        } else {
-            cells[out++] = cells[i];
-        }
-    }
-    cells.resize(out);
-    v.merged = out;
-    v.mergeAt = out + std::max<size_t>(out, size_t(1) << 20);
-    if (int64_t(out) > v.maxVoxels)
-        v.overflowed = true;
-}
-
-void addColor(Voxelizer& v, uint64_t key, const uint8_t rgb[3]) {
-    v.cells.push_back(CellColor{key, rgb[0], rgb[1], rgb[2], 1});
-    if (v.cells.size() >= v.mergeAt)
-        mergeCells(v);
-}
 
 uint8_t toByte(double value) {
     if (!(value > 0.0))
@@ -151,7 +97,7 @@ void interpolatedColor(const Voxelizer& v, const uint32_t idx[3], const double w
 // Marks every cell in [lo, hi] (inclusive) that the triangle touches, halving
 // the block along its longest side while the triangle still touches it.
 void markBlock(Voxelizer& v, const uint32_t idx[3], const int64_t lo[3], const int64_t hi[3]) {
-    if (v.overflowed)
+    if (v.sums.overflowed)
         return;
     const double* a = &v.gridVertices[3 * size_t(idx[0])];
     const double* b = &v.gridVertices[3 * size_t(idx[1])];
@@ -172,7 +118,7 @@ void markBlock(Voxelizer& v, const uint32_t idx[3], const int64_t lo[3], const i
         nearestWeights(centre, a, b, c, w);
         uint8_t rgb[3];
         interpolatedColor(v, idx, w, rgb);
-        addColor(v, cellKey(lo[0], lo[1], lo[2]), rgb);
+        addCellColor(v.sums, packCell(lo[0], lo[1], lo[2]), rgb);
         return;
     }
     int64_t middle = lo[axis] + (hi[axis] - lo[axis]) / 2;
@@ -207,24 +153,14 @@ bool fail(std::string& error, const std::string& message) {
     return false;
 }
 
-} // namespace
+// The elements that are drawn: those whose vertices all have finite
+// coordinates.
+struct Elements {
+    std::vector<uint32_t> triangles, lines, points;
+};
 
-void heightRampColor(double t, uint8_t rgb[3]) {
-    static const double stops[4][3] = {
-        {40, 70, 200}, {40, 170, 70}, {230, 200, 60}, {245, 245, 245}};
-    t = std::isfinite(t) ? std::clamp(t, 0.0, 1.0) : 0.0;
-    double scaled = t * 3;
-    int segment = std::min(2, int(scaled));
-    double f = scaled - segment;
-    for (int k = 0; k < 3; ++k)
-        rgb[k] = uint8_t(
-            std::lround(stops[segment][k] + (stops[segment + 1][k] - stops[segment][k]) * f));
-}
-
-bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, VoxelList& out,
-                      int64_t& skipped, std::string& error) {
+bool checkSource(const SourceGeometry& source, std::string& error) {
     const size_t vertexCount = source.vertices.size() / 3;
-    skipped = 0;
     if (source.triangles.empty() && source.lines.empty() && source.points.empty())
         return fail(error, "no triangles, lines or points to voxelise");
     if (source.colors.size() != source.vertices.size())
@@ -233,9 +169,13 @@ bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, 
         for (uint32_t index : *list)
             if (index >= vertexCount)
                 return fail(error, "a face refers to a vertex that does not exist");
+    return true;
+}
 
-    // Scanners mark samples without a return by coordinates that are not
-    // numbers; whatever uses such a vertex is left out and counted.
+// Scanners mark samples without a return by coordinates that are not
+// numbers; whatever uses such a vertex is left out and counted.
+Elements keepFiniteElements(const SourceGeometry& source, int64_t& skipped) {
+    const size_t vertexCount = source.vertices.size() / 3;
     std::vector<bool> finite(vertexCount, true);
     for (size_t i = 0; i < vertexCount; ++i)
         for (int k = 0; k < 3; ++k)
@@ -256,18 +196,24 @@ bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, 
         return kept;
     };
     skipped = 0;
-    const std::vector<uint32_t> triangles = keepFinite(source.triangles, 3);
-    const std::vector<uint32_t> lines = keepFinite(source.lines, 2);
-    const std::vector<uint32_t> points = keepFinite(source.points, 1);
-    if (triangles.empty() && lines.empty() && points.empty())
-        return fail(error, "no triangle, line or point has finite coordinates");
+    Elements kept;
+    kept.triangles = keepFinite(source.triangles, 3);
+    kept.lines = keepFinite(source.lines, 2);
+    kept.points = keepFinite(source.points, 1);
+    return kept;
+}
 
-    // The box of the vertices that are used.
+// Which vertices the elements use, and the box of those.
+std::vector<bool> usedVertices(const SourceGeometry& source, const Elements& elements, double lo[3],
+                               double hi[3]) {
+    const size_t vertexCount = source.vertices.size() / 3;
     std::vector<bool> used(vertexCount, false);
-    for (const std::vector<uint32_t>* list : {&triangles, &lines, &points})
+    for (const std::vector<uint32_t>* list :
+         {&elements.triangles, &elements.lines, &elements.points})
         for (uint32_t index : *list)
             used[index] = true;
-    double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+    for (int k = 0; k < 3; ++k)
+        lo[k] = INFINITY, hi[k] = -INFINITY;
     for (size_t i = 0; i < vertexCount; ++i) {
         if (!used[i])
             continue;
@@ -277,14 +223,12 @@ bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, 
             hi[k] = std::max(hi[k], value);
         }
     }
+    return used;
+}
 
-    Voxelizer v;
-    v.source = &source;
-    v.maxVoxels = options.maxVoxels;
-    v.overflowed = false;
-    v.merged = 0;
-    v.mergeAt = size_t(1) << 20;
-    Grid& grid = v.grid;
+// The grid through the box's lowest corner, of the size the options ask for.
+bool chooseGrid(const GridOptions& options, const double lo[3], const double hi[3], Grid& grid,
+                std::string& error) {
     double longest = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
     if (options.voxelSize > 0) {
         grid.size = options.voxelSize;
@@ -310,60 +254,118 @@ bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, 
         }
         grid.cells[k] = int64_t(cells);
     }
+    return true;
+}
 
-    // Cell i spans [i, i + 1] in grid units, its centre i + 0.5 lying on the
-    // lattice through the lowest corner.
-    v.gridVertices.resize(3 * vertexCount);
-    for (size_t i = 0; i < vertexCount; ++i)
+// Cell i spans [i, i + 1] in grid units, its centre i + 0.5 lying on the
+// lattice through the lowest corner.
+void toGridUnits(Voxelizer& v, const std::vector<bool>& used) {
+    const std::vector<float>& vertices = v.source->vertices;
+    v.gridVertices.resize(vertices.size());
+    for (size_t i = 0; i < used.size(); ++i)
         for (int k = 0; k < 3; ++k)
             v.gridVertices[3 * i + k] =
-                used[i] ? (double(source.vertices[3 * i + k]) - grid.origin[k]) / grid.size + 0.5
+                used[i] ? (double(vertices[3 * i + k]) - v.grid.origin[k]) / v.grid.size + 0.5
                         : 0.0;
+}
 
-    for (size_t t = 0; t + 2 < triangles.size() && !v.overflowed; t += 3)
+void markElements(Voxelizer& v, const Elements& elements) {
+    const std::vector<uint32_t>& triangles = elements.triangles;
+    const std::vector<uint32_t>& lines = elements.lines;
+    const std::vector<uint32_t>& points = elements.points;
+    for (size_t t = 0; t + 2 < triangles.size() && !v.sums.overflowed; t += 3)
         markTriangle(v, &triangles[t]);
-    for (size_t s = 0; s + 1 < lines.size() && !v.overflowed; s += 2) {
+    for (size_t s = 0; s + 1 < lines.size() && !v.sums.overflowed; s += 2) {
         const uint32_t segment[3] = {lines[s], lines[s + 1], lines[s + 1]};
         markTriangle(v, segment);
     }
-    for (size_t p = 0; p < points.size() && !v.overflowed; ++p) {
+    for (size_t p = 0; p < points.size() && !v.sums.overflowed; ++p) {
         uint32_t index = points[p];
         int64_t cell[3];
         for (int k = 0; k < 3; ++k)
             cell[k] = std::clamp<int64_t>(
-                int64_t(std::floor(v.gridVertices[3 * size_t(index) + k])), 0, grid.cells[k] - 1);
+                int64_t(std::floor(v.gridVertices[3 * size_t(index) + k])), 0, v.grid.cells[k] - 1);
         uint8_t rgb[3];
         for (int k = 0; k < 3; ++k)
-            rgb[k] = toByte(source.colors[3 * size_t(index) + k]);
-        addColor(v, cellKey(cell[0], cell[1], cell[2]), rgb);
+            rgb[k] = toByte(v.source->colors[3 * size_t(index) + k]);
+        addCellColor(v.sums, packCell(cell[0], cell[1], cell[2]), rgb);
     }
-    if (!v.overflowed)
-        mergeCells(v);
-    if (v.overflowed)
-        return fail(error, "more than " + std::to_string(options.maxVoxels) +
-                               " voxels; choose a larger --voxel-size or a smaller "
-                               "--resolution, or raise --max-voxels");
+    if (!v.sums.overflowed)
+        mergeCellColors(v.sums);
+}
 
-    out = VoxelList();
+// One voxel per cell that was met, on the grid's lattice: the mean of its
+// colours, or the height ramp for a source without colours.
+void emitVoxels(const Voxelizer& v, VoxelGrid& result) {
+    const Grid& grid = v.grid;
+    result = VoxelGrid();
+    result.hasLattice = true;
+    std::copy(grid.origin, grid.origin + 3, result.origin);
+    result.step = grid.size;
+    VoxelList& out = result.voxels;
     out.voxelSize = float(grid.size);
-    out.positions.reserve(3 * v.cells.size());
-    out.colors.reserve(3 * v.cells.size());
-    const uint64_t mask = (uint64_t(1) << 21) - 1;
-    for (const CellColor& sum : v.cells) {
-        const int64_t cell[3] = {int64_t(sum.key >> 42), int64_t(sum.key >> 21 & mask),
-                                 int64_t(sum.key & mask)};
+    out.positions.reserve(3 * v.sums.cells.size());
+    out.colors.reserve(3 * v.sums.cells.size());
+    for (const CellColor& sum : v.sums.cells) {
+        int64_t cell[3];
+        unpackCell(sum.key, cell);
         for (int k = 0; k < 3; ++k)
             out.positions.push_back(float(grid.origin[k] + double(cell[k]) * grid.size));
         uint8_t rgb[3];
-        if (source.hasColors) {
-            rgb[0] = uint8_t((sum.red + sum.count / 2) / sum.count);
-            rgb[1] = uint8_t((sum.green + sum.count / 2) / sum.count);
-            rgb[2] = uint8_t((sum.blue + sum.count / 2) / sum.count);
+        if (v.source->hasColors) {
+            meanCellColor(sum, rgb);
         } else {
             heightRampColor(grid.cells[1] > 1 ? double(cell[1]) / double(grid.cells[1] - 1) : 0.0,
                             rgb);
         }
         out.colors.insert(out.colors.end(), rgb, rgb + 3);
     }
+}
+
+} // namespace
+
+void heightRampColor(double t, uint8_t rgb[3]) {
+    static const double stops[4][3] = {
+        {40, 70, 200}, {40, 170, 70}, {230, 200, 60}, {245, 245, 245}};
+    t = std::isfinite(t) ? std::clamp(t, 0.0, 1.0) : 0.0;
+    double scaled = t * 3;
+    int segment = std::min(2, int(scaled));
+    double f = scaled - segment;
+    for (int k = 0; k < 3; ++k)
+        rgb[k] = uint8_t(
+            std::lround(stops[segment][k] + (stops[segment + 1][k] - stops[segment][k]) * f));
+}
+
+bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, VoxelList& out,
+                      int64_t& skipped, std::string& error) {
+    VoxelGrid grid;
+    if (!voxelizeGeometry(source, options, grid, skipped, error))
+        return false;
+    out = std::move(grid.voxels);
+    return true;
+}
+
+bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, VoxelGrid& result,
+                      int64_t& skipped, std::string& error) {
+    skipped = 0;
+    if (!checkSource(source, error))
+        return false;
+    const Elements elements = keepFiniteElements(source, skipped);
+    if (elements.triangles.empty() && elements.lines.empty() && elements.points.empty())
+        return fail(error, "no triangle, line or point has finite coordinates");
+    double lo[3], hi[3];
+    const std::vector<bool> used = usedVertices(source, elements, lo, hi);
+    Voxelizer v;
+    v.source = &source;
+    v.sums.maxCells = options.maxVoxels;
+    if (!chooseGrid(options, lo, hi, v.grid, error))
+        return false;
+    toGridUnits(v, used);
+    markElements(v, elements);
+    if (v.sums.overflowed)
+        return fail(error, "more than " + std::to_string(options.maxVoxels) +
+                               " voxels; choose a larger --voxel-size or a smaller "
+                               "--resolution, or raise --max-voxels");
+    emitVoxels(v, result);
     return true;
 }

@@ -1,6 +1,7 @@
 // Meshes and point clouds to voxels on a regular grid.
 #pragma once
 
+#include "convert/voxel_grid.h"
 #include "convert/vxl_writer.h"
 
 #include <cstdint>
@@ -16,9 +17,6 @@ struct SourceGeometry {
     std::vector<uint32_t> points;    // one vertex index per point of a cloud
     bool hasColors = false;          // false: colour the voxels by height instead
 };
-
-// The most cells along one axis: cell indices are packed into 21 bits each.
-constexpr int64_t maxGridCells = int64_t(1) << 21;
 
 struct GridOptions {
     double voxelSize = 0.0;   // edge of a voxel; 0 means derive it from `resolution`
@@ -38,6 +36,11 @@ struct GridOptions {
 // geometry (or none that is finite), a grid with more than maxGridCells along
 // an axis, or more than maxVoxels voxels.
 bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, VoxelList& out,
+                      int64_t& skipped, std::string& error);
+
+// The same, giving the voxels with the lattice they lie on (origin the
+// model's lowest corner, step the voxel size), for the grid stages.
+bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, VoxelGrid& out,
                       int64_t& skipped, std::string& error);
 
 // The colour of height `t` (0 lowest, 1 highest) on the ramp used for sources
