@@ -2,6 +2,7 @@
 // that voxscope opens. Errors are one line on stderr and exit status 1; only
 // --help writes to stdout.
 #include "convert/asset_import.h"
+#include "convert/volume_pipeline.h"
 #include "convert/vox_reader.h"
 #include "convert/voxelizer.h"
 #include "convert/vxl_writer.h"
@@ -147,9 +148,7 @@ static constexpr int64_t capBase = 1024 * mebibyte;
 static constexpr int64_t capPerInputByte = 64;
 static constexpr int64_t capPerVoxel = 64;
 
-static int64_t defaultMemoryCap(const char* input, int64_t maxVoxels) {
-    struct stat info;
-    int64_t inputBytes = stat(input, &info) == 0 ? int64_t(info.st_size) : 0;
+static int64_t defaultMemoryCap(int64_t inputBytes, int64_t maxVoxels) {
     int64_t cap = capBase + capPerInputByte * inputBytes + capPerVoxel * maxVoxels;
     long pages = sysconf(_SC_PHYS_PAGES);
     long pageSize = sysconf(_SC_PAGE_SIZE);
@@ -189,6 +188,7 @@ static int convert(int argc, char** argv) {
     int64_t resolution = 0;
     int64_t maxVoxels = defaultMaxVoxels;
     int64_t memoryCap = 0;
+    VolumeOptions volumeOptions;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
@@ -214,6 +214,19 @@ static int convert(int argc, char** argv) {
             resolution = parseCount("--resolution", takeValue(), 2, maxGridCells);
         } else if (arg == "--max-voxels") {
             maxVoxels = parseCount("--max-voxels", takeValue(), 1, maxVoxelCount);
+        } else if (arg == "--threshold") {
+            const char* text = takeValue();
+            char* end = nullptr;
+            double value = strtod(text, &end);
+            if (end == text || *end != '\0' || !std::isfinite(value))
+                die(std::string("--threshold needs a number, not \"") + text + "\"");
+            volumeOptions.threshold.given = true;
+            volumeOptions.threshold.value = value;
+        } else if (arg == "--colors" || arg == "--colours") {
+            const char* text = takeValue();
+            if (!parseColorMode(text, volumeOptions.colors))
+                die(std::string("--colors needs height, labels, grey or map, not \"") + text +
+                    "\"");
         } else if (arg == "--max-memory") {
             memoryCap = parseCount("--max-memory", takeValue(), 64, int64_t(1) << 30) * mebibyte;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -228,11 +241,33 @@ static int convert(int argc, char** argv) {
         die("give either --voxel-size or --resolution, not both");
     const char* input = paths[0];
     const char* output = paths[1];
-    capAddressSpace(memoryCap > 0 ? memoryCap : defaultMemoryCap(input, maxVoxels));
+    VolumeFormat volumeFormat = volumeFormatOfFile(input);
+    struct stat info;
+    int64_t inputBytes = volumeFormat != VolumeFormat::none ? volumeInputBytes(input, volumeFormat)
+                         : stat(input, &info) == 0          ? int64_t(info.st_size)
+                                                            : 0;
+    int64_t cap = memoryCap > 0 ? memoryCap : defaultMemoryCap(inputBytes, maxVoxels);
+    capAddressSpace(cap);
 
     VoxelList voxels;
     std::string error;
-    if (startsWithVoxMagic(input) || hasVoxExtension(input)) {
+    bool volumeOptionsGiven =
+        volumeOptions.threshold.given || volumeOptions.colors != ColorMode::automatic;
+    if (volumeFormat == VolumeFormat::none && volumeOptionsGiven)
+        die("--threshold and --colors apply to binvox, NumPy, NRRD and NIfTI inputs");
+    if (volumeFormat != VolumeFormat::none) {
+        if (resolution > 0)
+            die("--resolution applies to meshes and point clouds, not to grids");
+        volumeOptions.voxelSize = voxelSize;
+        volumeOptions.maxVoxels = maxVoxels;
+        volumeOptions.maxBytes = cap;
+        std::vector<std::string> notes;
+        bool ok = convertVolumeFile(input, volumeFormat, volumeOptions, voxels, notes, error);
+        for (const std::string& note : notes)
+            fprintf(stderr, "vxlconv: note: %s: %s\n", input, note.c_str());
+        if (!ok)
+            die(error);
+    } else if (startsWithVoxMagic(input) || hasVoxExtension(input)) {
         if (resolution > 0)
             die("--resolution applies to meshes and point clouds; scale a .vox file with "
                 "--voxel-size");

@@ -1,0 +1,29 @@
+// NumPy arrays: .npy files (format versions 1 to 3) and the first array of an
+// .npz archive (members stored or deflated).
+#pragma once
+
+#include "convert/sample_volume.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+bool looksLikeNpy(const uint8_t* data, size_t size); // "\x93NUMPY"
+bool looksLikeZip(const uint8_t* data, size_t size); // "PK\x03\x04"
+
+// Reads a whole .npy file held in `bytes` (taken over, so that the samples
+// stay where they are): a 3-D array of bool, int8 to int64, uint8 to uint64,
+// float32 or float64, in C or Fortran order and either byte order. Element
+// [i][j][k] is sample (i, j, k). Bool arrays are occupancy, integers labels,
+// floats values. Refuses any other dtype or shape, a header that does not
+// parse, and data that is not exactly what the shape needs; an array of more
+// than `maxBytes` is refused before anything is allocated.
+bool parseNpy(std::vector<uint8_t> bytes, int64_t maxBytes, SampleVolume& out, std::string& error);
+
+// Reads the first member of a zip archive (as numpy.savez and savez_compressed
+// write them, zip64 included) and that member as .npy. `memberName` is set to
+// the member's name. Decompression stops at the size the archive states and
+// at `maxBytes`.
+bool parseNpz(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& out,
+              std::string& memberName, std::string& error);

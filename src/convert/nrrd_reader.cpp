@@ -1,0 +1,411 @@
+#include "convert/nrrd_reader.h"
+
+#include "convert/file_bytes.h"
+#include "convert/inflate_stream.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+bool looksLikeNrrd(const uint8_t* data, size_t size) {
+    return size >= 7 && memcmp(data, "NRRD000", 7) == 0;
+}
+
+namespace {
+
+constexpr size_t longestHeader = 1 << 20;
+
+std::string trimmed(const std::string& text) {
+    size_t start = text.find_first_not_of(" \t\r");
+    if (start == std::string::npos)
+        return "";
+    size_t end = text.find_last_not_of(" \t\r");
+    return text.substr(start, end - start + 1);
+}
+
+std::vector<std::string> words(const std::string& text) {
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t'))
+            ++pos;
+        size_t start = pos;
+        while (pos < text.size() && text[pos] != ' ' && text[pos] != '\t')
+            ++pos;
+        if (pos > start)
+            out.push_back(text.substr(start, pos - start));
+    }
+    return out;
+}
+
+bool toInt(const std::string& word, int64_t& value) {
+    char* end = nullptr;
+    errno = 0;
+    long long parsed = strtoll(word.c_str(), &end, 10);
+    if (end == word.c_str() || *end != '\0' || errno == ERANGE)
+        return false;
+    value = parsed;
+    return true;
+}
+
+bool toDouble(const std::string& word, double& value) {
+    char* end = nullptr;
+    value = strtod(word.c_str(), &end);
+    return end != word.c_str() && *end == '\0';
+}
+
+bool typeByName(const std::string& name, SampleType& type) {
+    static const std::map<std::string, SampleType> names = {
+        {"signed char", SampleType::int8},
+        {"int8", SampleType::int8},
+        {"int8_t", SampleType::int8},
+        {"uchar", SampleType::uint8},
+        {"unsigned char", SampleType::uint8},
+        {"uint8", SampleType::uint8},
+        {"uint8_t", SampleType::uint8},
+        {"short", SampleType::int16},
+        {"short int", SampleType::int16},
+        {"signed short", SampleType::int16},
+        {"signed short int", SampleType::int16},
+        {"int16", SampleType::int16},
+        {"int16_t", SampleType::int16},
+        {"ushort", SampleType::uint16},
+        {"unsigned short", SampleType::uint16},
+        {"unsigned short int", SampleType::uint16},
+        {"uint16", SampleType::uint16},
+        {"uint16_t", SampleType::uint16},
+        {"int", SampleType::int32},
+        {"signed int", SampleType::int32},
+        {"int32", SampleType::int32},
+        {"int32_t", SampleType::int32},
+        {"uint", SampleType::uint32},
+        {"unsigned int", SampleType::uint32},
+        {"uint32", SampleType::uint32},
+        {"uint32_t", SampleType::uint32},
+        {"longlong", SampleType::int64},
+        {"long long", SampleType::int64},
+        {"long long int", SampleType::int64},
+        {"signed long long", SampleType::int64},
+        {"signed long long int", SampleType::int64},
+        {"int64", SampleType::int64},
+        {"int64_t", SampleType::int64},
+        {"ulonglong", SampleType::uint64},
+        {"unsigned long long", SampleType::uint64},
+        {"unsigned long long int", SampleType::uint64},
+        {"uint64", SampleType::uint64},
+        {"uint64_t", SampleType::uint64},
+        {"float", SampleType::float32},
+        {"double", SampleType::float64},
+    };
+    auto found = names.find(name);
+    if (found == names.end())
+        return false;
+    type = found->second;
+    return true;
+}
+
+// "(1,0,0.5)" -> three numbers; false for "none" or anything malformed.
+bool vectorOf3(const std::string& text, double v[3]) {
+    std::string t = trimmed(text);
+    if (t.size() < 2 || t.front() != '(' || t.back() != ')')
+        return false;
+    t = t.substr(1, t.size() - 2);
+    size_t pos = 0;
+    for (int a = 0; a < 3; ++a) {
+        size_t comma = t.find(',', pos);
+        if ((a < 2) != (comma != std::string::npos))
+            return false;
+        std::string part = trimmed(t.substr(pos, a < 2 ? comma - pos : std::string::npos));
+        if (!toDouble(part, v[a]) || !std::isfinite(v[a]))
+            return false;
+        pos = comma + 1;
+    }
+    return true;
+}
+
+// Splits "(1,0,0) (0,1,0) none" into its vectors and "none" words.
+std::vector<std::string> vectorWords(const std::string& text) {
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t'))
+            ++pos;
+        if (pos >= text.size())
+            break;
+        size_t end = text[pos] == '(' ? text.find(')', pos) : text.find_first_of(" \t", pos);
+        if (end == std::string::npos)
+            end = text.size() - 1;
+        else if (text[pos] != '(')
+            --end;
+        out.push_back(text.substr(pos, end - pos + 1));
+        pos = end + 1;
+    }
+    return out;
+}
+
+} // namespace
+
+bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::string& error) {
+    header = NrrdHeader();
+    if (!looksLikeNrrd(data, size)) {
+        error = "not an NRRD file (it does not begin with NRRD000)";
+        return false;
+    }
+    std::map<std::string, std::string> fields;
+    size_t pos = 0;
+    bool first = true;
+    for (;;) {
+        if (pos >= size) {
+            header.headerEnd = size;
+            break;
+        }
+        size_t end = pos;
+        while (end < size && data[end] != '\n')
+            ++end;
+        if (end > longestHeader) {
+            error = "the NRRD header is longer than 1 MiB";
+            return false;
+        }
+        std::string line(reinterpret_cast<const char*>(data + pos), end - pos);
+        pos = end < size ? end + 1 : size;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (first) {
+            first = false;
+            continue;
+        }
+        if (line.empty()) {
+            header.headerEnd = pos;
+            break;
+        }
+        if (line[0] == '#')
+            continue;
+        if (line.find(":=") != std::string::npos && line.find(":=") < line.find(": "))
+            continue; // a key/value pair: not ours to interpret
+        size_t colon = line.find(": ");
+        if (colon == std::string::npos) {
+            error = "the NRRD header line \"" + line.substr(0, 40) + "\" is not a field";
+            return false;
+        }
+        fields[line.substr(0, colon)] = trimmed(line.substr(colon + 2));
+    }
+    auto field = [&](const char* name) -> const std::string* {
+        auto found = fields.find(name);
+        return found == fields.end() ? nullptr : &found->second;
+    };
+    const std::string* type = field("type");
+    if (!type || !typeByName(*type, header.type)) {
+        error = type ? "the NRRD type \"" + type->substr(0, 30) + "\" is not one this reads"
+                     : "the NRRD header has no \"type\"";
+        return false;
+    }
+    const std::string* dimension = field("dimension");
+    const std::string* sizes = field("sizes");
+    if (!dimension || !sizes) {
+        error = "the NRRD header needs \"dimension\" and \"sizes\"";
+        return false;
+    }
+    std::vector<std::string> sizeWords = words(*sizes);
+    int64_t axes = 0;
+    if (!toInt(*dimension, axes) || axes != int64_t(sizeWords.size())) {
+        error = "the NRRD \"sizes\" do not match its \"dimension\"";
+        return false;
+    }
+    // A leading axis of one sample (a scalar per voxel written as a vector)
+    // is dropped.
+    size_t firstAxis = axes == 4 && sizeWords[0] == "1" ? 1 : 0;
+    if (axes - int64_t(firstAxis) != 3) {
+        error = "the NRRD array has " + std::to_string(axes) + " dimensions; a volume needs 3";
+        return false;
+    }
+    for (int a = 0; a < 3; ++a)
+        if (!toInt(sizeWords[firstAxis + a], header.dims[a]) || header.dims[a] < 1) {
+            error = "the NRRD \"sizes\" must be whole numbers of at least 1";
+            return false;
+        }
+    if (const std::string* spacings = field("spacings")) {
+        std::vector<std::string> w = words(*spacings);
+        if (w.size() != size_t(axes)) {
+            error = "the NRRD \"spacings\" do not match its \"dimension\"";
+            return false;
+        }
+        for (int a = 0; a < 3; ++a) {
+            double s = 0;
+            if (!toDouble(w[firstAxis + a], s)) {
+                error = "the NRRD \"spacings\" must be numbers";
+                return false;
+            }
+            // "nan" leaves an axis without a spacing: one unit.
+            header.spacing[a] = std::isfinite(s) && s != 0 ? std::fabs(s) : 1.0;
+        }
+    }
+    if (const std::string* directions = field("space directions")) {
+        std::vector<std::string> w = vectorWords(*directions);
+        if (w.size() != size_t(axes)) {
+            error = "the NRRD \"space directions\" do not match its \"dimension\"";
+            return false;
+        }
+        for (int a = 0; a < 3; ++a) {
+            double v[3];
+            if (!vectorOf3(w[firstAxis + a], v)) {
+                error = "the NRRD \"space directions\" need a (x,y,z) vector for each axis";
+                return false;
+            }
+            double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+            if (!(length > 0) || !std::isfinite(length)) {
+                error = "an NRRD space direction has no length";
+                return false;
+            }
+            header.spacing[a] = length;
+        }
+    }
+    if (const std::string* origin = field("space origin")) {
+        if (!vectorOf3(*origin, header.origin)) {
+            error = "the NRRD \"space origin\" must be a (x,y,z) vector";
+            return false;
+        }
+    }
+    const std::string* encoding = field("encoding");
+    if (!encoding) {
+        error = "the NRRD header has no \"encoding\"";
+        return false;
+    }
+    if (*encoding == "gzip" || *encoding == "gz") {
+        header.gzip = true;
+    } else if (*encoding != "raw") {
+        error = "the NRRD encoding \"" + encoding->substr(0, 20) +
+                "\" is not one this reads (raw, gzip)";
+        return false;
+    }
+    if (const std::string* endian = field("endian")) {
+        if (*endian != "little" && *endian != "big") {
+            error = "the NRRD \"endian\" must be little or big";
+            return false;
+        }
+        header.bigEndian = *endian == "big";
+    } else if (sampleTypeSize(header.type) > 1) {
+        error = "the NRRD header has no \"endian\" for a type wider than a byte";
+        return false;
+    }
+    if (const std::string* skip = field("line skip"))
+        if (!toInt(*skip, header.lineSkip) || header.lineSkip < 0) {
+            error = "the NRRD \"line skip\" must be a whole number of at least 0";
+            return false;
+        }
+    if (const std::string* skip = field("byte skip"))
+        if (!toInt(*skip, header.byteSkip) || header.byteSkip < -1 ||
+            (header.byteSkip == -1 && header.gzip)) {
+            error = "the NRRD \"byte skip\" must be a whole number of at least 0 (or -1 for "
+                    "raw data)";
+            return false;
+        }
+    const std::string* dataFile = field("data file");
+    if (!dataFile)
+        dataFile = field("datafile");
+    if (dataFile) {
+        if (dataFile->empty() || words(*dataFile).size() != 1 || *dataFile == "LIST") {
+            error = "the NRRD \"data file\" must name one file (lists of files are not read)";
+            return false;
+        }
+        header.dataFile = *dataFile;
+    }
+    return true;
+}
+
+bool decodeNrrdData(const NrrdHeader& header, std::vector<uint8_t> bytes, size_t start,
+                    int64_t maxBytes, SampleVolume& out, std::string& error) {
+    size_t item = sampleTypeSize(header.type);
+    int64_t count = checkedSampleCount(header.dims, item, maxBytes);
+    if (count < 0) {
+        error = "the NRRD volume's sizes are larger than the memory allowed";
+        return false;
+    }
+    size_t needed = size_t(count) * item;
+    size_t pos = std::min(start, bytes.size());
+    for (int64_t line = 0; line < header.lineSkip; ++line) {
+        while (pos < bytes.size() && bytes[pos] != '\n')
+            ++pos;
+        if (pos >= bytes.size()) {
+            error = "the NRRD data ends within its \"line skip\"";
+            return false;
+        }
+        ++pos;
+    }
+    out = SampleVolume();
+    if (header.gzip) {
+        std::vector<uint8_t> inflated;
+        size_t skip = size_t(header.byteSkip);
+        if (header.byteSkip > maxBytes) {
+            error = "the NRRD \"byte skip\" is larger than the memory allowed";
+            return false;
+        }
+        if (!inflateStream(bytes.data() + pos, bytes.size() - pos, DeflateWrapper::gzip,
+                           needed + skip, inflated, error)) {
+            error = "the NRRD gzip data: " + error;
+            return false;
+        }
+        if (inflated.size() != needed + skip) {
+            error = "the NRRD gzip data holds " + std::to_string(inflated.size()) +
+                    " bytes; the sizes and type need " + std::to_string(needed + skip);
+            return false;
+        }
+        bytes.clear();
+        bytes.shrink_to_fit();
+        out.storage = std::move(inflated);
+        out.offset = skip;
+    } else {
+        size_t available = bytes.size() - pos;
+        if (header.byteSkip == -1) {
+            if (available < needed) {
+                error = "the NRRD data holds " + std::to_string(available) +
+                        " bytes; the sizes and type need " + std::to_string(needed);
+                return false;
+            }
+            pos = bytes.size() - needed;
+        } else {
+            if (uint64_t(header.byteSkip) > available) {
+                error = "the NRRD data ends within its \"byte skip\"";
+                return false;
+            }
+            pos += size_t(header.byteSkip);
+            available -= size_t(header.byteSkip);
+            if (available < needed) {
+                error = "the NRRD data holds " + std::to_string(available) +
+                        " bytes; the sizes and type need " + std::to_string(needed);
+                return false;
+            }
+        }
+        out.storage = std::move(bytes);
+        out.offset = pos;
+    }
+    out.type = header.type;
+    out.meaning = SampleMeaning::values;
+    for (int a = 0; a < 3; ++a) {
+        out.dims[a] = header.dims[a];
+        out.spacing[a] = header.spacing[a];
+        out.origin[a] = header.origin[a];
+    }
+    setSampleOrder(out, true); // NRRD's first axis is the fastest
+    toNativeByteOrder(out.storage.data() + out.offset, size_t(count), item, header.bigEndian);
+    alignSampleStorage(out);
+    return true;
+}
+
+bool readNrrd(const std::string& path, std::vector<uint8_t> bytes, int64_t maxBytes,
+              SampleVolume& out, std::string& error) {
+    NrrdHeader header;
+    if (!parseNrrdHeader(bytes.data(), bytes.size(), header, error))
+        return false;
+    if (header.dataFile.empty())
+        return decodeNrrdData(header, std::move(bytes), header.headerEnd, maxBytes, out, error);
+    std::string dataPath = besideFile(path, header.dataFile);
+    std::vector<uint8_t> data;
+    if (!readFileBytes(dataPath, maxBytes, data, error)) {
+        error = "cannot read its data file " + dataPath + ": " + error;
+        return false;
+    }
+    return decodeNrrdData(header, std::move(data), 0, maxBytes, out, error);
+}

@@ -1,0 +1,68 @@
+// A regular 3-D array of samples as the grid readers (binvox, NumPy, NRRD,
+// NIfTI) decode it, before anything decides which samples are voxels.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class SampleType {
+    boolean,
+    int8,
+    uint8,
+    int16,
+    uint16,
+    int32,
+    uint32,
+    int64,
+    uint64,
+    float32,
+    float64
+};
+
+// Bytes one sample of `type` takes.
+size_t sampleTypeSize(SampleType type);
+bool sampleTypeIsFloat(SampleType type);
+// How the type is named in messages ("uint8", "float32", ...).
+const char* sampleTypeName(SampleType type);
+
+// How the samples were meant to be coloured when nothing else is asked for:
+// occupancy grids by height, label grids by label, measured values by value.
+enum class SampleMeaning { occupancy, labels, values };
+
+struct SampleVolume {
+    int64_t dims[3] = {0, 0, 0};         // samples along i, j, k (the x, y, z axes)
+    int64_t strides[3] = {0, 0, 0};      // samples between neighbours along i, j, k
+    double spacing[3] = {1.0, 1.0, 1.0}; // distance between sample centres per axis
+    double origin[3] = {0.0, 0.0, 0.0};  // centre of sample (0, 0, 0)
+    SampleType type = SampleType::uint8;
+    SampleMeaning meaning = SampleMeaning::occupancy;
+    // A stored value v stands for slope * v + intercept (NIfTI's scaling).
+    double slope = 1.0;
+    double intercept = 0.0;
+    // The samples, in this machine's byte order, from storage[offset] on. The
+    // buffer is often the file itself, so that a big array is not copied.
+    std::vector<uint8_t> storage;
+    size_t offset = 0;
+};
+
+// The number of samples, or -1 when the product of `dims` (each at least 1)
+// times `itemSize` would pass `maxBytes`, so that a header's claim can be
+// refused before anything is allocated for it.
+int64_t checkedSampleCount(const int64_t dims[3], size_t itemSize, int64_t maxBytes);
+
+// Sets C order (the last index fastest) or Fortran order (the first fastest).
+void setSampleOrder(SampleVolume& volume, bool fortranOrder);
+
+// Turns `count` samples of `size` bytes each, starting at `data`, into this
+// machine's byte order when they were written in the other one.
+void toNativeByteOrder(uint8_t* data, size_t count, size_t size, bool bigEndian);
+
+// Moves the samples to the start of the buffer when they do not start on a
+// multiple of their size there (an NRRD header of any length comes before
+// them), so that they can be read as an array of their type.
+void alignSampleStorage(SampleVolume& volume);
+
+// The sample at (i, j, k) as a number, scaling applied.
+double sampleValue(const SampleVolume& volume, int64_t i, int64_t j, int64_t k);
