@@ -257,7 +257,8 @@ struct ZipMember {
 
 // Finds the end-of-central-directory record (and its zip64 form) and reads
 // the first central-directory entry.
-bool firstZipMember(const uint8_t* data, size_t size, ZipMember& member, std::string& error) {
+bool firstZipMember(const uint8_t* data, size_t size, ZipMember& member, uint64_t& members,
+                    std::string& error) {
     if (size < 22) {
         error = "the zip archive is cut short";
         return false;
@@ -293,6 +294,7 @@ bool firstZipMember(const uint8_t* data, size_t size, ZipMember& member, std::st
         error = "the zip archive holds no arrays";
         return false;
     }
+    members = entries;
     if (directory > size || size - directory < 46 ||
         memcmp(data + directory, "PK\x01\x02", 4) != 0) {
         error = "the zip archive's central directory is damaged";
@@ -346,9 +348,9 @@ bool firstZipMember(const uint8_t* data, size_t size, ZipMember& member, std::st
 } // namespace
 
 bool parseNpz(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& out,
-              std::string& memberName, std::string& error) {
+              std::string& memberName, uint64_t& members, std::string& error) {
     ZipMember member;
-    if (!firstZipMember(data, size, member, error))
+    if (!firstZipMember(data, size, member, members, error))
         return false;
     memberName = member.name;
     if (member.localOffset > size || size - member.localOffset < 30 ||

@@ -23,7 +23,7 @@ bool parseNpy(std::vector<uint8_t> bytes, int64_t maxBytes, SampleVolume& out, s
 
 // Reads the first member of a zip archive (as numpy.savez and savez_compressed
 // write them, zip64 included) and that member as .npy. `memberName` is set to
-// the member's name. Decompression stops at the size the archive states and
-// at `maxBytes`.
+// the member's name, `members` to how many the archive holds. Decompression stops at the size the
+// archive states and at `maxBytes`.
 bool parseNpz(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& out,
-              std::string& memberName, std::string& error);
+              std::string& memberName, uint64_t& members, std::string& error);

@@ -100,9 +100,12 @@ bool readVolumeFile(const std::string& path, std::vector<uint8_t> bytes, VolumeF
         return parseNpy(std::move(bytes), maxBytes, out, error);
     case VolumeFormat::npz: {
         std::string member;
-        if (!parseNpz(bytes.data(), bytes.size(), maxBytes, out, member, error))
+        uint64_t members = 0;
+        if (!parseNpz(bytes.data(), bytes.size(), maxBytes, out, member, members, error))
             return false;
-        notes.push_back("read the array \"" + member + "\", the archive's first");
+        if (members > 1)
+            notes.push_back("read the array \"" + member + "\", the first of the archive's " +
+                            std::to_string(members));
         return true;
     }
     case VolumeFormat::nrrd:
