@@ -1,11 +1,13 @@
 #include "convert/binvox_reader.h"
 
+#include "convert/sample_grid.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
-bool looksLikeBinvox(const uint8_t* data, size_t size) {
-    return size >= 7 && memcmp(data, "#binvox", 7) == 0;
+bool looksLikeBinvox(const uint8_t* head, size_t size, const char* path) {
+    return (size >= 7 && memcmp(head, "#binvox", 7) == 0) || namedAs(head, size, path, ".binvox");
 }
 
 namespace {
@@ -174,4 +176,12 @@ bool parseBinvox(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolum
         filled += count;
     }
     return true;
+}
+
+bool readBinvoxGrid(const uint8_t* data, size_t size, const GridReadOptions& options,
+                    VoxelGrid& out, std::string& error) {
+    SampleVolume volume;
+    if (!parseBinvox(data, size, options.maxBytes, volume, error))
+        return refuseFile(options, "binvox", error);
+    return samplesToGrid(volume, false, options, out, error);
 }

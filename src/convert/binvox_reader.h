@@ -3,13 +3,14 @@
 #pragma once
 
 #include "convert/sample_volume.h"
+#include "convert/voxel_grid.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-// True when `data` starts as a binvox file does ("#binvox").
-bool looksLikeBinvox(const uint8_t* data, size_t size);
+// Whether a file is binvox: it starts with "#binvox" or is named .binvox.
+bool looksLikeBinvox(const uint8_t* head, size_t size, const char* path);
 
 // Reads a whole binvox file: "#binvox 1", then "dim", "translate" and
 // "scale" lines in any order, then "data" and the run-length pairs (a value,
@@ -21,3 +22,8 @@ bool looksLikeBinvox(const uint8_t* data, size_t size);
 // that pass the end of the grid, and data that ends before it is full.
 bool parseBinvox(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& out,
                  std::string& error);
+
+// The grid reader of binvox files: the occupied voxels, coloured by height
+// (or as --threshold and --colors say).
+bool readBinvoxGrid(const uint8_t* data, size_t size, const GridReadOptions& options,
+                    VoxelGrid& out, std::string& error);

@@ -1,6 +1,11 @@
 #include "convert/nifti_reader.h"
 
+#include "convert/inflate_stream.h"
+#include "convert/input_file.h"
+#include "convert/sample_grid.h"
+
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -75,7 +80,11 @@ bool typeByCode(int code, SampleType& type) {
 
 } // namespace
 
-bool looksLikeNifti(const uint8_t* data, size_t size) {
+bool looksLikeNifti(const uint8_t* head, size_t size, const char* path) {
+    return startsWithNiftiHeader(head, size) || namedAs(head, size, path, ".nii");
+}
+
+bool startsWithNiftiHeader(const uint8_t* data, size_t size) {
     bool big = false;
     return size >= headerSize && sizeFieldSays348(data, big) &&
            (memcmp(data + 344, "n+1\0", 4) == 0 || memcmp(data + 344, "ni1\0", 4) == 0);
@@ -212,4 +221,43 @@ std::string niftiImagePath(const std::string& path) {
                            : path;
     bool upper = dot != std::string::npos && path.compare(dot, 4, ".HDR") == 0;
     return stem + (upper ? ".IMG" : ".img");
+}
+
+bool readNiftiGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
+                   std::string& error) {
+    NiftiHeader header;
+    if (!parseNiftiHeader(data, size, header, error))
+        return refuseFile(options, "NIfTI-1", error);
+    if (header.moreVolumes)
+        fprintf(stderr, "vxlconv: note: %s holds a series of volumes; the first is read\n",
+                options.path);
+    std::vector<uint8_t> bytes;
+    if (!header.pair) {
+        bytes.assign(data, data + size);
+    } else {
+        std::string image = niftiImagePath(options.path);
+        if (!readWholeFile(image.c_str(), bytes, error)) {
+            error = "its image file: " + error;
+            return refuseFile(options, "NIfTI-1", error);
+        }
+        if (startsWithGzip(bytes.data(), bytes.size())) {
+            // Decompressed no further than the header says the volume reaches.
+            int64_t end = niftiDataEnd(header, options.maxBytes);
+            std::vector<uint8_t> whole;
+            if (end < 0) {
+                error = "the NIfTI volume's dimensions are larger than the memory allowed";
+                return refuseFile(options, "NIfTI-1", error);
+            }
+            if (!inflatePrefix(bytes.data(), bytes.size(), DeflateWrapper::gzip, size_t(end), whole,
+                               error)) {
+                error = "its image file's gzip data: " + error;
+                return refuseFile(options, "NIfTI-1", error);
+            }
+            bytes.swap(whole);
+        }
+    }
+    SampleVolume volume;
+    if (!decodeNiftiData(header, std::move(bytes), options.maxBytes, volume, error))
+        return refuseFile(options, "NIfTI-1", error);
+    return samplesToGrid(volume, true, options, out, error);
 }

@@ -1,16 +1,23 @@
 #include "convert/npy_reader.h"
 
 #include "convert/inflate_stream.h"
+#include "convert/sample_grid.h"
+
+#include <cstdio>
 
 #include <cstring>
 #include <map>
 
-bool looksLikeNpy(const uint8_t* data, size_t size) {
+static bool startsWithNpyMagic(const uint8_t* data, size_t size) {
     return size >= 6 && memcmp(data, "\x93NUMPY", 6) == 0;
 }
 
-bool looksLikeZip(const uint8_t* data, size_t size) {
-    return size >= 4 && memcmp(data, "PK\x03\x04", 4) == 0;
+bool looksLikeNpy(const uint8_t* head, size_t size, const char* path) {
+    return startsWithNpyMagic(head, size) || namedAs(head, size, path, ".npy");
+}
+
+bool looksLikeNpz(const uint8_t* head, size_t size, const char* path) {
+    return (size >= 4 && memcmp(head, "PK\x03\x04", 4) == 0) || namedAs(head, size, path, ".npz");
 }
 
 namespace {
@@ -164,7 +171,7 @@ bool decodeDescr(const std::string& descr, SampleType& type, bool& bigEndian) {
 bool parseNpy(std::vector<uint8_t> bytes, int64_t maxBytes, SampleVolume& out, std::string& error) {
     const uint8_t* data = bytes.data();
     size_t size = bytes.size();
-    if (!looksLikeNpy(data, size) || size < 10) {
+    if (!startsWithNpyMagic(data, size) || size < 10) {
         error = "not a NumPy .npy file (it does not begin with \\x93NUMPY and a version)";
         return false;
     }
@@ -396,4 +403,26 @@ bool parseNpz(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& 
         return false;
     }
     return true;
+}
+
+bool readNpyGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
+                 std::string& error) {
+    SampleVolume volume;
+    if (!parseNpy(std::vector<uint8_t>(data, data + size), options.maxBytes, volume, error))
+        return refuseFile(options, "NumPy .npy", error);
+    return samplesToGrid(volume, false, options, out, error);
+}
+
+bool readNpzGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
+                 std::string& error) {
+    SampleVolume volume;
+    std::string member;
+    uint64_t members = 0;
+    if (!parseNpz(data, size, options.maxBytes, volume, member, members, error))
+        return refuseFile(options, "NumPy .npz", error);
+    if (members > 1)
+        fprintf(stderr,
+                "vxlconv: note: %s: read the array \"%s\", the first of the archive's %llu\n",
+                options.path, member.c_str(), static_cast<unsigned long long>(members));
+    return samplesToGrid(volume, false, options, out, error);
 }

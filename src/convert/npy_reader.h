@@ -3,14 +3,17 @@
 #pragma once
 
 #include "convert/sample_volume.h"
+#include "convert/voxel_grid.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-bool looksLikeNpy(const uint8_t* data, size_t size); // "\x93NUMPY"
-bool looksLikeZip(const uint8_t* data, size_t size); // "PK\x03\x04"
+// Whether a file is .npy: it starts with "\x93NUMPY" or is named .npy.
+bool looksLikeNpy(const uint8_t* head, size_t size, const char* path);
+// Whether a file is .npz: a zip archive ("PK\x03\x04") or named .npz.
+bool looksLikeNpz(const uint8_t* head, size_t size, const char* path);
 
 // Reads a whole .npy file held in `bytes` (taken over, so that the samples
 // stay where they are): a 3-D array of bool, int8 to int64, uint8 to uint64,
@@ -27,3 +30,12 @@ bool parseNpy(std::vector<uint8_t> bytes, int64_t maxBytes, SampleVolume& out, s
 // archive states and at `maxBytes`.
 bool parseNpz(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& out,
               std::string& memberName, uint64_t& members, std::string& error);
+
+// The grid readers of .npy and .npz files: nonzero elements are voxels,
+// bool arrays coloured by height, integer labels from the palette; floating
+// point values need --threshold and take the colour map. Element [i][j][k]
+// is centred on (i, j, k), one unit apart.
+bool readNpyGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
+                 std::string& error);
+bool readNpzGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
+                 std::string& error);

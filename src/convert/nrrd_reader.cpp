@@ -1,7 +1,8 @@
 #include "convert/nrrd_reader.h"
 
-#include "convert/file_bytes.h"
 #include "convert/inflate_stream.h"
+#include "convert/input_file.h"
+#include "convert/sample_grid.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,8 +11,13 @@
 #include <cstring>
 #include <map>
 
-bool looksLikeNrrd(const uint8_t* data, size_t size) {
+static bool startsWithNrrdMagic(const uint8_t* data, size_t size) {
     return size >= 7 && memcmp(data, "NRRD000", 7) == 0;
+}
+
+bool looksLikeNrrd(const uint8_t* head, size_t size, const char* path) {
+    return startsWithNrrdMagic(head, size) || namedAs(head, size, path, ".nrrd") ||
+           namedAs(head, size, path, ".nhdr");
 }
 
 namespace {
@@ -150,7 +156,7 @@ std::vector<std::string> vectorWords(const std::string& text) {
 
 bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::string& error) {
     header = NrrdHeader();
-    if (!looksLikeNrrd(data, size)) {
+    if (!startsWithNrrdMagic(data, size)) {
         error = "not an NRRD file (it does not begin with NRRD000)";
         return false;
     }
@@ -401,11 +407,27 @@ bool readNrrd(const std::string& path, std::vector<uint8_t> bytes, int64_t maxBy
         return false;
     if (header.dataFile.empty())
         return decodeNrrdData(header, std::move(bytes), header.headerEnd, maxBytes, out, error);
-    std::string dataPath = besideFile(path, header.dataFile);
     std::vector<uint8_t> data;
-    if (!readFileBytes(dataPath, maxBytes, data, error)) {
-        error = "cannot read its data file " + dataPath + ": " + error;
+    if (!readWholeFile(nrrdDataPath(path, header).c_str(), data, error)) {
+        error = "its data file: " + error;
         return false;
     }
     return decodeNrrdData(header, std::move(data), 0, maxBytes, out, error);
+}
+
+std::string nrrdDataPath(const std::string& path, const NrrdHeader& header) {
+    if (!header.dataFile.empty() && header.dataFile[0] == '/')
+        return header.dataFile;
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? header.dataFile
+                                      : path.substr(0, slash + 1) + header.dataFile;
+}
+
+bool readNrrdGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
+                  std::string& error) {
+    SampleVolume volume;
+    if (!readNrrd(options.path, std::vector<uint8_t>(data, data + size), options.maxBytes, volume,
+                  error))
+        return refuseFile(options, "NRRD", error);
+    return samplesToGrid(volume, true, options, out, error);
 }

@@ -3,12 +3,14 @@
 #pragma once
 
 #include "convert/sample_volume.h"
+#include "convert/voxel_grid.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-bool looksLikeNrrd(const uint8_t* data, size_t size); // "NRRD000"
+// Whether a file is NRRD: it starts with "NRRD000" or is named .nrrd or .nhdr.
+bool looksLikeNrrd(const uint8_t* head, size_t size, const char* path);
 
 struct NrrdHeader {
     SampleType type = SampleType::uint8;
@@ -43,6 +45,15 @@ bool decodeNrrdData(const NrrdHeader& header, std::vector<uint8_t> bytes, size_t
 
 // Reads the NRRD file at `path` whose bytes are `bytes`: attached data from
 // the same bytes, detached data from the data file, which is looked for next
-// to the header.
+// to the header (relative to the header's folder, unless absolute).
 bool readNrrd(const std::string& path, std::vector<uint8_t> bytes, int64_t maxBytes,
               SampleVolume& out, std::string& error);
+
+// The path of the data file a detached header at `path` names.
+std::string nrrdDataPath(const std::string& path, const NrrdHeader& header);
+
+// The grid reader of NRRD volumes: voxels where the value is at least
+// --threshold, grey by value (or as --colors says), resampled to cubes of
+// the largest spacing.
+bool readNrrdGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
+                  std::string& error);

@@ -32,9 +32,15 @@ struct CubeLayer {
 } // namespace
 
 bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, ColorMode mode,
-                     int64_t maxVoxels, VoxelList& out, std::string& error) {
-    out = VoxelList();
+                     int64_t maxVoxels, VoxelGrid& grid, std::string& error) {
+    grid = VoxelGrid();
+    VoxelList& out = grid.voxels;
     double edge = std::max({volume.spacing[0], volume.spacing[1], volume.spacing[2]});
+    // The centre of cube 0 along each axis: the volume's edge (half a sample
+    // before sample 0's centre) plus half a cube.
+    double corner[3];
+    for (int a = 0; a < 3; ++a)
+        corner[a] = volume.origin[a] - 0.5 * volume.spacing[a] + 0.5 * edge;
     int64_t cubes[3];
     std::vector<int64_t> cubeOf[3];
     for (int a = 0; a < 3; ++a)
@@ -88,8 +94,7 @@ bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, Colo
             cube[axes[1]] = int64_t(index) / layerWidth;
             cube[axes[2]] = slow;
             for (int a = 0; a < 3; ++a)
-                out.positions.push_back(float(volume.origin[a] - 0.5 * volume.spacing[a] +
-                                              (double(cube[a]) + 0.5) * edge));
+                out.positions.push_back(float(corner[a] + double(cube[a]) * edge));
             for (int k = 0; k < 3; ++k)
                 out.colors.push_back(uint8_t((sum.rgb[k] + sum.count / 2) / sum.count));
             if (mode == ColorMode::height || mode == ColorMode::automatic)
@@ -132,12 +137,17 @@ bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, Colo
     if (!overflowed && currentSlow >= 0)
         emitLayer(currentSlow);
     if (overflowed) {
-        out = VoxelList();
+        grid = VoxelGrid();
         error = "more than " + std::to_string(maxVoxels) +
-                " voxels; raise --threshold or --max-voxels, or choose a coarser grid";
+                " voxels (raise --max-voxels or --threshold, or make the grid coarser with "
+                "--voxel-size or --resolution)";
         return false;
     }
     out.voxelSize = float(edge);
+    grid.hasLattice = true;
+    grid.step = edge;
+    for (int a = 0; a < 3; ++a)
+        grid.origin[a] = corner[a];
     if (!heights.empty()) {
         auto [low, high] = std::minmax_element(heights.begin(), heights.end());
         int64_t range = *high - *low;

@@ -5,7 +5,7 @@
 #include "convert/sample_volume.h"
 #include "convert/volume_colors.h"
 #include "convert/volume_threshold.h"
-#include "convert/vxl_writer.h"
+#include "convert/voxel_grid.h"
 
 #include <cstdint>
 #include <string>
@@ -22,9 +22,10 @@ std::vector<int64_t> cubeOfSample(int64_t samples, double spacing, double edge, 
 // those samples' colours in `mode` (height: by the cube's height among the
 // voxels, blue low to white high; labels: the palette; grey and map: by value
 // from the lowest to the highest value that passes). With equal spacings each
-// sample is a cube of its own. Cube centres are the volume's origin plus
-// whole cubes, the cube edge is the voxel size. Fails, with nothing in
-// `out`, when more than `maxVoxels` voxels result. Memory beyond the volume
-// is the voxels plus one layer of cubes.
+// sample is a cube of its own. The cubes are the grid's lattice: cube (0, 0,
+// 0) is the one that holds sample (0, 0, 0), the step is the cube edge and
+// the voxel size. Fails, with nothing in `out`, when more than `maxVoxels`
+// voxels result. Memory beyond the volume is the voxels plus one layer of
+// cubes.
 bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, ColorMode mode,
-                     int64_t maxVoxels, VoxelList& out, std::string& error);
+                     int64_t maxVoxels, VoxelGrid& out, std::string& error);

@@ -480,3 +480,27 @@ bool placeVoxScene(const VoxScene& scene, float voxelSize, int64_t maxVoxels, Vo
     }
     return true;
 }
+
+bool looksLikeVox(const uint8_t* head, size_t size, const char* path) {
+    return (size >= 4 && memcmp(head, "VOX ", 4) == 0) || hasExtension(path, ".vox");
+}
+
+bool readVoxGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
+                 std::string& error) {
+    VoxScene scene;
+    if (!parseVox(data, size, scene, error)) {
+        error = std::string("cannot read ") + options.path + ": " + error;
+        return false;
+    }
+    out = VoxelGrid();
+    if (!placeVoxScene(scene, 1.0f, options.maxVoxels, out.voxels, error)) {
+        error = std::string(options.path) + ": " + error;
+        return false;
+    }
+    // Cell c of the scene has its centre at c + 0.5 (see placeVoxScene).
+    out.hasLattice = true;
+    for (double& o : out.origin)
+        o = 0.5;
+    out.step = 1.0;
+    return true;
+}

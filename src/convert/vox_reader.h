@@ -4,6 +4,7 @@
 // alone.
 #pragma once
 
+#include "convert/voxel_grid.h"
 #include "convert/vxl_writer.h"
 
 #include <cstddef>
@@ -61,3 +62,11 @@ bool parseVox(const uint8_t* data, size_t size, VoxScene& scene, std::string& er
 // unusable.
 bool placeVoxScene(const VoxScene& scene, float voxelSize, int64_t maxVoxels, VoxelList& out,
                    std::string& error);
+
+// Whether a file is a .vox file: it starts with "VOX " or is named .vox.
+bool looksLikeVox(const uint8_t* head, size_t size, const char* path);
+
+// The grid reader of .vox files: the scene placed at one unit per voxel, on
+// the lattice of whole cells (centres at half units), z-up turned to y-up.
+bool readVoxGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
+                 std::string& error);

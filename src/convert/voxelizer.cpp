@@ -1,5 +1,6 @@
 #include "convert/voxelizer.h"
 
+#include "convert/cell_colors.h"
 #include "convert/triangle_box.h"
 
 #include <algorithm>
@@ -14,12 +15,6 @@ namespace {
 // millionth of a voxel.
 constexpr double cellMargin = 1e-6;
 
-// The colours that met one cell, summed.
-struct CellColor {
-    uint64_t key;
-    uint32_t red, green, blue, count;
-};
-
 struct Grid {
     double origin[3]; // the model's lowest corner: the centre of cell 0
     double size;
@@ -30,57 +25,8 @@ struct Voxelizer {
     const SourceGeometry* source;
     Grid grid;
     std::vector<double> gridVertices; // vertices in cell units, cell i spans [i, i + 1]
-    // Every contribution is appended; from time to time the list is sorted
-    // by cell and each cell's entries are summed into one (`merged` entries
-    // at the front are in that form). Appending is far cheaper than a hash
-    // table's node per cell, and the list stays within twice the voxels.
-    std::vector<CellColor> cells;
-    size_t merged;
-    size_t mergeAt;
-    int64_t maxVoxels;
-    bool overflowed;
+    CellColorSums sums;
 };
-
-uint64_t cellKey(int64_t i, int64_t j, int64_t k) {
-    return uint64_t(i) << 42 | uint64_t(j) << 21 | uint64_t(k);
-}
-
-bool keyLess(const CellColor& a, const CellColor& b) {
-    return a.key < b.key;
-}
-
-// Sorts what came since the last merge, merges it into the summed front and
-// sums each cell's entries into one. Marks the voxelizer overflowed when more
-// cells than allowed remain.
-void mergeCells(Voxelizer& v) {
-    std::vector<CellColor>& cells = v.cells;
-    std::sort(cells.begin() + std::ptrdiff_t(v.merged), cells.end(), keyLess);
-    std::inplace_merge(cells.begin(), cells.begin() + std::ptrdiff_t(v.merged), cells.end(),
-                       keyLess);
-    size_t out = 0;
-    for (size_t i = 0; i < cells.size(); ++i) {
-        if (out > 0 && cells[out - 1].key == cells[i].key) {
-            CellColor& sum = cells[out - 1];
-            sum.red += cells[i].red;
-            sum.green += cells[i].green;
-            sum.blue += cells[i].blue;
-            sum.count += cells[i].count;
-        } else {
-            cells[out++] = cells[i];
-        }
-    }
-    cells.resize(out);
-    v.merged = out;
-    v.mergeAt = out + std::max<size_t>(out, size_t(1) << 20);
-    if (int64_t(out) > v.maxVoxels)
-        v.overflowed = true;
-}
-
-void addColor(Voxelizer& v, uint64_t key, const uint8_t rgb[3]) {
-    v.cells.push_back(CellColor{key, rgb[0], rgb[1], rgb[2], 1});
-    if (v.cells.size() >= v.mergeAt)
-        mergeCells(v);
-}
 
 uint8_t toByte(double value) {
     if (!(value > 0.0))
@@ -151,7 +97,7 @@ void interpolatedColor(const Voxelizer& v, const uint32_t idx[3], const double w
 // Marks every cell in [lo, hi] (inclusive) that the triangle touches, halving
 // the block along its longest side while the triangle still touches it.
 void markBlock(Voxelizer& v, const uint32_t idx[3], const int64_t lo[3], const int64_t hi[3]) {
-    if (v.overflowed)
+    if (v.sums.overflowed)
         return;
     const double* a = &v.gridVertices[3 * size_t(idx[0])];
     const double* b = &v.gridVertices[3 * size_t(idx[1])];
@@ -172,7 +118,7 @@ void markBlock(Voxelizer& v, const uint32_t idx[3], const int64_t lo[3], const i
         nearestWeights(centre, a, b, c, w);
         uint8_t rgb[3];
         interpolatedColor(v, idx, w, rgb);
-        addColor(v, cellKey(lo[0], lo[1], lo[2]), rgb);
+        addCellColor(v.sums, packCell(lo[0], lo[1], lo[2]), rgb);
         return;
     }
     int64_t middle = lo[axis] + (hi[axis] - lo[axis]) / 2;
@@ -209,19 +155,16 @@ bool fail(std::string& error, const std::string& message) {
 
 } // namespace
 
-void heightRampColor(double t, uint8_t rgb[3]) {
-    static const double stops[4][3] = {
-        {40, 70, 200}, {40, 170, 70}, {230, 200, 60}, {245, 245, 245}};
-    t = std::isfinite(t) ? std::clamp(t, 0.0, 1.0) : 0.0;
-    double scaled = t * 3;
-    int segment = std::min(2, int(scaled));
-    double f = scaled - segment;
-    for (int k = 0; k < 3; ++k)
-        rgb[k] = uint8_t(
-            std::lround(stops[segment][k] + (stops[segment + 1][k] - stops[segment][k]) * f));
+bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, VoxelList& out,
+                      int64_t& skipped, std::string& error) {
+    VoxelGrid grid;
+    if (!voxelizeGeometry(source, options, grid, skipped, error))
+        return false;
+    out = std::move(grid.voxels);
+    return true;
 }
 
-bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, VoxelList& out,
+bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, VoxelGrid& result,
                       int64_t& skipped, std::string& error) {
     const size_t vertexCount = source.vertices.size() / 3;
     skipped = 0;
@@ -280,10 +223,7 @@ bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, 
 
     Voxelizer v;
     v.source = &source;
-    v.maxVoxels = options.maxVoxels;
-    v.overflowed = false;
-    v.merged = 0;
-    v.mergeAt = size_t(1) << 20;
+    v.sums.maxCells = options.maxVoxels;
     Grid& grid = v.grid;
     double longest = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
     if (options.voxelSize > 0) {
@@ -320,13 +260,13 @@ bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, 
                 used[i] ? (double(source.vertices[3 * i + k]) - grid.origin[k]) / grid.size + 0.5
                         : 0.0;
 
-    for (size_t t = 0; t + 2 < triangles.size() && !v.overflowed; t += 3)
+    for (size_t t = 0; t + 2 < triangles.size() && !v.sums.overflowed; t += 3)
         markTriangle(v, &triangles[t]);
-    for (size_t s = 0; s + 1 < lines.size() && !v.overflowed; s += 2) {
+    for (size_t s = 0; s + 1 < lines.size() && !v.sums.overflowed; s += 2) {
         const uint32_t segment[3] = {lines[s], lines[s + 1], lines[s + 1]};
         markTriangle(v, segment);
     }
-    for (size_t p = 0; p < points.size() && !v.overflowed; ++p) {
+    for (size_t p = 0; p < points.size() && !v.sums.overflowed; ++p) {
         uint32_t index = points[p];
         int64_t cell[3];
         for (int k = 0; k < 3; ++k)
@@ -335,30 +275,31 @@ bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, 
         uint8_t rgb[3];
         for (int k = 0; k < 3; ++k)
             rgb[k] = toByte(source.colors[3 * size_t(index) + k]);
-        addColor(v, cellKey(cell[0], cell[1], cell[2]), rgb);
+        addCellColor(v.sums, packCell(cell[0], cell[1], cell[2]), rgb);
     }
-    if (!v.overflowed)
-        mergeCells(v);
-    if (v.overflowed)
+    if (!v.sums.overflowed)
+        mergeCellColors(v.sums);
+    if (v.sums.overflowed)
         return fail(error, "more than " + std::to_string(options.maxVoxels) +
                                " voxels; choose a larger --voxel-size or a smaller "
                                "--resolution, or raise --max-voxels");
 
-    out = VoxelList();
+    result = VoxelGrid();
+    result.hasLattice = true;
+    std::copy(grid.origin, grid.origin + 3, result.origin);
+    result.step = grid.size;
+    VoxelList& out = result.voxels;
     out.voxelSize = float(grid.size);
-    out.positions.reserve(3 * v.cells.size());
-    out.colors.reserve(3 * v.cells.size());
-    const uint64_t mask = (uint64_t(1) << 21) - 1;
-    for (const CellColor& sum : v.cells) {
-        const int64_t cell[3] = {int64_t(sum.key >> 42), int64_t(sum.key >> 21 & mask),
-                                 int64_t(sum.key & mask)};
+    out.positions.reserve(3 * v.sums.cells.size());
+    out.colors.reserve(3 * v.sums.cells.size());
+    for (const CellColor& sum : v.sums.cells) {
+        int64_t cell[3];
+        unpackCell(sum.key, cell);
         for (int k = 0; k < 3; ++k)
             out.positions.push_back(float(grid.origin[k] + double(cell[k]) * grid.size));
         uint8_t rgb[3];
         if (source.hasColors) {
-            rgb[0] = uint8_t((sum.red + sum.count / 2) / sum.count);
-            rgb[1] = uint8_t((sum.green + sum.count / 2) / sum.count);
-            rgb[2] = uint8_t((sum.blue + sum.count / 2) / sum.count);
+            meanCellColor(sum, rgb);
         } else {
             heightRampColor(grid.cells[1] > 1 ? double(cell[1]) / double(grid.cells[1] - 1) : 0.0,
                             rgb);

@@ -1,6 +1,8 @@
 // Meshes and point clouds to voxels on a regular grid.
 #pragma once
 
+#include "convert/height_ramp.h"
+#include "convert/voxel_grid.h"
 #include "convert/vxl_writer.h"
 
 #include <cstdint>
@@ -16,9 +18,6 @@ struct SourceGeometry {
     std::vector<uint32_t> points;    // one vertex index per point of a cloud
     bool hasColors = false;          // false: colour the voxels by height instead
 };
-
-// The most cells along one axis: cell indices are packed into 21 bits each.
-constexpr int64_t maxGridCells = int64_t(1) << 21;
 
 struct GridOptions {
     double voxelSize = 0.0;   // edge of a voxel; 0 means derive it from `resolution`
@@ -40,6 +39,7 @@ struct GridOptions {
 bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, VoxelList& out,
                       int64_t& skipped, std::string& error);
 
-// The colour of height `t` (0 lowest, 1 highest) on the ramp used for sources
-// without colours: blue, green, yellow, white.
-void heightRampColor(double t, uint8_t rgb[3]);
+// The same, giving the voxels with the lattice they lie on (origin the
+// model's lowest corner, step the voxel size), for the grid stages.
+bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, VoxelGrid& out,
+                      int64_t& skipped, std::string& error);

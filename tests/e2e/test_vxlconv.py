@@ -10,6 +10,7 @@ harness's --binary and --examples.
 import argparse
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -19,6 +20,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 import harness  # noqa: E402
+import make_solid  # noqa: E402
 import make_vox  # noqa: E402
 
 VXLCONV = None
@@ -84,7 +86,8 @@ class CommandLine(unittest.TestCase):
              [self.path("hidden.vox", make_vox.vox_file([make_vox.size_chunk(1, 1, 1),
                                                          make_vox.xyzi_chunk([(0, 0, 0, 0)])])), out],
              "no voxels to write"),
-            ("resolution on a .vox file", [good_vox, out, "--resolution", "40"], "--resolution applies"),
+            ("a .vox grid made finer", [good_vox, out, "--resolution", "40"], "can only be made coarser"),
+            ("a .vox grid made finer by size", [good_vox, out, "--voxel-size", "0.5"], "can only be made coarser"),
             ("grid absurdly large", [teapots, out, "--voxel-size", "1e-9"], "choose a larger --voxel-size"),
             ("too many voxels", [teapots, out, "--max-voxels", "100"], "raise --max-voxels"),
             ("too many .vox voxels", [good_vox, out, "--max-voxels", "100"], "raise --max-voxels"),
@@ -259,6 +262,124 @@ class RealModels(unittest.TestCase):
         self.assertLess(box_of(crown)[1], box_of(trunk)[1])
         self.assertLess(box_of(roof)[1], box_of(wall)[1])
         self.assertGreater(box_of(wall)[0], box_of(crown)[2])
+
+
+def read_voxels(path):
+    """The voxel size and the voxels of a voxel file, each position as the
+    bits of its 32-bit float, so that equality is equality to the bit."""
+    with open(path) as f:
+        numbers = f.read().split()
+    count, size = int(numbers[0]), float(numbers[1])
+    voxels = []
+    for i in range(count):
+        fields = numbers[2 + 6 * i : 8 + 6 * i]
+        bits = struct.pack("<3f", *(float(x) for x in fields[:3]))
+        voxels.append((bits, tuple(int(x) for x in fields[3:])))
+    return size, voxels
+
+
+class VoxelInputs(unittest.TestCase):
+    """Voxel files into the converter: hollowed, the viewer shows the very
+    same first frame; made coarser, cells of the mean colour."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="vxlconv-voxels-")
+        cls.server = harness.XServer("1024x768")
+        cls.cells = make_solid.ball_cells(14)
+        cls.ball = os.path.join(cls.tmp, "ball.vxl")
+        with open(cls.ball, "w") as f:
+            f.write(make_solid.voxel_text(make_solid.voxels(cls.cells, 0.5), 0.5))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.close()
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def first_frame(self, path, name):
+        viewer = harness.Viewer(self.server, [harness.BINARY, "-geometry", "480x480+0+0", path])
+        self.addCleanup(viewer.kill)
+        wid = viewer.find_window(harness.BINARY)
+        harness.wait_for_frame(self.server, wid)
+        shot = harness.wait_for_stable(self.server, wid)
+        png = os.path.join(os.getcwd(), "e2e-vxlconv-%s.png" % name)
+        self.server.save_png(wid, png)
+        print("%s screenshot: %s" % (name, png))
+        self.assertEqual(viewer.stderr(), b"")
+        viewer.kill()
+        return shot
+
+    def test_hollowed_ball_shows_the_same_first_frame(self):
+        out = os.path.join(self.tmp, "hollow.vxl")
+        status, stdout, stderr = vxlconv(self.ball, out, "--hollow")
+        self.assertEqual((status, stdout, stderr), (0, "", ""))
+        size, full = read_voxels(self.ball)
+        hollow_size, kept = read_voxels(out)
+        self.assertEqual(struct.pack("<f", size), struct.pack("<f", hollow_size))
+        # Exactly the voxels with a missing neighbour, in their order, each
+        # position to the bit.
+        hidden = make_solid.hidden_cells(self.cells)
+        expected = [v for v, c in zip(full, self.cells) if c not in hidden]
+        self.assertEqual(len(kept), len(self.cells) - len(hidden))
+        self.assertLess(len(kept), len(full) // 3)
+        self.assertEqual(kept, expected)
+
+        full_shot = self.first_frame(self.ball, "ball-full")
+        hollow_shot = self.first_frame(out, "ball-hollow")
+        self.assertGreater(full_shot.nonblack_count(), 480 * 480 // 10)
+        self.assertEqual(full_shot.diff_count(hollow_shot), 0, "the hollowed ball looks different")
+
+    def test_coarser_grid_merges_cells_to_their_mean_colour(self):
+        out = os.path.join(self.tmp, "coarse.vxl")
+        status, stdout, stderr = vxlconv(self.ball, out, "--voxel-size", "1.5")
+        self.assertEqual((status, stdout, stderr), (0, "", ""))
+        size, coarse = read_voxels(out)
+        self.assertEqual(size, 1.5)
+        # Cells of three voxels a side from the lowest corner (cell -14):
+        # each voxel's cell, and the rounded mean of each cell's colours.
+        sums = {}
+        for i, j, k in self.cells:
+            key = tuple((c + 14) // 3 for c in (i, j, k))
+            entry = sums.setdefault(key, [0, 0, 0, 0])
+            for n, value in enumerate(make_solid.colour(i, j, k)):
+                entry[n] += value
+            entry[3] += 1
+        self.assertEqual(len(coarse), len(sums))
+        corner = -14 * 0.5 - 0.25
+        expected = {}
+        for key, (r, g, b, n) in sums.items():
+            centre = struct.pack("<3f", *(corner + (c + 0.5) * 1.5 for c in key))
+            expected[centre] = tuple((total + n // 2) // n for total in (r, g, b))
+        self.assertEqual(dict(coarse), expected)
+        shot = self.first_frame(out, "ball-coarse")
+        self.assertGreater(shot.nonblack_count(), 480 * 480 // 10)
+
+    def test_hollow_and_coarser_on_vox_and_voxel_file_refusals(self):
+        vox = os.path.join(self.tmp, "scene.vox")
+        with open(vox, "wb") as f:
+            f.write(make_vox.scene_file())
+        plain, hollow, coarse = (os.path.join(self.tmp, n + ".vxl") for n in ("plain", "hollow", "coarse"))
+        for args in ((vox, plain), (vox, hollow, "--hollow"), (vox, coarse, "--resolution", "8")):
+            status, _, stderr = vxlconv(*args)
+            self.assertEqual((status, stderr), (0, ""))
+        counts = [read_header(p)[0] for p in (plain, hollow, coarse)]
+        self.assertLess(counts[1], counts[0])
+        self.assertLess(counts[2], counts[1])
+        self.assertEqual(read_header(plain)[1], 1.0)
+
+        bad = os.path.join(self.tmp, "short.vxl")
+        with open(bad, "w") as f:
+            f.write("3 1.0\n0 0 0 1 1 1\n")
+        out = os.path.join(self.tmp, "never.vxl")
+        for extra in ((), ("--hollow",)):
+            status, stdout, stderr = vxlconv(bad, out, *extra)
+            self.assertEqual((status, stdout), (1, ""))
+            self.assertEqual(stderr, "vxlconv: cannot read %s (the viewer would say: Error reading %s)\n" % (bad, bad))
+            self.assertFalse(os.path.exists(out))
+        status, _, stderr = vxlconv(self.ball, out, "--hollow", "--max-voxels", "100")
+        self.assertEqual(status, 1)
+        self.assertIn("raise --max-voxels", stderr)
+        self.assertFalse(os.path.exists(out))
 
 
 if __name__ == "__main__":

@@ -1,0 +1,176 @@
+#include "convert/conversion_options.h"
+
+#include "convert/voxel_grid.h"
+#include "model/voxel_model.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+const char vxlconvHelpText[] =
+    "Usage: vxlconv INPUT OUTPUT.vxl [OPTIONS]\n"
+    "Turns a mesh, a point cloud, a MagicaVoxel .vox file or a voxel file into a\n"
+    "voxel file for voxscope.\n"
+    "\n"
+    "INPUT is read by its contents:\n"
+    "  .vox (MagicaVoxel)  every model shown in the file's scene, placed by its\n"
+    "                      transforms, coloured from its palette; its z axis\n"
+    "                      (up) becomes y. One voxel per voxel of the file.\n"
+    "  .vxl (voxel file)   read exactly as voxscope reads it, to be hollowed or\n"
+    "                      made coarser; voxels not merged keep their positions\n"
+    "                      to the bit.\n"
+    "  anything else       through the Open Asset Import Library: OBJ, PLY, STL,\n"
+    "                      glTF, COLLADA, 3DS, FBX, OFF and more. Surfaces become\n"
+    "                      the voxels they touch (a closed surface stays closed),\n"
+    "                      lines the voxels they pass, and each point of a point\n"
+    "                      cloud fills the voxel it falls in.\n"
+    "\n"
+    "Colours: a voxel takes the mean of the colours that meet it: vertex colours,\n"
+    "else the material's diffuse colour. Textures are not sampled: a textured\n"
+    "surface takes its material's colour (a note on stderr says so). A source\n"
+    "with no colours at all is coloured by height (blue low, white high).\n"
+    "\n"
+    "Options:\n"
+    "  --voxel-size S    meshes and point clouds: edge of a voxel, in the input's\n"
+    "                    units; voxel inputs (.vox, .vxl): a coarser grid of\n"
+    "                    cells of edge S (at least the input's voxel size)\n"
+    "  --resolution N    meshes and point clouds: N voxels along the longest side\n"
+    "                    of the model's box (default 128; 2 to 2097152); voxel\n"
+    "                    inputs: a coarser grid with N cells along that side\n"
+    "  --hollow          leave out every voxel whose six face neighbours are all\n"
+    "                    there: seen from outside the picture is the same, but a\n"
+    "                    cut through the model (the near plane inside it) shows\n"
+    "                    an empty shell instead of a solid interior\n"
+    "  --max-voxels N    refuse to write more than N voxels (default 10000000;\n"
+    "                    at most 59652323, what voxscope can draw)\n"
+    "  --max-memory MB   cap on the memory used (default: 1024 MB, plus 64 times\n"
+    "                    the input's size, plus 64 bytes per voxel allowed, at\n"
+    "                    most the machine's memory); guards against damaged files\n"
+    "  --help            show this text\n"
+    "\n"
+    "Voxel centres lie on a grid through the model's lowest corner, one voxel size\n"
+    "apart. A coarser grid starts at the lowest corner of the input's voxels;\n"
+    "each cell holds the voxels whose centres fall in it, coloured by their\n"
+    "rounded mean. Neighbours for --hollow are found on the input's lattice: for\n"
+    "a .vxl file, the lattice through its first voxel, one voxel size apart; a\n"
+    "voxel lies on it when its position is exactly a lattice point (as a 32-bit\n"
+    "float), and voxels off it are kept as they are. The output is written only\n"
+    "when the conversion succeeds; on any error vxlconv prints one line on stderr\n"
+    "and exits with status 1.\n"
+    "\n"
+    "Examples: vxlconv bunny.ply bunny.vxl --resolution 200 && voxscope bunny.vxl\n"
+    "          vxlconv scan.vxl light.vxl --hollow --resolution 400\n";
+
+namespace {
+
+bool parseCount(const std::string& option, const char* text, int64_t low, int64_t high,
+                int64_t& out, std::string& error) {
+    char* end = nullptr;
+    errno = 0;
+    long long value = strtoll(text, &end, 10);
+    if (end == text || *end != '\0' || errno == ERANGE || value < low || value > high) {
+        error = option + " needs a whole number from " + std::to_string(low) + " to " +
+                std::to_string(high) + ", not \"" + text + "\"";
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+bool parseSize(const std::string& option, const char* text, double& out, std::string& error) {
+    char* end = nullptr;
+    errno = 0;
+    double value = strtod(text, &end);
+    if (end == text || *end != '\0' || errno == ERANGE || !std::isfinite(value) || !(value > 0) ||
+        !(float(value) > 0) || !std::isfinite(float(value))) {
+        error = option + " needs a positive number, not \"" + text + "\"";
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+bool parseThreshold(const char* text, ThresholdRule& rule, std::string& error) {
+    char* end = nullptr;
+    double value = strtod(text, &end);
+    if (end == text || *end != '\0' || !std::isfinite(value)) {
+        error = std::string("--threshold needs a number, not \"") + text + "\"";
+        return false;
+    }
+    rule.given = true;
+    rule.value = value;
+    return true;
+}
+
+constexpr int64_t mebibyte = int64_t(1) << 20;
+
+} // namespace
+
+OptionsResult parseConversionOptions(int argc, char** argv, ConversionOptions& options,
+                                     std::string& error) {
+    std::vector<const char*> paths;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        const char* value = nullptr;
+        const size_t equals = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+            value = argv[i] + equals + 1;
+            arg.resize(equals);
+        }
+        // The option's value: after '=' or the next argument.
+        auto takeValue = [&]() -> const char* {
+            if (!value && i + 1 < argc)
+                value = argv[++i];
+            if (!value)
+                error = arg + " needs a value (see vxlconv --help)";
+            return value;
+        };
+        bool ok = true;
+        if (arg == "--help" || arg == "-h") {
+            return OptionsResult::help;
+        } else if (arg == "--voxel-size") {
+            ok = takeValue() && parseSize(arg, value, options.voxelSize, error);
+        } else if (arg == "--resolution") {
+            ok = takeValue() && parseCount(arg, value, 2, maxGridCells, options.resolution, error);
+        } else if (arg == "--max-voxels") {
+            ok = takeValue() && parseCount(arg, value, 1, maxVoxelCount, options.maxVoxels, error);
+        } else if (arg == "--max-memory") {
+            ok = takeValue() &&
+                 parseCount(arg, value, 64, int64_t(1) << 30, options.memoryCap, error);
+            options.memoryCap *= mebibyte;
+        } else if (arg == "--threshold") {
+            ok = takeValue() && parseThreshold(value, options.threshold, error);
+        } else if (arg == "--colors" || arg == "--colours") {
+            ok = takeValue() && parseColorMode(value, options.colors);
+            if (value && !ok)
+                error = "--colors needs height, labels, grey or map, not \"" + std::string(value) +
+                        "\"";
+        } else if (arg == "--hollow") {
+            options.hollow = true;
+            if (value) {
+                error = "--hollow takes no value";
+                ok = false;
+            }
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            error = "unknown option " + arg + " (see vxlconv --help)";
+            ok = false;
+        } else {
+            paths.push_back(argv[i]);
+        }
+        if (!ok)
+            return OptionsResult::refused;
+    }
+    if (paths.size() != 2) {
+        error = "needs an input and an output file: vxlconv INPUT OUTPUT.vxl (see vxlconv --help)";
+        return OptionsResult::refused;
+    }
+    if (options.voxelSize > 0 && options.resolution > 0) {
+        error = "give either --voxel-size or --resolution, not both";
+        return OptionsResult::refused;
+    }
+    options.input = paths[0];
+    options.output = paths[1];
+    return OptionsResult::convert;
+}

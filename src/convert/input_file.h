@@ -1,0 +1,15 @@
+// Reading the converter's input file into memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The first `most` bytes of the file (fewer when it is shorter). False with a
+// sentence in `error` when it cannot be read.
+bool readFileHead(const char* path, size_t most, std::vector<uint8_t>& head, std::string& error);
+
+// The whole file: a regular file in one read of its size, anything else (a
+// pipe) in blocks until it ends.
+bool readWholeFile(const char* path, std::vector<uint8_t>& bytes, std::string& error);

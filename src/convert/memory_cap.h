@@ -1,0 +1,18 @@
+// The converter's cap on its own address space, so that a damaged file that
+// claims billions of elements is refused at once instead of filling the
+// machine.
+#pragma once
+
+#include <cstdint>
+
+// 1 GiB for the program and its libraries, 64 bytes per byte of input (an
+// imported scene, a voxel file's text and model, a decoded volume) and 64
+// bytes per voxel allowed, never more than the machine's memory.
+int64_t defaultMemoryCap(int64_t inputBytes, int64_t maxVoxels);
+
+// The size of the file at `path`, 0 when it has none (a pipe, a missing file).
+int64_t inputFileBytes(const char* path);
+
+// Lowers the address-space limit to `bytes` (never raises it). Builds with the
+// address checker are left uncapped: its shadow memory reserves terabytes.
+void capAddressSpace(int64_t bytes);

@@ -1,0 +1,132 @@
+#include "convert/pipeline.h"
+
+#include "convert/asset_import.h"
+#include "convert/coarse_grid.h"
+#include "convert/grid_readers.h"
+#include "convert/hollow.h"
+#include "convert/input_file.h"
+#include "convert/sample_grid.h"
+#include "convert/voxelizer.h"
+#include "convert/vxl_writer.h"
+#include "model/voxel_model.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+void note(const char* format, long long count, const std::string& path) {
+    fprintf(stderr, format, count, path.c_str());
+}
+
+// Meshes and point clouds: imported, then voxelised on the grid the options
+// choose.
+bool voxelizeInput(const ConversionOptions& options, VoxelGrid& grid, std::string& error) {
+    const char* input = options.input.c_str();
+    SourceGeometry geometry;
+    ImportNotes notes;
+    if (!importAsset(input, geometry, notes, error))
+        return false;
+    if (notes.texturesIgnored)
+        fprintf(stderr,
+                "vxlconv: note: %s has textures, which are not sampled; textured "
+                "surfaces take their material's colour\n",
+                input);
+    GridOptions gridOptions;
+    gridOptions.voxelSize = options.voxelSize;
+    if (options.resolution > 0)
+        gridOptions.resolution = options.resolution;
+    gridOptions.maxVoxels = options.maxVoxels;
+    int64_t skipped = 0;
+    if (!voxelizeGeometry(geometry, gridOptions, grid, skipped, error)) {
+        error = options.input + ": " + error;
+        return false;
+    }
+    if (skipped > 0)
+        note("vxlconv: note: left out %lld points, lines or triangles of %s whose "
+             "coordinates are not finite numbers\n",
+             skipped, options.input);
+    return true;
+}
+
+} // namespace
+
+bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInput,
+               std::string& error) {
+    const char* input = options.input.c_str();
+    std::vector<uint8_t> bytes;
+    if (!readFileHead(input, gridSniffBytes, bytes, error))
+        return false;
+    const GridFormat* format = findGridFormat(bytes.data(), bytes.size(), input);
+    voxelInput = format != nullptr;
+    if ((options.threshold.given || options.colors != ColorMode::automatic) &&
+        !(format && readsSamples(format->read))) {
+        error = "--threshold and --colors apply to binvox, NumPy, NRRD and NIfTI inputs";
+        return false;
+    }
+    if (!format)
+        return voxelizeInput(options, grid, error);
+    if (!readWholeFile(input, bytes, error))
+        return false;
+    GridReadOptions readOptions;
+    readOptions.path = input;
+    // Stages that leave voxels out may bring a larger set within the limit,
+    // so the reader is then held only to what the viewer could ever draw.
+    const bool reduced = options.hollow || options.voxelSize > 0 || options.resolution > 0;
+    readOptions.maxVoxels = reduced ? int64_t(maxVoxelCount) : options.maxVoxels;
+    if (options.memoryCap > 0)
+        readOptions.maxBytes = options.memoryCap;
+    readOptions.threshold = options.threshold;
+    readOptions.colors = options.colors;
+    return format->read(bytes.data(), bytes.size(), readOptions, grid, error);
+}
+
+bool runGridStages(const ConversionOptions& options, bool voxelInput, VoxelGrid& grid,
+                   std::string& error) {
+    if (voxelInput && (options.voxelSize > 0 || options.resolution > 0)) {
+        int64_t skipped = 0;
+        if (!coarsenGrid(grid, options.voxelSize, options.resolution, options.maxVoxels, skipped,
+                         error)) {
+            error = options.input + ": " + error;
+            return false;
+        }
+        if (skipped > 0)
+            note("vxlconv: note: left out %lld voxels of %s whose positions are not finite "
+                 "numbers\n",
+                 skipped, options.input);
+    }
+    if (options.hollow) {
+        int64_t offLattice = 0;
+        if (!hollowGrid(grid, offLattice, error)) {
+            error = options.input + ": " + error;
+            return false;
+        }
+        if (offLattice > 0)
+            note("vxlconv: note: %lld voxels of %s do not lie on the lattice of the others "
+                 "(through the first voxel, one voxel size apart) and are kept as they are\n",
+                 offLattice, options.input);
+    }
+    const int64_t count = int64_t(grid.voxels.colors.size() / 3);
+    if (count > options.maxVoxels) {
+        error = options.input + ": " + std::to_string(count) + " voxels, more than " +
+                std::to_string(options.maxVoxels) +
+                " (raise --max-voxels, or make the grid coarser with --voxel-size or "
+                "--resolution)";
+        return false;
+    }
+    return true;
+}
+
+bool convertFile(const ConversionOptions& options, std::string& error) {
+    VoxelGrid grid;
+    bool voxelInput = false;
+    if (!readInput(options, grid, voxelInput, error))
+        return false;
+    if (!runGridStages(options, voxelInput, grid, error))
+        return false;
+    if (grid.voxels.colors.empty()) {
+        error = options.input + ": no voxels to write";
+        return false;
+    }
+    return writeVoxelFile(options.output.c_str(), grid.voxels, error);
+}
