@@ -298,9 +298,46 @@ def write_samples(folder):
     for name in ("density.nii", "density.nii.gz", "density.hdr"):
         expect[name] = nifti_expect
 
+    write_dtype_samples(os.path.join(folder, "dtypes"))
     with open(os.path.join(folder, "samples.json"), "w") as f:
         json.dump(expect, f, indent=1, sort_keys=True)
     return expect
+
+
+def dtype_value(code, i, j, k):
+    """The value each dtype sample holds at (i, j, k) of its (2, 3, 4) shape:
+    i*100 + j*10 + k, less 60 for signed types (so some are negative), plus
+    0.25 for floats; bool arrays hold (i + j + k) odd."""
+    if code == "b1":
+        return (i + j + k) % 2 == 1
+    v = i * 100 + j * 10 + k
+    if code[0] in "if":
+        v -= 60
+    if code[0] == "f":
+        v += 0.25
+    return v
+
+
+def write_dtype_samples(folder):
+    """Every dtype in every order each format allows, named
+    FORMAT-CODE-ORDER-ENDIAN.ext (ORDER C or F; ENDIAN le or be), shape (2, 3, 4)."""
+    os.makedirs(folder, exist_ok=True)
+    shape = (2, 3, 4)
+    for n, code in enumerate(sorted(NPY_TYPES)):
+        for fortran in (False, True):
+            for big in ((False, True) if NPY_TYPES[code][1] > 1 else (False,)):
+                values = samples_in_order(shape, lambda i, j, k: dtype_value(code, i, j, k), fortran)
+                name = "npy-%s-%s-%s.npy" % (code, "F" if fortran else "C", "be" if big else "le")
+                write(os.path.join(folder, name),
+                      npy(shape, code, values, fortran=fortran, big_endian=big, version=1 + n % 3))
+    for n, code in enumerate(sorted(NRRD_TYPES)):
+        values = samples_in_order(shape, lambda i, j, k: dtype_value(code, i, j, k), True)
+        for big in ((False, True) if NPY_TYPES[code][1] > 1 else (False,)):
+            encoding = "gzip" if (n + big) % 2 else "raw"
+            data, _ = nrrd(shape, code, values, encoding=encoding, big_endian=big)
+            write(os.path.join(folder, "nrrd-%s-F-%s.nrrd" % (code, "be" if big else "le")), data)
+            write(os.path.join(folder, "nifti-%s-F-%s.nii" % (code, "be" if big else "le")),
+                  nifti(shape, code, values, big_endian=big))
 
 
 # ---------------------------------------------------------------------------
