@@ -1,7 +1,8 @@
 #include "convert/volume_resample.h"
 
+#include "convert/cell_colors.h"
+#include "convert/height_ramp.h"
 #include "convert/volume_scan.h"
-#include "convert/voxelizer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,42 +16,36 @@ std::vector<int64_t> cubeOfSample(int64_t samples, double spacing, double edge, 
     return cube;
 }
 
-namespace {
-
-struct CubeSum {
-    uint64_t rgb[3] = {0, 0, 0};
-    uint64_t count = 0;
-};
-
-// One layer of cubes across the two faster axes, filled from the samples of
-// one cube's depth along the slowest axis, then emitted.
-struct CubeLayer {
-    std::vector<CubeSum> sums;
-    std::vector<uint32_t> touched;
-};
-
-} // namespace
-
 bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, ColorMode mode,
                      int64_t maxVoxels, VoxelGrid& grid, std::string& error) {
     grid = VoxelGrid();
     VoxelList& out = grid.voxels;
-    double edge = std::max({volume.spacing[0], volume.spacing[1], volume.spacing[2]});
+    const double edge = std::max({volume.spacing[0], volume.spacing[1], volume.spacing[2]});
+    const bool isotropic =
+        volume.spacing[0] == edge && volume.spacing[1] == edge && volume.spacing[2] == edge;
     // The centre of cube 0 along each axis: the volume's edge (half a sample
     // before sample 0's centre) plus half a cube.
     double corner[3];
-    for (int a = 0; a < 3; ++a)
-        corner[a] = volume.origin[a] - 0.5 * volume.spacing[a] + 0.5 * edge;
     int64_t cubes[3];
     std::vector<int64_t> cubeOf[3];
-    for (int a = 0; a < 3; ++a)
-        cubeOf[a] = cubeOfSample(volume.dims[a], volume.spacing[a], edge, cubes[a]);
+    int64_t samplesPerCube = 1;
+    for (int a = 0; a < 3; ++a) {
+        corner[a] = volume.origin[a] - 0.5 * volume.spacing[a] + 0.5 * edge;
+        if (!isotropic) {
+            cubeOf[a] = cubeOfSample(volume.dims[a], volume.spacing[a], edge, cubes[a]);
+            samplesPerCube *= int64_t(std::ceil(edge / volume.spacing[a])) + 1;
+            if (cubes[a] > maxGridCells || samplesPerCube > (int64_t(1) << 24)) {
+                error = "the volume's spacings differ too much to gather its samples into cubes";
+                return false;
+            }
+        }
+    }
     double lowest = 0, highest = 0;
     if (mode == ColorMode::grey || mode == ColorMode::map) {
         if (!passingValueRange(volume, rule, lowest, highest))
             return true; // nothing passes: no voxels
     }
-    double span = highest - lowest;
+    const double span = highest - lowest;
     auto colourOf = [&](double value, uint8_t rgb[3]) {
         switch (mode) {
         case ColorMode::labels:
@@ -68,74 +63,69 @@ bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, Colo
             break;
         }
     };
+    const bool byHeight = mode == ColorMode::height || mode == ColorMode::automatic;
+    std::vector<int64_t> heights; // each voxel's cube index along y, for height colours
+    int64_t voxelCount = 0;
+    auto emit = [&](const int64_t cube[3], const uint8_t rgb[3]) {
+        for (int a = 0; a < 3; ++a)
+            out.positions.push_back(float(corner[a] + double(cube[a]) * edge));
+        out.colors.insert(out.colors.end(), rgb, rgb + 3);
+        if (byHeight)
+            heights.push_back(cube[1]);
+    };
 
     int axes[3];
     memoryAxisOrder(volume, axes);
-    const std::vector<int64_t>& fastCube = cubeOf[axes[0]];
-    const std::vector<int64_t>& middleCube = cubeOf[axes[1]];
-    const std::vector<int64_t>& slowCube = cubeOf[axes[2]];
-    const int64_t layerWidth = cubes[axes[0]];
-    CubeLayer layer;
-    layer.sums.resize(size_t(cubes[axes[0]] * cubes[axes[1]]));
-    std::vector<int64_t> heights; // the cube index along y of each voxel, for height colours
-    bool overflowed = false;
-    int64_t voxelCount = 0;
-
-    auto emitLayer = [&](int64_t slow) {
-        std::sort(layer.touched.begin(), layer.touched.end());
-        for (uint32_t index : layer.touched) {
-            CubeSum& sum = layer.sums[index];
-            if (++voxelCount > maxVoxels) {
-                overflowed = true;
-                break;
-            }
-            int64_t cube[3];
-            cube[axes[0]] = int64_t(index) % layerWidth;
-            cube[axes[1]] = int64_t(index) / layerWidth;
-            cube[axes[2]] = slow;
-            for (int a = 0; a < 3; ++a)
-                out.positions.push_back(float(corner[a] + double(cube[a]) * edge));
-            for (int k = 0; k < 3; ++k)
-                out.colors.push_back(uint8_t((sum.rgb[k] + sum.count / 2) / sum.count));
-            if (mode == ColorMode::height || mode == ColorMode::automatic)
-                heights.push_back(cube[1]);
-            sum = CubeSum();
-        }
-        layer.touched.clear();
-    };
-
     const bool scaled = volume.slope != 1.0 || volume.intercept != 0.0;
-    int64_t currentSlow = -1;
+    bool overflowed = false;
+    // Every sample that passes is a cube of its own, or a share of one.
+    CellColorSums sums;
+    sums.maxCells = maxVoxels;
     forEachSampleRow(
         volume, [&](const auto* row, int64_t count, int64_t stride, int64_t outer, int64_t middle) {
             if (overflowed)
                 return;
-            int64_t slow = slowCube[size_t(outer)];
-            if (slow != currentSlow) {
-                if (currentSlow >= 0)
-                    emitLayer(currentSlow);
-                currentSlow = slow;
-            }
-            const int64_t layerRow = middleCube[size_t(middle)] * layerWidth;
+            int64_t sample[3];
+            sample[axes[2]] = outer;
+            sample[axes[1]] = middle;
             for (int64_t n = 0; n < count; ++n) {
                 double value = double(row[n * stride]);
                 if (scaled)
                     value = volume.slope * value + volume.intercept;
                 if (!samplePasses(value, rule))
                     continue;
-                uint32_t index = uint32_t(layerRow + fastCube[size_t(n)]);
-                CubeSum& sum = layer.sums[index];
-                if (sum.count == 0)
-                    layer.touched.push_back(index);
+                sample[axes[0]] = n;
                 uint8_t rgb[3];
                 colourOf(value, rgb);
-                for (int k = 0; k < 3; ++k)
-                    sum.rgb[k] += rgb[k];
-                ++sum.count;
+                if (isotropic) {
+                    if (++voxelCount > maxVoxels) {
+                        overflowed = true;
+                        return;
+                    }
+                    emit(sample, rgb);
+                    continue;
+                }
+                addCellColor(sums,
+                             packCell(cubeOf[0][size_t(sample[0])], cubeOf[1][size_t(sample[1])],
+                                      cubeOf[2][size_t(sample[2])]),
+                             rgb);
+                if (sums.overflowed) {
+                    overflowed = true;
+                    return;
+                }
             }
         });
-    if (!overflowed && currentSlow >= 0)
-        emitLayer(currentSlow);
+    if (!isotropic && !overflowed) {
+        mergeCellColors(sums);
+        overflowed = sums.overflowed;
+        for (size_t n = 0; n < sums.cells.size() && !overflowed; ++n) {
+            int64_t cube[3];
+            uint8_t rgb[3];
+            unpackCell(sums.cells[n].key, cube);
+            meanCellColor(sums.cells[n], rgb);
+            emit(cube, rgb);
+        }
+    }
     if (overflowed) {
         grid = VoxelGrid();
         error = "more than " + std::to_string(maxVoxels) +

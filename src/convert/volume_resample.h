@@ -25,7 +25,8 @@ std::vector<int64_t> cubeOfSample(int64_t samples, double spacing, double edge, 
 // sample is a cube of its own. The cubes are the grid's lattice: cube (0, 0,
 // 0) is the one that holds sample (0, 0, 0), the step is the cube edge and
 // the voxel size. Fails, with nothing in `out`, when more than `maxVoxels`
-// voxels result. Memory beyond the volume is the voxels plus one layer of
-// cubes.
+// voxels result, or when the spacings are so unequal that a cube would
+// gather more than 2^24 samples. Memory beyond the volume is the voxels (and,
+// with unequal spacings, the colour sums of the cubes met so far).
 bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, ColorMode mode,
                      int64_t maxVoxels, VoxelGrid& out, std::string& error);
