@@ -28,13 +28,14 @@ bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, Colo
     double corner[3];
     int64_t cubes[3];
     std::vector<int64_t> cubeOf[3];
-    int64_t samplesPerCube = 1;
+    double samplesPerCube = 1;
     for (int a = 0; a < 3; ++a) {
         corner[a] = volume.origin[a] - 0.5 * volume.spacing[a] + 0.5 * edge;
         if (!isotropic) {
             cubeOf[a] = cubeOfSample(volume.dims[a], volume.spacing[a], edge, cubes[a]);
-            samplesPerCube *= int64_t(std::ceil(edge / volume.spacing[a])) + 1;
-            if (cubes[a] > maxGridCells || samplesPerCube > (int64_t(1) << 24)) {
+            // At most this many samples along the axis share a cube.
+            samplesPerCube *= std::ceil(edge / volume.spacing[a]) + 1;
+            if (cubes[a] > maxGridCells || !(samplesPerCube <= double(1 << 24))) {
                 error = "the volume's spacings differ too much to gather its samples into cubes";
                 return false;
             }

@@ -128,6 +128,11 @@ TEST(VolumeResample, RefusesMoreVoxelsThanAllowedAndGivesNoneForAnEmptyPass) {
     EXPECT_EQ(memcmp(grid.voxels.colors.data(), top, 3), 0);
     ASSERT_TRUE(resampleToCubes(v, ThresholdRule{true, 6}, ColorMode::grey, 1000, grid, error));
     EXPECT_TRUE(grid.voxels.colors.empty());
+    // Spacings so unequal that a cube would hold 1e38 samples (a fuzzed
+    // header's): refused, not turned into an overflowing count.
+    v.spacing[1] = 1e-38;
+    EXPECT_FALSE(resampleToCubes(v, ThresholdRule{true, 1}, ColorMode::map, 1000, grid, error));
+    EXPECT_NE(error.find("spacings differ too much"), std::string::npos) << error;
 }
 
 TEST(VolumeColors, MapEndsLabelsWrapAndThresholdRules) {
