@@ -5,18 +5,29 @@
 #include "convert/grid_readers.h"
 #include "convert/hollow.h"
 #include "convert/input_file.h"
+#include "convert/memory_cap.h"
 #include "convert/sample_grid.h"
 #include "convert/voxelizer.h"
 #include "convert/vxl_writer.h"
 #include "model/voxel_model.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
 namespace {
 
-void note(const char* format, long long count, const std::string& path) {
-    fprintf(stderr, format, count, path.c_str());
+// What every step does after it ran: a failure names the input; a count of
+// voxels or elements left out or kept aside is noted on stderr.
+bool finishStep(bool ok, int64_t count, const char* noteFormat, const ConversionOptions& options,
+                std::string& error) {
+    if (!ok) {
+        error = options.input + ": " + error;
+        return false;
+    }
+    if (count > 0)
+        fprintf(stderr, noteFormat, static_cast<long long>(count), options.input.c_str());
+    return true;
 }
 
 // Meshes and point clouds: imported, then voxelised on the grid the options
@@ -38,15 +49,11 @@ bool voxelizeInput(const ConversionOptions& options, VoxelGrid& grid, std::strin
         gridOptions.resolution = options.resolution;
     gridOptions.maxVoxels = options.maxVoxels;
     int64_t skipped = 0;
-    if (!voxelizeGeometry(geometry, gridOptions, grid, skipped, error)) {
-        error = options.input + ": " + error;
-        return false;
-    }
-    if (skipped > 0)
-        note("vxlconv: note: left out %lld points, lines or triangles of %s whose "
-             "coordinates are not finite numbers\n",
-             skipped, options.input);
-    return true;
+    const bool ok = voxelizeGeometry(geometry, gridOptions, grid, skipped, error);
+    return finishStep(ok, skipped,
+                      "vxlconv: note: left out %lld points, lines or triangles of %s whose "
+                      "coordinates are not finite numbers\n",
+                      options, error);
 }
 
 } // namespace
@@ -54,19 +61,29 @@ bool voxelizeInput(const ConversionOptions& options, VoxelGrid& grid, std::strin
 bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInput,
                std::string& error) {
     const char* input = options.input.c_str();
+    // A pipe can be read only once: it is read whole before its head is
+    // looked at. A file is read whole only when a voxel reader claims it.
+    const bool stream = inputFileBytes(input) == 0;
     std::vector<uint8_t> bytes;
-    if (!readFileHead(input, gridSniffBytes, bytes, error))
+    if (!(stream ? readWholeFile(input, bytes, error)
+                 : readFileHead(input, gridSniffBytes, bytes, error)))
         return false;
-    const GridFormat* format = findGridFormat(bytes.data(), bytes.size(), input);
+    const GridFormat* format =
+        findGridFormat(bytes.data(), std::min(bytes.size(), gridSniffBytes), input);
     voxelInput = format != nullptr;
     if ((options.threshold.given || options.colors != ColorMode::automatic) &&
         !(format && readsSamples(format->read))) {
         error = "--threshold and --colors apply to binvox, NumPy, NRRD and NIfTI inputs";
         return false;
     }
+    if (!format && stream && !bytes.empty()) {
+        error = options.input + " is not a regular file; meshes and point clouds are read from "
+                                "files only";
+        return false;
+    }
     if (!format)
         return voxelizeInput(options, grid, error);
-    if (!readWholeFile(input, bytes, error))
+    if (!stream && !readWholeFile(input, bytes, error))
         return false;
     GridReadOptions readOptions;
     readOptions.path = input;
@@ -85,26 +102,23 @@ bool runGridStages(const ConversionOptions& options, bool voxelInput, VoxelGrid&
                    std::string& error) {
     if (voxelInput && (options.voxelSize > 0 || options.resolution > 0)) {
         int64_t skipped = 0;
-        if (!coarsenGrid(grid, options.voxelSize, options.resolution, options.maxVoxels, skipped,
-                         error)) {
-            error = options.input + ": " + error;
+        const bool ok = coarsenGrid(grid, options.voxelSize, options.resolution, options.maxVoxels,
+                                    skipped, error);
+        if (!finishStep(ok, skipped,
+                        "vxlconv: note: left out %lld voxels of %s whose positions are not "
+                        "finite numbers\n",
+                        options, error))
             return false;
-        }
-        if (skipped > 0)
-            note("vxlconv: note: left out %lld voxels of %s whose positions are not finite "
-                 "numbers\n",
-                 skipped, options.input);
     }
     if (options.hollow) {
         int64_t offLattice = 0;
-        if (!hollowGrid(grid, offLattice, error)) {
-            error = options.input + ": " + error;
+        const bool ok = hollowGrid(grid, offLattice, error);
+        if (!finishStep(ok, offLattice,
+                        "vxlconv: note: %lld voxels of %s do not lie on the lattice of the "
+                        "others (through the first voxel, one voxel size apart) and are kept "
+                        "as they are\n",
+                        options, error))
             return false;
-        }
-        if (offLattice > 0)
-            note("vxlconv: note: %lld voxels of %s do not lie on the lattice of the others "
-                 "(through the first voxel, one voxel size apart) and are kept as they are\n",
-                 offLattice, options.input);
     }
     const int64_t count = int64_t(grid.voxels.colors.size() / 3);
     if (count > options.maxVoxels) {

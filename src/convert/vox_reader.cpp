@@ -213,11 +213,96 @@ bool parseNode(const uint8_t* id, ByteReader& r, VoxScene& scene, std::string& e
     return true;
 }
 
-} // namespace
+// The SIZE chunk that the next XYZI chunk belongs to.
+struct PendingSize {
+    bool present = false;
+    int32_t size[3] = {0, 0, 0};
+};
 
-bool parseVox(const uint8_t* data, size_t size, VoxScene& scene, std::string& error) {
-    scene = VoxScene();
-    defaultVoxPalette(scene.palette);
+bool readSizeChunk(ByteReader& r, PendingSize& pending, std::string& error) {
+    for (int k = 0; k < 3; ++k)
+        pending.size[k] = readI32(r);
+    if (r.failed || pending.size[0] <= 0 || pending.size[1] <= 0 || pending.size[2] <= 0) {
+        error = "malformed SIZE chunk";
+        return false;
+    }
+    pending.present = true;
+    return true;
+}
+
+// XYZI: a count, then x, y, z and a colour index per voxel, each inside the
+// model's size.
+bool readModelChunk(ByteReader& r, PendingSize& pending, VoxScene& scene, std::string& error) {
+    if (!pending.present) {
+        error = "XYZI chunk without a SIZE chunk before it";
+        return false;
+    }
+    uint32_t count = readU32(r);
+    if (r.failed || count > bytesLeft(r) / 4) {
+        error = "XYZI chunk claims more voxels than it holds";
+        return false;
+    }
+    VoxModelData model;
+    std::copy(pending.size, pending.size + 3, model.size);
+    const uint8_t* first = r.data + r.pos;
+    const uint8_t* v = first;
+    for (uint32_t i = 0; i < count; ++i, v += 4)
+        for (int k = 0; k < 3; ++k)
+            if (v[k] >= model.size[k]) {
+                error = "voxel outside its model's size in model " +
+                        std::to_string(scene.models.size());
+                return false;
+            }
+    model.voxels.assign(first, first + size_t(count) * 4);
+    scene.models.push_back(std::move(model));
+    pending.present = false;
+    return true;
+}
+
+bool readPaletteChunk(const ByteReader& r, VoxScene& scene, std::string& error) {
+    if (r.size < 1024) {
+        error = "RGBA chunk shorter than 256 colours";
+        return false;
+    }
+    // Stored colour i belongs to colour index i + 1; the last stored entry
+    // has no index.
+    for (int i = 0; i < 255; ++i)
+        memcpy(scene.palette[i + 1], r.data + 4 * i, 4);
+    return true;
+}
+
+bool readLayerChunk(ByteReader& r, VoxScene& scene, std::string& error) {
+    int32_t layer = readI32(r);
+    bool hidden = isHidden(readDict(r));
+    if (r.failed) {
+        error = "malformed LAYR chunk";
+        return false;
+    }
+    scene.hiddenLayers[layer] = hidden;
+    return true;
+}
+
+// One chunk's content, by its name. Every other chunk (PACK, materials,
+// cameras, notes...) is skipped.
+bool readChunk(const uint8_t* id, ByteReader& r, PendingSize& pending, VoxScene& scene,
+               std::string& error) {
+    const std::string name = chunkName(id);
+    if (name == "SIZE")
+        return readSizeChunk(r, pending, error);
+    if (name == "XYZI")
+        return readModelChunk(r, pending, scene, error);
+    if (name == "RGBA")
+        return readPaletteChunk(r, scene, error);
+    if (name == "nTRN" || name == "nGRP" || name == "nSHP")
+        return parseNode(id, r, scene, error);
+    if (name == "LAYR")
+        return readLayerChunk(r, scene, error);
+    return true;
+}
+
+// The header and the MAIN chunk: where its children start and end.
+bool findMainChildren(const uint8_t* data, size_t size, size_t& begin, size_t& end,
+                      std::string& error) {
     if (size < 8 || memcmp(data, "VOX ", 4) != 0) {
         error = "not a .vox file (no \"VOX \" header)";
         return false;
@@ -236,11 +321,20 @@ bool parseVox(const uint8_t* data, size_t size, VoxScene& scene, std::string& er
         error = "truncated file: the MAIN chunk claims more bytes than there are";
         return false;
     }
-    size_t pos = file.pos + mainContent;
-    const size_t end = pos + mainChildren;
+    begin = file.pos + mainContent;
+    end = begin + mainChildren;
+    return true;
+}
 
-    bool haveSize = false;
-    int32_t pendingSize[3] = {0, 0, 0};
+} // namespace
+
+bool parseVox(const uint8_t* data, size_t size, VoxScene& scene, std::string& error) {
+    scene = VoxScene();
+    defaultVoxPalette(scene.palette);
+    size_t pos = 0, end = 0;
+    if (!findMainChildren(data, size, pos, end, error))
+        return false;
+    PendingSize pending;
     while (pos < end) {
         if (end - pos < 12) {
             error = "truncated chunk header";
@@ -256,61 +350,9 @@ bool parseVox(const uint8_t* data, size_t size, VoxScene& scene, std::string& er
             return false;
         }
         ByteReader r = makeReader(data + pos, content);
-        const std::string name = chunkName(id);
-        if (name == "SIZE") {
-            for (int k = 0; k < 3; ++k)
-                pendingSize[k] = readI32(r);
-            if (r.failed || pendingSize[0] <= 0 || pendingSize[1] <= 0 || pendingSize[2] <= 0) {
-                error = "malformed SIZE chunk";
-                return false;
-            }
-            haveSize = true;
-        } else if (name == "XYZI") {
-            if (!haveSize) {
-                error = "XYZI chunk without a SIZE chunk before it";
-                return false;
-            }
-            uint32_t count = readU32(r);
-            if (r.failed || count > bytesLeft(r) / 4) {
-                error = "XYZI chunk claims more voxels than it holds";
-                return false;
-            }
-            VoxModelData model;
-            std::copy(pendingSize, pendingSize + 3, model.size);
-            const uint8_t* v = data + pos + 4;
-            for (uint32_t i = 0; i < count; ++i, v += 4)
-                for (int k = 0; k < 3; ++k)
-                    if (v[k] >= model.size[k]) {
-                        error = "voxel outside its model's size in model " +
-                                std::to_string(scene.models.size());
-                        return false;
-                    }
-            model.voxels.assign(data + pos + 4, data + pos + 4 + size_t(count) * 4);
-            scene.models.push_back(std::move(model));
-            haveSize = false;
-        } else if (name == "RGBA") {
-            if (content < 1024) {
-                error = "RGBA chunk shorter than 256 colours";
-                return false;
-            }
-            // Stored colour i belongs to colour index i + 1; the last stored
-            // entry has no index.
-            for (int i = 0; i < 255; ++i)
-                memcpy(scene.palette[i + 1], data + pos + 4 * i, 4);
-        } else if (name == "nTRN" || name == "nGRP" || name == "nSHP") {
-            if (!parseNode(id, r, scene, error))
-                return false;
-        } else if (name == "LAYR") {
-            int32_t layer = readI32(r);
-            bool hidden = isHidden(readDict(r));
-            if (r.failed) {
-                error = "malformed LAYR chunk";
-                return false;
-            }
-            scene.hiddenLayers[layer] = hidden;
-        }
-        // Every other chunk (PACK, materials, cameras, notes...) and every
-        // chunk's children are skipped by their sizes.
+        if (!readChunk(id, r, pending, scene, error))
+            return false;
+        // A chunk's children are skipped by their size.
         pos += size_t(content) + children;
     }
     if (scene.models.empty()) {

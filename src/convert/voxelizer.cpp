@@ -153,21 +153,14 @@ bool fail(std::string& error, const std::string& message) {
     return false;
 }
 
-} // namespace
+// The elements that are drawn: those whose vertices all have finite
+// coordinates.
+struct Elements {
+    std::vector<uint32_t> triangles, lines, points;
+};
 
-bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, VoxelList& out,
-                      int64_t& skipped, std::string& error) {
-    VoxelGrid grid;
-    if (!voxelizeGeometry(source, options, grid, skipped, error))
-        return false;
-    out = std::move(grid.voxels);
-    return true;
-}
-
-bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, VoxelGrid& result,
-                      int64_t& skipped, std::string& error) {
+bool checkSource(const SourceGeometry& source, std::string& error) {
     const size_t vertexCount = source.vertices.size() / 3;
-    skipped = 0;
     if (source.triangles.empty() && source.lines.empty() && source.points.empty())
         return fail(error, "no triangles, lines or points to voxelise");
     if (source.colors.size() != source.vertices.size())
@@ -176,9 +169,13 @@ bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, 
         for (uint32_t index : *list)
             if (index >= vertexCount)
                 return fail(error, "a face refers to a vertex that does not exist");
+    return true;
+}
 
-    // Scanners mark samples without a return by coordinates that are not
-    // numbers; whatever uses such a vertex is left out and counted.
+// Scanners mark samples without a return by coordinates that are not
+// numbers; whatever uses such a vertex is left out and counted.
+Elements keepFiniteElements(const SourceGeometry& source, int64_t& skipped) {
+    const size_t vertexCount = source.vertices.size() / 3;
     std::vector<bool> finite(vertexCount, true);
     for (size_t i = 0; i < vertexCount; ++i)
         for (int k = 0; k < 3; ++k)
@@ -199,18 +196,24 @@ bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, 
         return kept;
     };
     skipped = 0;
-    const std::vector<uint32_t> triangles = keepFinite(source.triangles, 3);
-    const std::vector<uint32_t> lines = keepFinite(source.lines, 2);
-    const std::vector<uint32_t> points = keepFinite(source.points, 1);
-    if (triangles.empty() && lines.empty() && points.empty())
-        return fail(error, "no triangle, line or point has finite coordinates");
+    Elements kept;
+    kept.triangles = keepFinite(source.triangles, 3);
+    kept.lines = keepFinite(source.lines, 2);
+    kept.points = keepFinite(source.points, 1);
+    return kept;
+}
 
-    // The box of the vertices that are used.
+// Which vertices the elements use, and the box of those.
+std::vector<bool> usedVertices(const SourceGeometry& source, const Elements& elements, double lo[3],
+                               double hi[3]) {
+    const size_t vertexCount = source.vertices.size() / 3;
     std::vector<bool> used(vertexCount, false);
-    for (const std::vector<uint32_t>* list : {&triangles, &lines, &points})
+    for (const std::vector<uint32_t>* list :
+         {&elements.triangles, &elements.lines, &elements.points})
         for (uint32_t index : *list)
             used[index] = true;
-    double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+    for (int k = 0; k < 3; ++k)
+        lo[k] = INFINITY, hi[k] = -INFINITY;
     for (size_t i = 0; i < vertexCount; ++i) {
         if (!used[i])
             continue;
@@ -220,11 +223,12 @@ bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, 
             hi[k] = std::max(hi[k], value);
         }
     }
+    return used;
+}
 
-    Voxelizer v;
-    v.source = &source;
-    v.sums.maxCells = options.maxVoxels;
-    Grid& grid = v.grid;
+// The grid through the box's lowest corner, of the size the options ask for.
+bool chooseGrid(const GridOptions& options, const double lo[3], const double hi[3], Grid& grid,
+                std::string& error) {
     double longest = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
     if (options.voxelSize > 0) {
         grid.size = options.voxelSize;
@@ -250,16 +254,25 @@ bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, 
         }
         grid.cells[k] = int64_t(cells);
     }
+    return true;
+}
 
-    // Cell i spans [i, i + 1] in grid units, its centre i + 0.5 lying on the
-    // lattice through the lowest corner.
-    v.gridVertices.resize(3 * vertexCount);
-    for (size_t i = 0; i < vertexCount; ++i)
+// Cell i spans [i, i + 1] in grid units, its centre i + 0.5 lying on the
+// lattice through the lowest corner.
+void toGridUnits(Voxelizer& v, const std::vector<bool>& used) {
+    const std::vector<float>& vertices = v.source->vertices;
+    v.gridVertices.resize(vertices.size());
+    for (size_t i = 0; i < used.size(); ++i)
         for (int k = 0; k < 3; ++k)
             v.gridVertices[3 * i + k] =
-                used[i] ? (double(source.vertices[3 * i + k]) - grid.origin[k]) / grid.size + 0.5
+                used[i] ? (double(vertices[3 * i + k]) - v.grid.origin[k]) / v.grid.size + 0.5
                         : 0.0;
+}
 
+void markElements(Voxelizer& v, const Elements& elements) {
+    const std::vector<uint32_t>& triangles = elements.triangles;
+    const std::vector<uint32_t>& lines = elements.lines;
+    const std::vector<uint32_t>& points = elements.points;
     for (size_t t = 0; t + 2 < triangles.size() && !v.sums.overflowed; t += 3)
         markTriangle(v, &triangles[t]);
     for (size_t s = 0; s + 1 < lines.size() && !v.sums.overflowed; s += 2) {
@@ -271,19 +284,20 @@ bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, 
         int64_t cell[3];
         for (int k = 0; k < 3; ++k)
             cell[k] = std::clamp<int64_t>(
-                int64_t(std::floor(v.gridVertices[3 * size_t(index) + k])), 0, grid.cells[k] - 1);
+                int64_t(std::floor(v.gridVertices[3 * size_t(index) + k])), 0, v.grid.cells[k] - 1);
         uint8_t rgb[3];
         for (int k = 0; k < 3; ++k)
-            rgb[k] = toByte(source.colors[3 * size_t(index) + k]);
+            rgb[k] = toByte(v.source->colors[3 * size_t(index) + k]);
         addCellColor(v.sums, packCell(cell[0], cell[1], cell[2]), rgb);
     }
     if (!v.sums.overflowed)
         mergeCellColors(v.sums);
-    if (v.sums.overflowed)
-        return fail(error, "more than " + std::to_string(options.maxVoxels) +
-                               " voxels; choose a larger --voxel-size or a smaller "
-                               "--resolution, or raise --max-voxels");
+}
 
+// One voxel per cell that was met, on the grid's lattice: the mean of its
+// colours, or the height ramp for a source without colours.
+void emitVoxels(const Voxelizer& v, VoxelGrid& result) {
+    const Grid& grid = v.grid;
     result = VoxelGrid();
     result.hasLattice = true;
     std::copy(grid.origin, grid.origin + 3, result.origin);
@@ -298,7 +312,7 @@ bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, 
         for (int k = 0; k < 3; ++k)
             out.positions.push_back(float(grid.origin[k] + double(cell[k]) * grid.size));
         uint8_t rgb[3];
-        if (source.hasColors) {
+        if (v.source->hasColors) {
             meanCellColor(sum, rgb);
         } else {
             heightRampColor(grid.cells[1] > 1 ? double(cell[1]) / double(grid.cells[1] - 1) : 0.0,
@@ -306,5 +320,40 @@ bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, 
         }
         out.colors.insert(out.colors.end(), rgb, rgb + 3);
     }
+}
+
+} // namespace
+
+bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, VoxelList& out,
+                      int64_t& skipped, std::string& error) {
+    VoxelGrid grid;
+    if (!voxelizeGeometry(source, options, grid, skipped, error))
+        return false;
+    out = std::move(grid.voxels);
+    return true;
+}
+
+bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, VoxelGrid& result,
+                      int64_t& skipped, std::string& error) {
+    skipped = 0;
+    if (!checkSource(source, error))
+        return false;
+    const Elements elements = keepFiniteElements(source, skipped);
+    if (elements.triangles.empty() && elements.lines.empty() && elements.points.empty())
+        return fail(error, "no triangle, line or point has finite coordinates");
+    double lo[3], hi[3];
+    const std::vector<bool> used = usedVertices(source, elements, lo, hi);
+    Voxelizer v;
+    v.source = &source;
+    v.sums.maxCells = options.maxVoxels;
+    if (!chooseGrid(options, lo, hi, v.grid, error))
+        return false;
+    toGridUnits(v, used);
+    markElements(v, elements);
+    if (v.sums.overflowed)
+        return fail(error, "more than " + std::to_string(options.maxVoxels) +
+                               " voxels; choose a larger --voxel-size or a smaller "
+                               "--resolution, or raise --max-voxels");
+    emitVoxels(v, result);
     return true;
 }

@@ -87,6 +87,7 @@ class CommandLine(unittest.TestCase):
                                                          make_vox.xyzi_chunk([(0, 0, 0, 0)])])), out],
              "no voxels to write"),
             ("a .vox grid made finer", [good_vox, out, "--resolution", "40"], "can only be made coarser"),
+            ("hollow with a value", [good_vox, out, "--hollow=yes"], "--hollow takes no value"),
             ("a .vox grid made finer by size", [good_vox, out, "--voxel-size", "0.5"], "can only be made coarser"),
             ("grid absurdly large", [teapots, out, "--voxel-size", "1e-9"], "choose a larger --voxel-size"),
             ("too many voxels", [teapots, out, "--max-voxels", "100"], "raise --max-voxels"),
@@ -139,6 +140,24 @@ class CommandLine(unittest.TestCase):
         self.assertGreater(count, 1000)
 
 
+def first_frame(test, server, path, name):
+    """Opens `path` in the viewer, waits for its first complete picture,
+    saves it as e2e-vxlconv-NAME.png, checks that the viewer runs quietly and
+    closes it; returns the picture."""
+    viewer = harness.Viewer(server, [harness.BINARY, "-geometry", "480x480+0+0", path])
+    test.addCleanup(viewer.kill)
+    wid = viewer.find_window(harness.BINARY)
+    harness.wait_for_frame(server, wid)
+    shot = harness.wait_for_stable(server, wid)
+    png = os.path.join(os.getcwd(), "e2e-vxlconv-%s.png" % name)
+    server.save_png(wid, png)
+    print("%s screenshot: %s" % (name, png))
+    test.assertTrue(viewer.running())
+    test.assertEqual(viewer.stderr(), b"")
+    viewer.kill()
+    return shot
+
+
 def colour_share(shot, predicate):
     lit = [p for p in shot.pixels() if p != (0, 0, 0)]
     return sum(1 for p in lit if predicate(p)) / max(1, len(lit))
@@ -163,20 +182,10 @@ class RealModels(unittest.TestCase):
         status, stdout, stderr = vxlconv(source, out, *options)
         self.assertEqual(status, 0, stderr)
         self.assertEqual(stdout, "")
-        viewer = harness.Viewer(self.server, [harness.BINARY, "-geometry", "480x480+0+0", out])
-        self.addCleanup(viewer.kill)
-        wid = viewer.find_window(harness.BINARY)
-        harness.wait_for_frame(self.server, wid)
-        shot = harness.wait_for_stable(self.server, wid)
-        png = os.path.join(os.getcwd(), "e2e-vxlconv-%s.png" % name)
-        self.server.save_png(wid, png)
-        print("%s screenshot: %s" % (name, png))
-        self.assertTrue(viewer.running())
-        self.assertEqual(viewer.stderr(), b"")
+        shot = first_frame(self, self.server, out, name)
         lit = shot.nonblack_count() / (shot.width * shot.height)
         self.assertGreater(lit, 0.03, "the model hardly shows")
         self.assertLess(lit, 0.9)
-        viewer.kill()
         return shot, out
 
     def test_mesh_with_vertex_colours(self):
@@ -296,19 +305,6 @@ class VoxelInputs(unittest.TestCase):
         cls.server.close()
         shutil.rmtree(cls.tmp, ignore_errors=True)
 
-    def first_frame(self, path, name):
-        viewer = harness.Viewer(self.server, [harness.BINARY, "-geometry", "480x480+0+0", path])
-        self.addCleanup(viewer.kill)
-        wid = viewer.find_window(harness.BINARY)
-        harness.wait_for_frame(self.server, wid)
-        shot = harness.wait_for_stable(self.server, wid)
-        png = os.path.join(os.getcwd(), "e2e-vxlconv-%s.png" % name)
-        self.server.save_png(wid, png)
-        print("%s screenshot: %s" % (name, png))
-        self.assertEqual(viewer.stderr(), b"")
-        viewer.kill()
-        return shot
-
     def test_hollowed_ball_shows_the_same_first_frame(self):
         out = os.path.join(self.tmp, "hollow.vxl")
         status, stdout, stderr = vxlconv(self.ball, out, "--hollow")
@@ -324,8 +320,8 @@ class VoxelInputs(unittest.TestCase):
         self.assertLess(len(kept), len(full) // 3)
         self.assertEqual(kept, expected)
 
-        full_shot = self.first_frame(self.ball, "ball-full")
-        hollow_shot = self.first_frame(out, "ball-hollow")
+        full_shot = first_frame(self, self.server, self.ball, "ball-full")
+        hollow_shot = first_frame(self, self.server, out, "ball-hollow")
         self.assertGreater(full_shot.nonblack_count(), 480 * 480 // 10)
         self.assertEqual(full_shot.diff_count(hollow_shot), 0, "the hollowed ball looks different")
 
@@ -351,7 +347,7 @@ class VoxelInputs(unittest.TestCase):
             centre = struct.pack("<3f", *(corner + (c + 0.5) * 1.5 for c in key))
             expected[centre] = tuple((total + n // 2) // n for total in (r, g, b))
         self.assertEqual(dict(coarse), expected)
-        shot = self.first_frame(out, "ball-coarse")
+        shot = first_frame(self, self.server, out, "ball-coarse")
         self.assertGreater(shot.nonblack_count(), 480 * 480 // 10)
 
     def test_hollow_and_coarser_on_vox_and_voxel_file_refusals(self):
