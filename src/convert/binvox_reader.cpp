@@ -1,5 +1,6 @@
 #include "convert/binvox_reader.h"
 
+#include "convert/header_text.h"
 #include "convert/sample_grid.h"
 
 #include <cmath>
@@ -33,37 +34,6 @@ bool nextLine(const uint8_t* data, size_t size, size_t& pos, std::string& line) 
     return true;
 }
 
-// Splits `text` at blanks and tabs.
-std::vector<std::string> words(const std::string& text) {
-    std::vector<std::string> out;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t'))
-            ++pos;
-        size_t start = pos;
-        while (pos < text.size() && text[pos] != ' ' && text[pos] != '\t')
-            ++pos;
-        if (pos > start)
-            out.push_back(text.substr(start, pos - start));
-    }
-    return out;
-}
-
-bool wordToInt(const std::string& word, int64_t& value) {
-    char* end = nullptr;
-    long long parsed = strtoll(word.c_str(), &end, 10);
-    if (end == word.c_str() || *end != '\0')
-        return false;
-    value = parsed;
-    return true;
-}
-
-bool wordToDouble(const std::string& word, double& value) {
-    char* end = nullptr;
-    value = strtod(word.c_str(), &end);
-    return end != word.c_str() && *end == '\0' && std::isfinite(value);
-}
-
 } // namespace
 
 bool parseBinvox(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& out,
@@ -71,7 +41,7 @@ bool parseBinvox(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolum
     size_t pos = 0;
     std::string line;
     if (!nextLine(data, size, pos, line) ||
-        words(line) != std::vector<std::string>{"#binvox", "1"}) {
+        splitWords(line) != std::vector<std::string>{"#binvox", "1"}) {
         error = "not a binvox file of version 1 (the first line must be \"#binvox 1\")";
         return false;
     }
@@ -84,7 +54,7 @@ bool parseBinvox(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolum
             error = "the header ends before its \"data\" line";
             return false;
         }
-        std::vector<std::string> w = words(line);
+        std::vector<std::string> w = splitWords(line);
         if (w.empty())
             continue;
         if (w[0] == "data" && w.size() == 1)
@@ -99,12 +69,12 @@ bool parseBinvox(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolum
             haveDim = true;
         } else if (w[0] == "translate" && w.size() == 4) {
             for (int a = 0; a < 3; ++a)
-                if (!wordToDouble(w[a + 1], translate[a])) {
+                if (!wordToDouble(w[a + 1], translate[a]) || !std::isfinite(translate[a])) {
                     error = "the \"translate\" line needs three numbers";
                     return false;
                 }
         } else if (w[0] == "scale" && w.size() == 2) {
-            if (!wordToDouble(w[1], scale) || !(scale > 0)) {
+            if (!wordToDouble(w[1], scale) || !(scale > 0) || !std::isfinite(scale)) {
                 error = "the \"scale\" line needs a positive number";
                 return false;
             }

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -43,38 +44,17 @@ bool sizeFieldSays348(const uint8_t* data, bool& big) {
 }
 
 bool typeByCode(int code, SampleType& type) {
-    switch (code) {
-    case 2:
-        type = SampleType::uint8;
-        return true;
-    case 4:
-        type = SampleType::int16;
-        return true;
-    case 8:
-        type = SampleType::int32;
-        return true;
-    case 16:
-        type = SampleType::float32;
-        return true;
-    case 64:
-        type = SampleType::float64;
-        return true;
-    case 256:
-        type = SampleType::int8;
-        return true;
-    case 512:
-        type = SampleType::uint16;
-        return true;
-    case 768:
-        type = SampleType::uint32;
-        return true;
-    case 1024:
-        type = SampleType::int64;
-        return true;
-    case 1280:
-        type = SampleType::uint64;
-        return true;
-    }
+    static const std::pair<int, SampleType> codes[] = {
+        {2, SampleType::uint8},     {4, SampleType::int16},    {8, SampleType::int32},
+        {16, SampleType::float32},  {64, SampleType::float64}, {256, SampleType::int8},
+        {512, SampleType::uint16},  {768, SampleType::uint32}, {1024, SampleType::int64},
+        {1280, SampleType::uint64},
+    };
+    for (const auto& entry : codes)
+        if (entry.first == code) {
+            type = entry.second;
+            return true;
+        }
     return false;
 }
 
@@ -105,7 +85,7 @@ bool parseNiftiHeader(const uint8_t* data, size_t size, NiftiHeader& header, std
         error = "not a NIfTI-1 file (its magic is neither n+1 nor ni1)";
         return false;
     }
-    header.bigEndian = big;
+    header.layout.bigEndian = big;
     int16_t dim[8];
     for (int n = 0; n < 8; ++n)
         dim[n] = readShort(data + 40 + 2 * n, big);
@@ -120,25 +100,25 @@ bool parseNiftiHeader(const uint8_t* data, size_t size, NiftiHeader& header, std
             return false;
         }
     for (int a = 0; a < 3; ++a)
-        header.dims[a] = a + 1 <= dim[0] ? dim[a + 1] : 1;
+        header.layout.dims[a] = a + 1 <= dim[0] ? dim[a + 1] : 1;
     for (int n = 4; n <= dim[0]; ++n)
         if (dim[n] > 1)
             header.moreVolumes = true;
     int datatype = readShort(data + 70, big);
     int bitpix = readShort(data + 72, big);
-    if (!typeByCode(datatype, header.type)) {
+    if (!typeByCode(datatype, header.layout.type)) {
         error = "the NIfTI datatype " + std::to_string(datatype) +
                 " is not one this reads (integers of 8 to 64 bits, float32, float64)";
         return false;
     }
-    if (size_t(bitpix) != 8 * sampleTypeSize(header.type)) {
+    if (size_t(bitpix) != 8 * sampleTypeSize(header.layout.type)) {
         error = "the NIfTI header's bitpix " + std::to_string(bitpix) + " does not match its " +
-                sampleTypeName(header.type) + " datatype";
+                sampleTypeName(header.layout.type) + " datatype";
         return false;
     }
     for (int a = 0; a < 3; ++a) {
         double p = readFloat(data + 76 + 4 * (a + 1), big);
-        header.spacing[a] = std::isfinite(p) && p != 0 ? std::fabs(p) : 1.0;
+        header.layout.spacing[a] = std::isfinite(p) && p != 0 ? std::fabs(p) : 1.0;
     }
     float offset = readFloat(data + 108, big);
     if (!std::isfinite(offset) || offset < 0 || offset > 1e15f ||
@@ -157,22 +137,23 @@ bool parseNiftiHeader(const uint8_t* data, size_t size, NiftiHeader& header, std
     int sform = readShort(data + 254, big);
     if (qform > 0) {
         for (int a = 0; a < 3; ++a)
-            header.origin[a] = readFloat(data + 268 + 4 * a, big);
+            header.layout.origin[a] = readFloat(data + 268 + 4 * a, big);
     } else if (sform > 0) {
         for (int a = 0; a < 3; ++a)
-            header.origin[a] = readFloat(data + 280 + 16 * a + 12, big);
+            header.layout.origin[a] = readFloat(data + 280 + 16 * a + 12, big);
     }
-    for (double& o : header.origin)
+    for (double& o : header.layout.origin)
         if (!std::isfinite(o))
             o = 0;
     return true;
 }
 
 int64_t niftiDataEnd(const NiftiHeader& header, int64_t maxBytes) {
-    int64_t count = checkedSampleCount(header.dims, sampleTypeSize(header.type), maxBytes);
+    int64_t count =
+        checkedSampleCount(header.layout.dims, sampleTypeSize(header.layout.type), maxBytes);
     if (count < 0)
         return -1;
-    int64_t bytes = count * int64_t(sampleTypeSize(header.type));
+    int64_t bytes = count * int64_t(sampleTypeSize(header.layout.type));
     if (int64_t(header.dataOffset) > maxBytes - bytes)
         return -1;
     return int64_t(header.dataOffset) + bytes;
@@ -193,23 +174,9 @@ bool decodeNiftiData(const NiftiHeader& header, std::vector<uint8_t> bytes, int6
                 std::to_string(end - int64_t(header.dataOffset));
         return false;
     }
-    out = SampleVolume();
-    out.type = header.type;
-    out.meaning = SampleMeaning::values;
+    takeSamples(header.layout, std::move(bytes), header.dataOffset, out);
     out.slope = header.slope;
     out.intercept = header.intercept;
-    for (int a = 0; a < 3; ++a) {
-        out.dims[a] = header.dims[a];
-        out.spacing[a] = header.spacing[a];
-        out.origin[a] = header.origin[a];
-    }
-    setSampleOrder(out, true); // i fastest
-    out.storage = std::move(bytes);
-    out.offset = header.dataOffset;
-    size_t count = size_t(end - int64_t(header.dataOffset)) / sampleTypeSize(header.type);
-    toNativeByteOrder(out.storage.data() + out.offset, count, sampleTypeSize(header.type),
-                      header.bigEndian);
-    alignSampleStorage(out);
     return true;
 }
 

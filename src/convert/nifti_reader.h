@@ -18,13 +18,9 @@ bool startsWithNiftiHeader(const uint8_t* data, size_t size);
 bool looksLikeNifti(const uint8_t* head, size_t size, const char* path);
 
 struct NiftiHeader {
-    SampleType type = SampleType::uint8;
-    int64_t dims[3] = {1, 1, 1};
-    double spacing[3] = {1.0, 1.0, 1.0};
-    double origin[3] = {0.0, 0.0, 0.0};
+    SampleLayout layout;
     double slope = 1.0;
     double intercept = 0.0;
-    bool bigEndian = false;
     bool pair = false;        // "ni1": the samples are in a separate .img file
     size_t dataOffset = 0;    // where the samples start (in the .img for a pair)
     bool moreVolumes = false; // a series of volumes: the first is read

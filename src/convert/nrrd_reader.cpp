@@ -1,5 +1,6 @@
 #include "convert/nrrd_reader.h"
 
+#include "convert/header_text.h"
 #include "convert/inflate_stream.h"
 #include "convert/input_file.h"
 #include "convert/sample_grid.h"
@@ -30,37 +31,6 @@ std::string trimmed(const std::string& text) {
         return "";
     size_t end = text.find_last_not_of(" \t\r");
     return text.substr(start, end - start + 1);
-}
-
-std::vector<std::string> words(const std::string& text) {
-    std::vector<std::string> out;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t'))
-            ++pos;
-        size_t start = pos;
-        while (pos < text.size() && text[pos] != ' ' && text[pos] != '\t')
-            ++pos;
-        if (pos > start)
-            out.push_back(text.substr(start, pos - start));
-    }
-    return out;
-}
-
-bool toInt(const std::string& word, int64_t& value) {
-    char* end = nullptr;
-    errno = 0;
-    long long parsed = strtoll(word.c_str(), &end, 10);
-    if (end == word.c_str() || *end != '\0' || errno == ERANGE)
-        return false;
-    value = parsed;
-    return true;
-}
-
-bool toDouble(const std::string& word, double& value) {
-    char* end = nullptr;
-    value = strtod(word.c_str(), &end);
-    return end != word.c_str() && *end == '\0';
 }
 
 bool typeByName(const std::string& name, SampleType& type) {
@@ -125,31 +95,11 @@ bool vectorOf3(const std::string& text, double v[3]) {
         if ((a < 2) != (comma != std::string::npos))
             return false;
         std::string part = trimmed(t.substr(pos, a < 2 ? comma - pos : std::string::npos));
-        if (!toDouble(part, v[a]) || !std::isfinite(v[a]))
+        if (!wordToDouble(part, v[a]) || !std::isfinite(v[a]))
             return false;
         pos = comma + 1;
     }
     return true;
-}
-
-// Splits "(1,0,0) (0,1,0) none" into its vectors and "none" words.
-std::vector<std::string> vectorWords(const std::string& text) {
-    std::vector<std::string> out;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t'))
-            ++pos;
-        if (pos >= text.size())
-            break;
-        size_t end = text[pos] == '(' ? text.find(')', pos) : text.find_first_of(" \t", pos);
-        if (end == std::string::npos)
-            end = text.size() - 1;
-        else if (text[pos] != '(')
-            --end;
-        out.push_back(text.substr(pos, end - pos + 1));
-        pos = end + 1;
-    }
-    return out;
 }
 
 } // namespace
@@ -203,7 +153,7 @@ bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::
         return found == fields.end() ? nullptr : &found->second;
     };
     const std::string* type = field("type");
-    if (!type || !typeByName(*type, header.type)) {
+    if (!type || !typeByName(*type, header.layout.type)) {
         error = type ? "the NRRD type \"" + type->substr(0, 30) + "\" is not one this reads"
                      : "the NRRD header has no \"type\"";
         return false;
@@ -214,9 +164,9 @@ bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::
         error = "the NRRD header needs \"dimension\" and \"sizes\"";
         return false;
     }
-    std::vector<std::string> sizeWords = words(*sizes);
+    std::vector<std::string> sizeWords = splitWords(*sizes);
     int64_t axes = 0;
-    if (!toInt(*dimension, axes) || axes != int64_t(sizeWords.size())) {
+    if (!wordToInt(*dimension, axes) || axes != int64_t(sizeWords.size())) {
         error = "the NRRD \"sizes\" do not match its \"dimension\"";
         return false;
     }
@@ -228,48 +178,52 @@ bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::
         return false;
     }
     for (int a = 0; a < 3; ++a)
-        if (!toInt(sizeWords[firstAxis + a], header.dims[a]) || header.dims[a] < 1) {
+        if (!wordToInt(sizeWords[firstAxis + a], header.layout.dims[a]) ||
+            header.layout.dims[a] < 1) {
             error = "the NRRD \"sizes\" must be whole numbers of at least 1";
             return false;
         }
+    // One entry per axis of the array, of which the three spatial ones count.
+    auto perAxis = [&](const char* name, const std::vector<std::string>& entries) {
+        if (entries.size() == size_t(axes))
+            return true;
+        error = std::string("the NRRD \"") + name + "\" do not match its \"dimension\"";
+        return false;
+    };
     if (const std::string* spacings = field("spacings")) {
-        std::vector<std::string> w = words(*spacings);
-        if (w.size() != size_t(axes)) {
-            error = "the NRRD \"spacings\" do not match its \"dimension\"";
+        std::vector<std::string> w = splitWords(*spacings);
+        if (!perAxis("spacings", w))
             return false;
-        }
         for (int a = 0; a < 3; ++a) {
             double s = 0;
-            if (!toDouble(w[firstAxis + a], s)) {
+            if (!wordToDouble(w[firstAxis + a], s)) {
                 error = "the NRRD \"spacings\" must be numbers";
                 return false;
             }
             // "nan" leaves an axis without a spacing: one unit.
-            header.spacing[a] = std::isfinite(s) && s != 0 ? std::fabs(s) : 1.0;
+            header.layout.spacing[a] = std::isfinite(s) && s != 0 ? std::fabs(s) : 1.0;
         }
     }
     if (const std::string* directions = field("space directions")) {
-        std::vector<std::string> w = vectorWords(*directions);
-        if (w.size() != size_t(axes)) {
-            error = "the NRRD \"space directions\" do not match its \"dimension\"";
+        std::vector<std::string> w = splitWords(*directions, true);
+        if (!perAxis("space directions", w))
             return false;
-        }
         for (int a = 0; a < 3; ++a) {
             double v[3];
-            if (!vectorOf3(w[firstAxis + a], v)) {
-                error = "the NRRD \"space directions\" need a (x,y,z) vector for each axis";
-                return false;
-            }
-            double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+            double length = vectorOf3(w[firstAxis + a], v)
+                                ? std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2])
+                                : -1.0;
             if (!(length > 0) || !std::isfinite(length)) {
-                error = "an NRRD space direction has no length";
+                error = length < 0 ? "the NRRD \"space directions\" need a (x,y,z) vector for "
+                                     "each axis"
+                                   : "an NRRD space direction has no length";
                 return false;
             }
-            header.spacing[a] = length;
+            header.layout.spacing[a] = length;
         }
     }
     if (const std::string* origin = field("space origin")) {
-        if (!vectorOf3(*origin, header.origin)) {
+        if (!vectorOf3(*origin, header.layout.origin)) {
             error = "the NRRD \"space origin\" must be a (x,y,z) vector";
             return false;
         }
@@ -291,18 +245,18 @@ bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::
             error = "the NRRD \"endian\" must be little or big";
             return false;
         }
-        header.bigEndian = *endian == "big";
-    } else if (sampleTypeSize(header.type) > 1) {
+        header.layout.bigEndian = *endian == "big";
+    } else if (sampleTypeSize(header.layout.type) > 1) {
         error = "the NRRD header has no \"endian\" for a type wider than a byte";
         return false;
     }
     if (const std::string* skip = field("line skip"))
-        if (!toInt(*skip, header.lineSkip) || header.lineSkip < 0) {
+        if (!wordToInt(*skip, header.lineSkip) || header.lineSkip < 0) {
             error = "the NRRD \"line skip\" must be a whole number of at least 0";
             return false;
         }
     if (const std::string* skip = field("byte skip"))
-        if (!toInt(*skip, header.byteSkip) || header.byteSkip < -1 ||
+        if (!wordToInt(*skip, header.byteSkip) || header.byteSkip < -1 ||
             (header.byteSkip == -1 && header.gzip)) {
             error = "the NRRD \"byte skip\" must be a whole number of at least 0 (or -1 for "
                     "raw data)";
@@ -312,7 +266,7 @@ bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::
     if (!dataFile)
         dataFile = field("datafile");
     if (dataFile) {
-        if (dataFile->empty() || words(*dataFile).size() != 1 || *dataFile == "LIST") {
+        if (dataFile->empty() || splitWords(*dataFile).size() != 1 || *dataFile == "LIST") {
             error = "the NRRD \"data file\" must name one file (lists of files are not read)";
             return false;
         }
@@ -323,8 +277,8 @@ bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::
 
 bool decodeNrrdData(const NrrdHeader& header, std::vector<uint8_t> bytes, size_t start,
                     int64_t maxBytes, SampleVolume& out, std::string& error) {
-    size_t item = sampleTypeSize(header.type);
-    int64_t count = checkedSampleCount(header.dims, item, maxBytes);
+    size_t item = sampleTypeSize(header.layout.type);
+    int64_t count = checkedSampleCount(header.layout.dims, item, maxBytes);
     if (count < 0) {
         error = "the NRRD volume's sizes are larger than the memory allowed";
         return false;
@@ -340,63 +294,42 @@ bool decodeNrrdData(const NrrdHeader& header, std::vector<uint8_t> bytes, size_t
         }
         ++pos;
     }
-    out = SampleVolume();
+    const std::string needs = " bytes; the sizes and type need ";
     if (header.gzip) {
         std::vector<uint8_t> inflated;
-        size_t skip = size_t(header.byteSkip);
         if (header.byteSkip > maxBytes) {
             error = "the NRRD \"byte skip\" is larger than the memory allowed";
             return false;
         }
+        size_t skip = size_t(header.byteSkip);
         if (!inflateStream(bytes.data() + pos, bytes.size() - pos, DeflateWrapper::gzip,
                            needed + skip, inflated, error)) {
             error = "the NRRD gzip data: " + error;
             return false;
         }
         if (inflated.size() != needed + skip) {
-            error = "the NRRD gzip data holds " + std::to_string(inflated.size()) +
-                    " bytes; the sizes and type need " + std::to_string(needed + skip);
+            error = "the NRRD gzip data holds " + std::to_string(inflated.size()) + needs +
+                    std::to_string(needed + skip);
             return false;
         }
-        bytes.clear();
-        bytes.shrink_to_fit();
-        out.storage = std::move(inflated);
-        out.offset = skip;
-    } else {
-        size_t available = bytes.size() - pos;
-        if (header.byteSkip == -1) {
-            if (available < needed) {
-                error = "the NRRD data holds " + std::to_string(available) +
-                        " bytes; the sizes and type need " + std::to_string(needed);
-                return false;
-            }
-            pos = bytes.size() - needed;
-        } else {
-            if (uint64_t(header.byteSkip) > available) {
-                error = "the NRRD data ends within its \"byte skip\"";
-                return false;
-            }
-            pos += size_t(header.byteSkip);
-            available -= size_t(header.byteSkip);
-            if (available < needed) {
-                error = "the NRRD data holds " + std::to_string(available) +
-                        " bytes; the sizes and type need " + std::to_string(needed);
-                return false;
-            }
-        }
-        out.storage = std::move(bytes);
-        out.offset = pos;
+        bytes = std::vector<uint8_t>();
+        takeSamples(header.layout, std::move(inflated), skip, out);
+        return true;
     }
-    out.type = header.type;
-    out.meaning = SampleMeaning::values;
-    for (int a = 0; a < 3; ++a) {
-        out.dims[a] = header.dims[a];
-        out.spacing[a] = header.spacing[a];
-        out.origin[a] = header.origin[a];
+    size_t available = bytes.size() - pos;
+    if (header.byteSkip >= 0 && uint64_t(header.byteSkip) > available) {
+        error = "the NRRD data ends within its \"byte skip\"";
+        return false;
     }
-    setSampleOrder(out, true); // NRRD's first axis is the fastest
-    toNativeByteOrder(out.storage.data() + out.offset, size_t(count), item, header.bigEndian);
-    alignSampleStorage(out);
+    if (header.byteSkip >= 0)
+        available -= size_t(header.byteSkip);
+    if (available < needed) {
+        error = "the NRRD data holds " + std::to_string(available) + needs + std::to_string(needed);
+        return false;
+    }
+    // A byte skip of -1 means the samples are the file's last bytes.
+    pos = header.byteSkip == -1 ? bytes.size() - needed : pos + size_t(header.byteSkip);
+    takeSamples(header.layout, std::move(bytes), pos, out);
     return true;
 }
 

@@ -13,12 +13,8 @@
 bool looksLikeNrrd(const uint8_t* head, size_t size, const char* path);
 
 struct NrrdHeader {
-    SampleType type = SampleType::uint8;
-    int64_t dims[3] = {0, 0, 0};
-    double spacing[3] = {1.0, 1.0, 1.0};
-    double origin[3] = {0.0, 0.0, 0.0};
+    SampleLayout layout;
     bool gzip = false;
-    bool bigEndian = false;
     std::string dataFile; // empty when the data follows the header
     int64_t lineSkip = 0;
     int64_t byteSkip = 0; // -1: the data is the last bytes of the file

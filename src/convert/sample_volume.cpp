@@ -4,26 +4,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 size_t sampleTypeSize(SampleType type) {
-    switch (type) {
-    case SampleType::boolean:
-    case SampleType::int8:
-    case SampleType::uint8:
-        return 1;
-    case SampleType::int16:
-    case SampleType::uint16:
-        return 2;
-    case SampleType::int32:
-    case SampleType::uint32:
-    case SampleType::float32:
-        return 4;
-    case SampleType::int64:
-    case SampleType::uint64:
-    case SampleType::float64:
-        return 8;
-    }
-    return 1;
+    return withSampleType(type, [](auto* tag) { return sizeof(*tag); });
 }
 
 bool sampleTypeIsFloat(SampleType type) {
@@ -31,31 +15,9 @@ bool sampleTypeIsFloat(SampleType type) {
 }
 
 const char* sampleTypeName(SampleType type) {
-    switch (type) {
-    case SampleType::boolean:
-        return "bool";
-    case SampleType::int8:
-        return "int8";
-    case SampleType::uint8:
-        return "uint8";
-    case SampleType::int16:
-        return "int16";
-    case SampleType::uint16:
-        return "uint16";
-    case SampleType::int32:
-        return "int32";
-    case SampleType::uint32:
-        return "uint32";
-    case SampleType::int64:
-        return "int64";
-    case SampleType::uint64:
-        return "uint64";
-    case SampleType::float32:
-        return "float32";
-    case SampleType::float64:
-        return "float64";
-    }
-    return "unknown";
+    static const char* const names[] = {"bool",   "int8",  "uint8",  "int16",   "uint16", "int32",
+                                        "uint32", "int64", "uint64", "float32", "float64"};
+    return names[int(type)];
 }
 
 int64_t checkedSampleCount(const int64_t dims[3], size_t itemSize, int64_t maxBytes) {
@@ -102,51 +64,33 @@ void alignSampleStorage(SampleVolume& volume) {
     volume.offset = 0;
 }
 
-template <typename T> static double load(const uint8_t* at) {
-    T value;
-    memcpy(&value, at, sizeof value);
-    return double(value);
+void takeSamples(const SampleLayout& layout, std::vector<uint8_t> bytes, size_t offset,
+                 SampleVolume& out) {
+    out = SampleVolume();
+    out.type = layout.type;
+    out.meaning = SampleMeaning::values;
+    for (int a = 0; a < 3; ++a) {
+        out.dims[a] = layout.dims[a];
+        out.spacing[a] = layout.spacing[a];
+        out.origin[a] = layout.origin[a];
+    }
+    setSampleOrder(out, true);
+    out.storage = std::move(bytes);
+    out.offset = offset;
+    size_t count = size_t(out.dims[0] * out.dims[1] * out.dims[2]);
+    toNativeByteOrder(out.storage.data() + offset, count, sampleTypeSize(out.type),
+                      layout.bigEndian);
+    alignSampleStorage(out);
 }
 
 double sampleValue(const SampleVolume& volume, int64_t i, int64_t j, int64_t k) {
     int64_t index = i * volume.strides[0] + j * volume.strides[1] + k * volume.strides[2];
     const uint8_t* at = volume.storage.data() + volume.offset + index * sampleTypeSize(volume.type);
-    double value = 0;
-    switch (volume.type) {
-    case SampleType::boolean:
-        value = *at != 0;
-        break;
-    case SampleType::int8:
-        value = load<int8_t>(at);
-        break;
-    case SampleType::uint8:
-        value = *at;
-        break;
-    case SampleType::int16:
-        value = load<int16_t>(at);
-        break;
-    case SampleType::uint16:
-        value = load<uint16_t>(at);
-        break;
-    case SampleType::int32:
-        value = load<int32_t>(at);
-        break;
-    case SampleType::uint32:
-        value = load<uint32_t>(at);
-        break;
-    case SampleType::int64:
-        value = load<int64_t>(at);
-        break;
-    case SampleType::uint64:
-        value = load<uint64_t>(at);
-        break;
-    case SampleType::float32:
-        value = load<float>(at);
-        break;
-    case SampleType::float64:
-        value = load<double>(at);
-        break;
-    }
+    double value = withSampleType(volume.type, [&](auto* tag) {
+        std::remove_pointer_t<decltype(tag)> sample;
+        memcpy(&sample, at, sizeof sample);
+        return double(sample);
+    });
     return volume.slope * value + volume.intercept;
 }
 

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 enum class SampleType {
@@ -20,6 +22,22 @@ enum class SampleType {
     float32,
     float64
 };
+
+// The C++ type of each sample type, in the order of SampleType (bool
+// samples are bytes).
+using SampleCTypes = std::tuple<uint8_t, int8_t, uint8_t, int16_t, uint16_t, int32_t, uint32_t,
+                                int64_t, uint64_t, float, double>;
+
+// Calls fn with a null pointer of the C++ type that holds a sample of
+// `type`, and returns what it returns: the one place where a sample type
+// becomes a C++ type.
+template <size_t N = 0, typename Fn> decltype(auto) withSampleType(SampleType type, Fn&& fn) {
+    if constexpr (N + 1 < std::tuple_size_v<SampleCTypes>) {
+        if (size_t(type) != N)
+            return withSampleType<N + 1>(type, std::forward<Fn>(fn));
+    }
+    return fn(static_cast<std::tuple_element_t<N, SampleCTypes>*>(nullptr));
+}
 
 // Bytes one sample of `type` takes.
 size_t sampleTypeSize(SampleType type);
@@ -46,6 +64,23 @@ struct SampleVolume {
     std::vector<uint8_t> storage;
     size_t offset = 0;
 };
+
+// How a volume file's header says its samples lie: what NRRD and NIfTI
+// headers share.
+struct SampleLayout {
+    SampleType type = SampleType::uint8;
+    int64_t dims[3] = {1, 1, 1};
+    double spacing[3] = {1.0, 1.0, 1.0};
+    double origin[3] = {0.0, 0.0, 0.0};
+    bool bigEndian = false;
+};
+
+// Makes `out` the volume of `layout`'s samples held in `bytes` from `offset`
+// on, the first axis fastest (as NRRD and NIfTI store them), turned into
+// this machine's byte order. The caller has checked that the bytes hold
+// them; `out.meaning` is values.
+void takeSamples(const SampleLayout& layout, std::vector<uint8_t> bytes, size_t offset,
+                 SampleVolume& out);
 
 // The number of samples, or -1 when the product of `dims` (each at least 1)
 // times `itemSize` would pass `maxBytes`, so that a header's claim can be

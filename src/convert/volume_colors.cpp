@@ -1,5 +1,7 @@
 #include "convert/volume_colors.h"
 
+#include "convert/height_ramp.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -47,17 +49,10 @@ void colorMapColor(double t, uint8_t rgb[3]) {
         {0x2c, 0x72, 0x8e}, {0x21, 0x90, 0x8c}, {0x27, 0xad, 0x81},
         {0x5d, 0xc8, 0x63}, {0xaa, 0xdc, 0x32}, {0xfd, 0xe7, 0x25},
     };
-    t = std::isfinite(t) ? std::clamp(t, 0.0, 1.0) : 0.0;
-    double scaled = t * 8;
-    int segment = std::min(7, int(scaled));
-    double f = scaled - segment;
-    for (int k = 0; k < 3; ++k)
-        rgb[k] = uint8_t(
-            std::lround(stops[segment][k] + (stops[segment + 1][k] - stops[segment][k]) * f));
+    rampColor(stops, 9, t, rgb);
 }
 
 void greyColor(double t, uint8_t rgb[3]) {
-    t = std::isfinite(t) ? std::clamp(t, 0.0, 1.0) : 0.0;
-    uint8_t level = uint8_t(std::lround(64 + 191 * t));
-    rgb[0] = rgb[1] = rgb[2] = level;
+    static const double stops[2][3] = {{64, 64, 64}, {255, 255, 255}};
+    rampColor(stops, 2, t, rgb);
 }

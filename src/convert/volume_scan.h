@@ -7,6 +7,7 @@
 #include "convert/sample_volume.h"
 
 #include <cstdint>
+#include <type_traits>
 
 // The axes from the fastest in memory to the slowest.
 void memoryAxisOrder(const SampleVolume& volume, int axes[3]);
@@ -24,37 +25,7 @@ template <typename Fn> void forEachSampleRow(const SampleVolume& volume, Fn&& fn
                    volume.dims[axes[0]], volume.strides[axes[0]], outer, middle);
     };
     const uint8_t* base = volume.storage.data() + volume.offset;
-    switch (volume.type) {
-    case SampleType::boolean:
-    case SampleType::uint8:
-        walk(base);
-        break;
-    case SampleType::int8:
-        walk(reinterpret_cast<const int8_t*>(base));
-        break;
-    case SampleType::int16:
-        walk(reinterpret_cast<const int16_t*>(base));
-        break;
-    case SampleType::uint16:
-        walk(reinterpret_cast<const uint16_t*>(base));
-        break;
-    case SampleType::int32:
-        walk(reinterpret_cast<const int32_t*>(base));
-        break;
-    case SampleType::uint32:
-        walk(reinterpret_cast<const uint32_t*>(base));
-        break;
-    case SampleType::int64:
-        walk(reinterpret_cast<const int64_t*>(base));
-        break;
-    case SampleType::uint64:
-        walk(reinterpret_cast<const uint64_t*>(base));
-        break;
-    case SampleType::float32:
-        walk(reinterpret_cast<const float*>(base));
-        break;
-    case SampleType::float64:
-        walk(reinterpret_cast<const double*>(base));
-        break;
-    }
+    withSampleType(volume.type, [&](auto* tag) {
+        walk(reinterpret_cast<const std::remove_pointer_t<decltype(tag)>*>(base));
+    });
 }

@@ -43,43 +43,32 @@ TEST(BinvoxReader, RunsFillYFastestThenZThenX) {
 }
 
 TEST(BinvoxReader, RefusesDamagedAndHostileHeadersAndRuns) {
-    struct Case {
-        const char* name;
-        std::string text;
-        const char* reason;
-    };
     const std::string head = "#binvox 1\ndim 2 2 2\ndata\n";
-    const Case cases[] = {
-        {"wrong first line", "#binvox 2\ndim 2 2 2\ndata\n\x01\x08", "version 1"},
-        {"no data line", "#binvox 1\ndim 2 2 2\n", "before its \"data\""},
-        {"no dim", "#binvox 1\ndata\n\x01\x08", "no \"dim\""},
-        {"dim not a number", "#binvox 1\ndim 2 x 2\ndata\n", "three whole numbers"},
-        {"dim zero", "#binvox 1\ndim 0 0 0\ndata\n", "three whole numbers"},
-        {"not a cube", "#binvox 1\ndim 2 2 4\ndata\n\x01\x10", "not a cube"},
-        {"unknown line", "#binvox 1\ndim 2 2 2\ncolour red\ndata\n\x01\x08",
-         "not one binvox knows"},
-        {"scale not positive", "#binvox 1\ndim 2 2 2\nscale -1\ndata\n\x01\x08", "positive"},
-        {"translate not finite", "#binvox 1\ndim 2 2 2\ntranslate 0 nan 0\ndata\n\x01\x08",
-         "three numbers"},
-        {"run past the grid", head + "\x01\x09", "passes the end"},
-        {"runs short of the grid", head + "\x01\x07", "ends before the grid is full"},
-        {"odd byte at the end", head + "\x01\x07\x01", "ends before the grid is full"},
-        {"value not 0 or 1", head + "\x02\x08", "0 or 1"},
-        // 2^60 voxels would need 4.5e18 bytes of runs: refused before the
-        // grid is allocated, from the header and the file's size alone.
-        {"claims far more than the runs cover", "#binvox 1\ndim 1000 1000 1000\ndata\n\x01\xff",
-         "too short"},
-        {"grid larger than allowed", "#binvox 1\ndim 1048576 1048576 1048576\ndata\n\x01\xff",
-         "larger than the memory"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SampleVolume v;
-        std::string error;
-        EXPECT_FALSE(parse(c.text, v, error));
-        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
-        EXPECT_TRUE(v.storage.empty());
-    }
+    expectRefusals(
+        {
+            {"wrong first line", "#binvox 2\ndim 2 2 2\ndata\n\x01\x08", "version 1"},
+            {"no data line", "#binvox 1\ndim 2 2 2\n", "before its \"data\""},
+            {"no dim", "#binvox 1\ndata\n\x01\x08", "no \"dim\""},
+            {"dim not a number", "#binvox 1\ndim 2 x 2\ndata\n", "three whole numbers"},
+            {"dim zero", "#binvox 1\ndim 0 0 0\ndata\n", "three whole numbers"},
+            {"not a cube", "#binvox 1\ndim 2 2 4\ndata\n\x01\x10", "not a cube"},
+            {"unknown line", "#binvox 1\ndim 2 2 2\ncolour red\ndata\n\x01\x08",
+             "not one binvox knows"},
+            {"scale not positive", "#binvox 1\ndim 2 2 2\nscale -1\ndata\n\x01\x08", "positive"},
+            {"translate not finite", "#binvox 1\ndim 2 2 2\ntranslate 0 nan 0\ndata\n\x01\x08",
+             "three numbers"},
+            {"run past the grid", head + "\x01\x09", "passes the end"},
+            {"runs short of the grid", head + "\x01\x07", "ends before the grid is full"},
+            {"odd byte at the end", head + "\x01\x07\x01", "ends before the grid is full"},
+            {"value not 0 or 1", head + "\x02\x08", "0 or 1"},
+            // 2^60 voxels would need 4.5e18 bytes of runs: refused before the
+            // grid is allocated, from the header and the file's size alone.
+            {"claims far more than the runs cover", "#binvox 1\ndim 1000 1000 1000\ndata\n\x01\xff",
+             "too short"},
+            {"grid larger than allowed", "#binvox 1\ndim 1048576 1048576 1048576\ndata\n\x01\xff",
+             "larger than the memory"},
+        },
+        parse);
 }
 
 TEST(BinvoxReader, GeneratedBallHasItsCountAndBounds) {

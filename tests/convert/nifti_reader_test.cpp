@@ -27,20 +27,10 @@ void putFloat(std::vector<uint8_t>& bytes, size_t at, float value) {
 } // namespace
 
 TEST(NiftiReader, EveryDatatypeInEitherByteOrder) {
-    const std::string dir = gridSample("dtypes");
-    const std::vector<std::string> names = filesStartingWith(dir, "nifti-");
-    ASSERT_EQ(names.size(), size_t(2 + 8 * 2));
-    for (const std::string& name : names) {
-        SCOPED_TRACE(name);
-        const std::string code = name.substr(6, 2);
-        SampleVolume v;
-        std::string error;
-        ASSERT_TRUE(readBytes(fileBytes(dir + "/" + name), v, error)) << error;
-        for (int i = 0; i < 2; ++i)
-            for (int j = 0; j < 3; ++j)
-                for (int k = 0; k < 4; ++k)
-                    ASSERT_EQ(sampleValue(v, i, j, k), dtypeSampleValue(code, i, j, k));
-    }
+    expectEveryDtypeSample("nifti-", 2 + 8 * 2,
+                           [](const std::string& path, SampleVolume& v, std::string& error) {
+                               return readBytes(fileBytes(path), v, error);
+                           });
 }
 
 TEST(NiftiReader, ScalingSpacingAndOrigin) {

@@ -17,21 +17,10 @@ const std::string uint8Head = "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 2 2 2
 } // namespace
 
 TEST(NrrdReader, EveryTypeRawAndGzipInEitherByteOrder) {
-    const std::string dir = gridSample("dtypes");
-    const std::vector<std::string> names = filesStartingWith(dir, "nrrd-");
-    ASSERT_EQ(names.size(), size_t(2 + 8 * 2));
-    for (const std::string& name : names) {
-        SCOPED_TRACE(name);
-        const std::string code = name.substr(5, 2);
-        SampleVolume v;
-        std::string error;
-        ASSERT_TRUE(readNrrd(dir + "/" + name, fileBytes(dir + "/" + name), plenty, v, error))
-            << error;
-        for (int i = 0; i < 2; ++i)
-            for (int j = 0; j < 3; ++j)
-                for (int k = 0; k < 4; ++k)
-                    ASSERT_EQ(sampleValue(v, i, j, k), dtypeSampleValue(code, i, j, k));
-    }
+    expectEveryDtypeSample("nrrd-", 2 + 8 * 2,
+                           [](const std::string& path, SampleVolume& v, std::string& error) {
+                               return readNrrd(path, fileBytes(path), plenty, v, error);
+                           });
 }
 
 TEST(NrrdReader, SpacingsDirectionsOriginAndSkips) {
@@ -80,46 +69,42 @@ TEST(NrrdReader, DetachedHeaderFindsItsDataBesideItself) {
 }
 
 TEST(NrrdReader, RefusesWhatItCannotHonour) {
-    struct Case {
-        const char* name;
-        std::string text;
-        const char* reason;
-    };
     const std::string raw = "encoding: raw\n\n";
-    const Case cases[] = {
-        {"no type", "NRRD0004\ndimension: 3\nsizes: 2 2 2\n" + raw, "no \"type\""},
-        {"block type", "NRRD0004\ntype: block\ndimension: 3\nsizes: 2 2 2\n" + raw, "\"block\""},
-        {"two dimensions", "NRRD0004\ntype: uchar\ndimension: 2\nsizes: 2 2\n" + raw, "needs 3"},
-        {"sizes not matching dimension", "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 2 2\n" + raw,
-         "do not match"},
-        {"size zero", "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 2 0 2\n" + raw, "at least 1"},
-        {"sizes overflowing",
-         "NRRD0004\ntype: double\ndimension: 3\nendian: little\n"
-         "sizes: 4294967296 4294967296 4294967296\n" +
-             raw,
-         "larger than the memory"},
-        {"ascii encoding", uint8Head + "encoding: ascii\n\n1 2 3 4 5 6 7 8", "\"ascii\""},
-        {"no encoding", uint8Head + "\n", "no \"encoding\""},
-        {"no endian for shorts", "NRRD0004\ntype: short\ndimension: 3\nsizes: 2 2 2\n" + raw,
-         "no \"endian\""},
-        {"data short", uint8Head + raw + "1234567", "need 8"},
-        {"byte skip past the data", uint8Head + "encoding: raw\nbyte skip: 99\n\n12345678",
-         "byte skip"},
-        {"line skip past the data", uint8Head + "encoding: raw\nline skip: 3\n\n12345678",
-         "line skip"},
-        {"gzip data cut short", uint8Head + "encoding: gzip\n\n\x1f\x8b\x08", "gzip data"},
-        {"a list of data files", uint8Head + "encoding: raw\ndata file: LIST\n", "one file"},
-        {"a space direction of no length",
-         uint8Head + "space directions: (0,0,0) (1,0,0) (0,1,0)\n" + raw + "12345678", "no length"},
-        {"a malformed direction", uint8Head + "space directions: (1,0) (1,0,0) (0,1,0)\n" + raw,
-         "(x,y,z)"},
-        {"a line that is no field", uint8Head + "what is this\n" + raw, "not a field"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SampleVolume v;
-        std::string error;
-        EXPECT_FALSE(readText(c.text, v, error));
-        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
-    }
+    expectRefusals(
+        {
+            {"no type", "NRRD0004\ndimension: 3\nsizes: 2 2 2\n" + raw, "no \"type\""},
+            {"block type", "NRRD0004\ntype: block\ndimension: 3\nsizes: 2 2 2\n" + raw,
+             "\"block\""},
+            {"two dimensions", "NRRD0004\ntype: uchar\ndimension: 2\nsizes: 2 2\n" + raw,
+             "needs 3"},
+            {"sizes not matching dimension",
+             "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 2 2\n" + raw, "do not match"},
+            {"size zero", "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 2 0 2\n" + raw,
+             "at least 1"},
+            {"sizes overflowing",
+             "NRRD0004\ntype: double\ndimension: 3\nendian: little\n"
+             "sizes: 4294967296 4294967296 4294967296\n" +
+                 raw,
+             "larger than the memory"},
+            {"ascii encoding", uint8Head + "encoding: ascii\n\n1 2 3 4 5 6 7 8", "\"ascii\""},
+            {"no encoding", uint8Head + "\n", "no \"encoding\""},
+            {"no endian for shorts", "NRRD0004\ntype: short\ndimension: 3\nsizes: 2 2 2\n" + raw,
+             "no \"endian\""},
+            {"data short", uint8Head + raw + "1234567", "need 8"},
+            {"byte skip past the data", uint8Head + "encoding: raw\nbyte skip: 99\n\n12345678",
+             "byte skip"},
+            {"line skip past the data", uint8Head + "encoding: raw\nline skip: 3\n\n12345678",
+             "line skip"},
+            {"gzip data cut short", uint8Head + "encoding: gzip\n\n\x1f\x8b\x08", "gzip data"},
+            {"a list of data files", uint8Head + "encoding: raw\ndata file: LIST\n", "one file"},
+            {"a space direction of no length",
+             uint8Head + "space directions: (0,0,0) (1,0,0) (0,1,0)\n" + raw + "12345678",
+             "no length"},
+            {"a malformed direction", uint8Head + "space directions: (1,0) (1,0,0) (0,1,0)\n" + raw,
+             "(x,y,z)"},
+            {"a line that is no field", uint8Head + "what is this\n" + raw, "not a field"},
+        },
+        [](const std::string& text, SampleVolume& v, std::string& error) {
+            return readText(text, v, error);
+        });
 }

@@ -13,6 +13,7 @@ import argparse
 import gzip
 import json
 import os
+import pathlib
 import shutil
 import struct
 import subprocess
@@ -27,26 +28,15 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 import harness  # noqa: E402
 import make_grids  # noqa: E402
 
-VXLCONV = None
-CONVERT_TIMEOUT = 120
+import test_vxlconv  # noqa: E402  (its vxlconv runner and voxel-file reader)
 
-
-def vxlconv(*args):
-    done = subprocess.run([VXLCONV] + [str(a) for a in args], stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, timeout=CONVERT_TIMEOUT)
-    return done.returncode, done.stdout.decode(errors="replace"), done.stderr.decode(errors="replace")
+vxlconv = test_vxlconv.vxlconv
 
 
 def read_voxels(path):
     """(count, voxel size, [((x, y, z), (r, g, b)), ...]) of a .vxl file."""
-    with open(path) as f:
-        numbers = f.read().split()
-    count, size = int(numbers[0]), float(numbers[1])
-    voxels = []
-    for n in range(count):
-        v = numbers[2 + 6 * n: 8 + 6 * n]
-        voxels.append((tuple(float(a) for a in v[:3]), tuple(int(c) for c in v[3:])))
-    return count, size, voxels
+    size, voxels = test_vxlconv.read_voxels(path)
+    return len(voxels), size, [(struct.unpack("<3f", bits), rgb) for bits, rgb in voxels]
 
 
 class SampleConversions(unittest.TestCase):
@@ -112,18 +102,13 @@ class HostileFiles(unittest.TestCase):
     """Each is refused with one line naming the reason and status 1, quickly
     and without taking what the header claims, and leaves no output file."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.tmp = tempfile.mkdtemp(prefix="vxlconv-hostile-grids-")
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.tmp, ignore_errors=True)
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="vxlconv-hostile-grids-")
+        self.addCleanup(shutil.rmtree, self.tmp, True)
 
     def path(self, name, data):
         path = os.path.join(self.tmp, name)
-        with open(path, "wb") as f:
-            f.write(data)
+        pathlib.Path(path).write_bytes(data)
         return path
 
     def test_refusals(self):
@@ -244,7 +229,7 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--vxlconv", required=True)
     args, rest = parser.parse_known_args()
-    VXLCONV = os.path.abspath(args.vxlconv)
+    test_vxlconv.VXLCONV = os.path.abspath(args.vxlconv)
     sys.argv = [sys.argv[0]] + rest
     harness.parse_args()
     unittest.main(verbosity=2)
