@@ -66,6 +66,13 @@ class SampleConversions(unittest.TestCase):
                              if all(abs(a - b) < 1e-5 for a, b in zip(c, centre))]
                     self.assertEqual(found, [tuple(colour)], "voxel at %s" % (centre,))
 
+    def test_help_names_the_grid_options(self):
+        status, out, err = vxlconv("--help")
+        self.assertEqual((status, err), (0, ""))
+        for words in ("binvox", "NumPy .npy, .npz", "NRRD, NIfTI-1", "--threshold T", "--colors C",
+                      "height, labels", "grey or map"):
+            self.assertIn(words, out)
+
     def test_content_not_name_decides(self):
         # A NumPy file called .stl and a binvox called .obj are read as what
         # they are.
