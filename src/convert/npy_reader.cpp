@@ -168,9 +168,8 @@ bool decodeDescr(const std::string& descr, SampleType& type, bool& bigEndian) {
 
 } // namespace
 
-bool parseNpy(std::vector<uint8_t> bytes, int64_t maxBytes, SampleVolume& out, std::string& error) {
-    const uint8_t* data = bytes.data();
-    size_t size = bytes.size();
+bool parseNpy(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& out,
+              std::string& error) {
     if (!startsWithNpyMagic(data, size) || size < 10) {
         error = "not a NumPy .npy file (it does not begin with \\x93NUMPY and a version)";
         return false;
@@ -245,10 +244,15 @@ bool parseNpy(std::vector<uint8_t> bytes, int64_t maxBytes, SampleVolume& out, s
                   : sampleTypeIsFloat(type)   ? SampleMeaning::values
                                               : SampleMeaning::labels;
     setSampleOrder(out, fields["fortran_order"].flag);
-    out.storage = std::move(bytes);
-    out.offset = dataStart;
-    toNativeByteOrder(out.storage.data() + dataStart, size_t(count), item, bigEndian);
-    alignSampleStorage(out);
+    const uint8_t* samples = data + dataStart;
+    const bool machineBig = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
+    if ((item == 1 || bigEndian == machineBig) &&
+        reinterpret_cast<uintptr_t>(samples) % item == 0) {
+        out.borrowed = samples;
+        return true;
+    }
+    out.storage.assign(samples, samples + needed);
+    toNativeByteOrder(out.storage.data(), size_t(count), item, bigEndian);
     return true;
 }
 
@@ -398,17 +402,20 @@ bool parseNpz(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& 
                 std::to_string(member.method) + "; only stored and deflated members are read";
         return false;
     }
-    if (!parseNpy(std::move(bytes), maxBytes, out, error)) {
+    if (!parseNpy(bytes.data(), bytes.size(), maxBytes, out, error)) {
         error = "the zip member \"" + member.name + "\": " + error;
         return false;
     }
+    // Moving the buffer keeps its address, so what the volume borrows stays.
+    if (out.borrowed)
+        out.storage = std::move(bytes);
     return true;
 }
 
 bool readNpyGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
                  std::string& error) {
     SampleVolume volume;
-    if (!parseNpy(std::vector<uint8_t>(data, data + size), options.maxBytes, volume, error))
+    if (!parseNpy(data, size, options.maxBytes, volume, error))
         return refuseFile(options, "NumPy .npy", error);
     return samplesToGrid(volume, false, options, out, error);
 }

@@ -15,14 +15,17 @@ bool looksLikeNpy(const uint8_t* head, size_t size, const char* path);
 // Whether a file is .npz: a zip archive ("PK\x03\x04") or named .npz.
 bool looksLikeNpz(const uint8_t* head, size_t size, const char* path);
 
-// Reads a whole .npy file held in `bytes` (taken over, so that the samples
-// stay where they are): a 3-D array of bool, int8 to int64, uint8 to uint64,
-// float32 or float64, in C or Fortran order and either byte order. Element
+// Reads a whole .npy file held in `data`: a 3-D array of bool, int8 to
+// int64, uint8 to uint64, float32 or float64, in C or Fortran order and
+// either byte order. Element
 // [i][j][k] is sample (i, j, k). Bool arrays are occupancy, integers labels,
 // floats values. Refuses any other dtype or shape, a header that does not
 // parse, and data that is not exactly what the shape needs; an array of more
-// than `maxBytes` is refused before anything is allocated.
-bool parseNpy(std::vector<uint8_t> bytes, int64_t maxBytes, SampleVolume& out, std::string& error);
+// than `maxBytes` is refused before anything is allocated. Samples in this
+// machine's byte order, aligned for their type, are not copied: `out`
+// borrows them from `data`, which must outlive its use.
+bool parseNpy(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& out,
+              std::string& error);
 
 // Reads the first member of a zip archive (as numpy.savez and savez_compressed
 // write them, zip64 included) and that member as .npy. `memberName` is set to

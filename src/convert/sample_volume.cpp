@@ -85,7 +85,7 @@ void takeSamples(const SampleLayout& layout, std::vector<uint8_t> bytes, size_t 
 
 double sampleValue(const SampleVolume& volume, int64_t i, int64_t j, int64_t k) {
     int64_t index = i * volume.strides[0] + j * volume.strides[1] + k * volume.strides[2];
-    const uint8_t* at = volume.storage.data() + volume.offset + index * sampleTypeSize(volume.type);
+    const uint8_t* at = sampleBytes(volume) + index * sampleTypeSize(volume.type);
     double value = withSampleType(volume.type, [&](auto* tag) {
         std::remove_pointer_t<decltype(tag)> sample;
         memcpy(&sample, at, sizeof sample);

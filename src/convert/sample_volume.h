@@ -63,7 +63,15 @@ struct SampleVolume {
     // buffer is often the file itself, so that a big array is not copied.
     std::vector<uint8_t> storage;
     size_t offset = 0;
+    // When set, the samples are read from here instead: the caller's buffer
+    // (a whole .npy file already in memory), which outlives the volume's use.
+    const uint8_t* borrowed = nullptr;
 };
+
+// Where the first sample is.
+inline const uint8_t* sampleBytes(const SampleVolume& volume) {
+    return volume.borrowed ? volume.borrowed : volume.storage.data() + volume.offset;
+}
 
 // How a volume file's header says its samples lie: what NRRD and NIfTI
 // headers share.

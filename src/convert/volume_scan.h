@@ -24,7 +24,7 @@ template <typename Fn> void forEachSampleRow(const SampleVolume& volume, Fn&& fn
                 fn(base + outer * volume.strides[axes[2]] + middle * volume.strides[axes[1]],
                    volume.dims[axes[0]], volume.strides[axes[0]], outer, middle);
     };
-    const uint8_t* base = volume.storage.data() + volume.offset;
+    const uint8_t* base = sampleBytes(volume);
     withSampleType(volume.type, [&](auto* tag) {
         walk(reinterpret_cast<const std::remove_pointer_t<decltype(tag)>*>(base));
     });

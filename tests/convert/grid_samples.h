@@ -69,8 +69,9 @@ inline void expectDtypeSamples(const SampleVolume& v, const std::string& code) {
 }
 
 // Reads every dtype sample whose name starts with `prefix` with
-// read(path, volume, error), and checks its count and every value. Names
-// are FORMAT-CODE-ORDER-ENDIAN.ext.
+// read(path, bytes, volume, error), and checks its count and every value
+// while the file's bytes are still there. Names are
+// FORMAT-CODE-ORDER-ENDIAN.ext.
 template <typename Read>
 void expectEveryDtypeSample(const std::string& prefix, size_t count, Read read) {
     const std::string dir = gridSample("dtypes");
@@ -80,7 +81,8 @@ void expectEveryDtypeSample(const std::string& prefix, size_t count, Read read) 
         SCOPED_TRACE(name);
         SampleVolume v;
         std::string error;
-        ASSERT_TRUE(read(dir + "/" + name, v, error)) << error;
+        const std::vector<uint8_t> bytes = fileBytes(dir + "/" + name);
+        ASSERT_TRUE(read(dir + "/" + name, bytes, v, error)) << error;
         expectDtypeSamples(v, name.substr(prefix.size(), 2));
     }
 }

@@ -28,9 +28,9 @@ void putFloat(std::vector<uint8_t>& bytes, size_t at, float value) {
 
 TEST(NiftiReader, EveryDatatypeInEitherByteOrder) {
     expectEveryDtypeSample("nifti-", 2 + 8 * 2,
-                           [](const std::string& path, SampleVolume& v, std::string& error) {
-                               return readBytes(fileBytes(path), v, error);
-                           });
+                           [](const std::string&, const std::vector<uint8_t>& bytes,
+                              SampleVolume& v,
+                              std::string& error) { return readBytes(bytes, v, error); });
 }
 
 TEST(NiftiReader, ScalingSpacingAndOrigin) {

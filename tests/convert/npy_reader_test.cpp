@@ -27,14 +27,17 @@ std::vector<uint8_t> npyWithHeader(const std::string& dict, size_t dataBytes) {
 TEST(NpyReader, EveryDtypeOrderAndByteOrderGivesElementIJKAtIJK) {
     // 11 dtypes, C and Fortran, both byte orders for the 8 wider than a byte;
     // bool arrays are occupancy, integers labels, floats values.
-    expectEveryDtypeSample(
-        "npy-", 3 * 2 + 8 * 4, [](const std::string& path, SampleVolume& v, std::string& error) {
-            const std::string code = path.substr(path.rfind('/') + 5, 2);
-            const SampleMeaning meaning = code == "b1"     ? SampleMeaning::occupancy
-                                          : code[0] == 'f' ? SampleMeaning::values
-                                                           : SampleMeaning::labels;
-            return parseNpy(fileBytes(path), plenty, v, error) && v.meaning == meaning;
-        });
+    expectEveryDtypeSample("npy-", 3 * 2 + 8 * 4,
+                           [](const std::string& path, const std::vector<uint8_t>& bytes,
+                              SampleVolume& v, std::string& error) {
+                               const std::string code = path.substr(path.rfind('/') + 5, 2);
+                               const SampleMeaning meaning = code == "b1" ? SampleMeaning::occupancy
+                                                             : code[0] == 'f'
+                                                                 ? SampleMeaning::values
+                                                                 : SampleMeaning::labels;
+                               return parseNpy(bytes.data(), bytes.size(), plenty, v, error) &&
+                                      v.meaning == meaning;
+                           });
 }
 
 TEST(NpyReader, RefusesHeadersItCannotHonourAndDataThatDoesNotFit) {
@@ -79,7 +82,8 @@ TEST(NpyReader, RefusesHeadersItCannotHonourAndDataThatDoesNotFit) {
         SCOPED_TRACE(c.name);
         SampleVolume v;
         std::string error;
-        EXPECT_FALSE(parseNpy(npyWithHeader(c.dict, c.dataBytes), plenty, v, error));
+        const std::vector<uint8_t> bytes = npyWithHeader(c.dict, c.dataBytes);
+        EXPECT_FALSE(parseNpy(bytes.data(), bytes.size(), plenty, v, error));
         EXPECT_NE(error.find(c.reason), std::string::npos) << error;
     }
     // A header length past the end, and a version the format does not have.
@@ -91,10 +95,10 @@ TEST(NpyReader, RefusesHeadersItCannotHonourAndDataThatDoesNotFit) {
     version[6] = 4;
     SampleVolume v;
     std::string error;
-    EXPECT_TRUE(parseNpy(good, plenty, v, error)) << error;
-    EXPECT_FALSE(parseNpy(longHeader, plenty, v, error));
+    EXPECT_TRUE(parseNpy(good.data(), good.size(), plenty, v, error)) << error;
+    EXPECT_FALSE(parseNpy(longHeader.data(), longHeader.size(), plenty, v, error));
     EXPECT_NE(error.find("cut short"), std::string::npos) << error;
-    EXPECT_FALSE(parseNpy(version, plenty, v, error));
+    EXPECT_FALSE(parseNpy(version.data(), version.size(), plenty, v, error));
     EXPECT_NE(error.find("version 4"), std::string::npos) << error;
 }
 

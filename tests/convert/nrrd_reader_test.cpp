@@ -17,10 +17,10 @@ const std::string uint8Head = "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 2 2 2
 } // namespace
 
 TEST(NrrdReader, EveryTypeRawAndGzipInEitherByteOrder) {
-    expectEveryDtypeSample("nrrd-", 2 + 8 * 2,
-                           [](const std::string& path, SampleVolume& v, std::string& error) {
-                               return readNrrd(path, fileBytes(path), plenty, v, error);
-                           });
+    expectEveryDtypeSample(
+        "nrrd-", 2 + 8 * 2,
+        [](const std::string& path, const std::vector<uint8_t>& bytes, SampleVolume& v,
+           std::string& error) { return readNrrd(path, bytes, plenty, v, error); });
 }
 
 TEST(NrrdReader, SpacingsDirectionsOriginAndSkips) {
