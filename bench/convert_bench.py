@@ -2,7 +2,8 @@
 """Time vxlconv on big voxel files, and what hollowing buys the viewer.
 
     python3 bench/convert_bench.py [--build build] [--sizes 1000000,10000000]
-                                   [--runs 3] [--frame-runs 3] [--coarse 50000000]
+                                   [--runs 3] [--frame-runs 3]
+                                   [--coarse 50000000 [--coarse-runs 1]]
 
 1. Builds vxlconv, first_frame_phases and make_models (Release).
 2. Generates the models that are missing into BUILD/bench-models/ (the solid
@@ -15,8 +16,8 @@
    The 1,000,000-voxel random cloud, where nothing is hidden and every voxel
    is written, is timed the same way.
 4. With --coarse N: the solid ball of N voxels made coarser to about
-   2,000,000 (`--resolution 156`), and coarser and hollowed, timed the same
-   way. (The 50,000,000-voxel ball is a 1.2 GB file and takes a minute and a
+   2,000,000 (`--resolution 156`), and coarser and hollowed, COARSE_RUNS
+   times each, timed the same way. (The 50,000,000-voxel ball is a 1.2 GB file and takes a minute and a
    half to generate.)
 5. First frame: the 1,000,000-voxel ball, full and hollowed, each opened by
    first_frame_phases (the viewer's own start-up path) on one private Xvfb,
@@ -134,6 +135,7 @@ def main():
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--frame-runs", type=int, default=3)
     parser.add_argument("--coarse", type=int, default=0)
+    parser.add_argument("--coarse-runs", type=int, default=1)
     args = parser.parse_args()
 
     build(args.build)
@@ -145,7 +147,8 @@ def main():
     conversions(vxlconv, work, models, args.runs)
     if args.coarse > 0:
         print("vxlconv, %d-voxel ball made coarser:" % args.coarse, flush=True)
-        coarser(vxlconv, work, bench_run.model_path(args.build, "ball", args.coarse), args.runs)
+        coarser(vxlconv, work, bench_run.model_path(args.build, "ball", args.coarse),
+                args.coarse_runs)
     if args.frame_runs > 0:
         print("first frame (800x600 on Xvfb, llvmpipe), 1000000-voxel ball:", flush=True)
         first_frames(args.build, work, vxlconv, bench_run.model_path(args.build, "ball", 1000000),

@@ -12,15 +12,27 @@ struct CellEntry {
     uint32_t index;
 };
 
-// The voxel's cell on the lattice, when its position is exactly the centre
-// of that cell as a float on every axis.
+// The distance between floats around `value`.
+double floatSpacing(double value) {
+    const float magnitude = float(std::fabs(value));
+    return double(std::nextafter(magnitude, INFINITY)) - double(magnitude);
+}
+
+// The voxel's cell on the lattice, when floats there are fine enough to tell
+// neighbouring cells apart (a 32nd of a step) and its position is near that
+// cell's centre on every axis: within latticeTolerance of a step, or eight
+// float spacings.
 bool latticeCell(const VoxelGrid& grid, const float* p, int64_t cell[3]) {
     for (int k = 0; k < 3; ++k) {
         const double t = (double(p[k]) - grid.origin[k]) / grid.step;
         if (!(std::fabs(t) < 2147483648.0))
             return false; // not finite, or beyond any grid this program makes
         cell[k] = int64_t(std::llround(t));
-        if (float(grid.origin[k] + double(cell[k]) * grid.step) != p[k])
+        const double spacing = std::max(floatSpacing(double(p[k])), floatSpacing(grid.origin[k]));
+        if (!(spacing <= grid.step / 32))
+            return false;
+        const double off = std::fabs(double(p[k]) - (grid.origin[k] + double(cell[k]) * grid.step));
+        if (!(off <= std::max(grid.step * latticeTolerance, 8 * spacing)))
             return false;
     }
     return true;
@@ -110,9 +122,10 @@ bool hollowGrid(VoxelGrid& grid, int64_t& offLattice, std::string& error) {
         bits[k] = bitsFor(uint64_t(hi[k] - lo[k]) + 2);
         keyBits += bits[k];
     }
+    // Floats a 32nd of a step apart span at most 2^20 cells an axis, so the
+    // keys fit; this holds them to it should that check ever change.
     if (keyBits > 64) {
-        error = "the voxels are spread too far apart on their lattice to be hollowed "
-                "(more than 2^64 cells)";
+        error = "the voxels are spread too far apart on their lattice to be hollowed";
         return false;
     }
     const uint64_t unit[3] = {uint64_t(1) << (bits[1] + bits[2]), uint64_t(1) << bits[2], 1};

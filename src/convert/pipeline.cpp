@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -131,7 +132,20 @@ bool runGridStages(const ConversionOptions& options, bool voxelInput, VoxelGrid&
     return true;
 }
 
+// Whether the two paths name one file (the same name, a link, or another
+// path to it). Writing the output truncates it first, and a failed write
+// removes it: over its own input that would lose the input.
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat first, second;
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino && S_ISREG(first.st_mode);
+}
+
 bool convertFile(const ConversionOptions& options, std::string& error) {
+    if (sameFile(options.input, options.output)) {
+        error = options.output + " is the input; write the output to another file";
+        return false;
+    }
     VoxelGrid grid;
     bool voxelInput = false;
     if (!readInput(options, grid, voxelInput, error))

@@ -23,9 +23,9 @@
 // - say which lattice the voxels lie on when it knows (`hasLattice`,
 //   `origin`, `step`): cell (i, j, k) has its centre at origin + (i, j, k) x
 //   step, computed in double and rounded to float, which is how its voxels'
-//   positions must be computed too; the hollow stage finds each voxel's cell
-//   from its position and keeps any voxel whose position does not map back
-//   to a cell exactly;
+//   positions should be computed too; the hollow stage finds each voxel's
+//   cell from its position and keeps any voxel that is not within
+//   latticeTolerance (hollow.h) of a cell centre;
 // - check every size, count and offset the file claims against the bytes
 //   present before allocating what it claims, and refuse with one sentence in
 //   `error` (no "vxlconv:" prefix and no line break: the caller adds them);

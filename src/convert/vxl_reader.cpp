@@ -2,16 +2,19 @@
 
 #include "model/voxel_model.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
 
 // Skips white space, then one number's characters (sign, digits, point,
-// exponent); returns where it ends and whether it held a point or exponent.
+// exponent); returns where they end. `whole`: no point or exponent among
+// them; `any`: at least one digit.
 size_t skipNumber(const uint8_t* p, size_t i, size_t size, bool& whole, bool& any) {
     while (i < size && isspace(p[i]))
         ++i;
@@ -33,31 +36,29 @@ size_t skipNumber(const uint8_t* p, size_t i, size_t size, bool& whole, bool& an
 }
 
 // The loader writes its one line to stderr; the converter's refusals are
-// lines of its own. So that line is caught in a temporary file and handed
-// back as text. Without a temporary file the loader's line goes out as it is.
+// lines of its own. So that line is caught in a file in memory and handed
+// back as text. Without one the loader's line goes out as it is.
 VoxelModel* readCatchingMessage(const uint8_t* data, size_t size, const char* path,
                                 std::string& message) {
     fflush(stderr);
-    FILE* sink = tmpfile();
-    const int saved = sink ? dup(STDERR_FILENO) : -1;
-    if (saved < 0 || dup2(fileno(sink), STDERR_FILENO) < 0) {
+    const int sink = memfd_create("vxlconv-loader-message", MFD_CLOEXEC);
+    const int saved = sink >= 0 ? dup(STDERR_FILENO) : -1;
+    if (saved < 0 || dup2(sink, STDERR_FILENO) < 0) {
         if (saved >= 0)
             close(saved);
-        if (sink)
-            fclose(sink);
+        if (sink >= 0)
+            close(sink);
         return readVoxelText(reinterpret_cast<const char*>(data), size, path);
     }
     VoxelModel* m = readVoxelText(reinterpret_cast<const char*>(data), size, path);
     fflush(stderr);
     dup2(saved, STDERR_FILENO);
     close(saved);
-    rewind(sink);
-    char line[4096];
-    if (fgets(line, sizeof line, sink))
-        message = line;
-    fclose(sink);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
-        message.pop_back();
+    char text[4096];
+    const ssize_t got = pread(sink, text, sizeof text, 0);
+    close(sink);
+    message.assign(text, got > 0 ? size_t(got) : 0);
+    message.resize(std::min(message.size(), message.find('\n')));
     return m;
 }
 

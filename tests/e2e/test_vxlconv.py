@@ -93,7 +93,11 @@ class CommandLine(unittest.TestCase):
             ("too many voxels", [teapots, out, "--max-voxels", "100"], "raise --max-voxels"),
             ("too many .vox voxels", [good_vox, out, "--max-voxels", "100"], "raise --max-voxels"),
             ("unwritable output", [good_vox, os.path.join(self.tmp, "no", "such", "dir.vxl")], "cannot write"),
+            ("output over its own input", [good_vox, good_vox, "--hollow"], "is the input"),
+            ("output over its own input by a link",
+             [good_vox, os.path.join(self.tmp, "link.vox"), "--voxel-size", "2"], "is the input"),
         ]
+        os.symlink(good_vox, os.path.join(self.tmp, "link.vox"))
         for name, args, reason in cases:
             with self.subTest(name):
                 if os.path.exists(out):
@@ -106,6 +110,8 @@ class CommandLine(unittest.TestCase):
                 self.assertTrue(lines[-1].startswith("vxlconv: "), stderr)
                 self.assertIn(reason, stderr)
                 self.assertFalse(os.path.exists(out), "a refused conversion left an output file")
+        with open(good_vox, "rb") as f:
+            self.assertEqual(f.read(), make_vox.scene_file(), "a refusal touched the input")
 
     def test_memory_is_capped_against_damaged_files(self):
         # The cap is off in builds with the address checker, whose shadow
@@ -362,6 +368,19 @@ class VoxelInputs(unittest.TestCase):
         self.assertLess(counts[1], counts[0])
         self.assertLess(counts[2], counts[1])
         self.assertEqual(read_header(plain)[1], 1.0)
+
+        # A mesh voxelised to a file and hollowed later gives what hollowing
+        # at once gives: the file's positions, computed from a double step,
+        # are near enough to the lattice of its float voxel size.
+        teapots = os.path.join(MODELS, "Collada", "teapots.DAE")
+        full, direct, later = (os.path.join(self.tmp, n + ".vxl") for n in ("full", "direct", "later"))
+        for args in ((teapots, full), (teapots, direct, "--hollow"), (full, later, "--hollow")):
+            status, _, stderr = vxlconv(*(args + ("--resolution", "100") if args[0] == teapots else args))
+            self.assertEqual(status, 0, stderr)
+            self.assertNotIn("do not lie on the lattice", stderr)
+        with open(direct) as a, open(later) as b:
+            self.assertEqual(a.read(), b.read())
+        self.assertLess(read_header(later)[0], read_header(full)[0])
 
         bad = os.path.join(self.tmp, "short.vxl")
         with open(bad, "w") as f:
