@@ -24,14 +24,15 @@ mode="${1:-build}"
 # xdotool and imagemagick let run.sh show the model on a virtual display and
 # save a screenshot when no real display is reachable.
 # libassimp-dev: the asset import library vxlconv reads meshes and point
-# clouds with.
+# clouds with. zlib1g-dev: the gzip and zip (deflate) data of NRRD, NIfTI
+# and NumPy .npz inputs.
 # libegl-dev, libegl-mesa0, libpng-dev: vxlrender draws through EGL on Mesa's
 # surfaceless platform and writes PNG with libpng.
 build_pkgs=(
     cmake g++ make pkg-config
     freeglut3-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
     xvfb x11-utils xdotool imagemagick
-    libassimp-dev
+    libassimp-dev zlib1g-dev
     libegl-dev libegl-mesa0 libpng-dev
 )
 # assimp-testmodels: real models the converter's end-to-end test converts;

@@ -69,7 +69,9 @@ trap 'dpkg -r voxscope >/dev/null 2>&1 || true' EXIT
 
 [[ "$(command -v voxscope)" == /usr/bin/voxscope ]] || fail "voxscope is not /usr/bin/voxscope on the PATH"
 [[ "$(command -v vxlconv)" == /usr/bin/vxlconv ]] || fail "vxlconv is not /usr/bin/vxlconv on the PATH"
-vxlconv --help | grep -q '^Usage: vxlconv' || fail "vxlconv --help"
+# Read whole first: grep -q stops at the first line, and under pipefail the
+# help's own write would then die of SIGPIPE and fail the check at random.
+grep -q '^Usage: vxlconv' <<<"$(vxlconv --help)" || fail "vxlconv --help"
 if command -v man >/dev/null 2>&1; then
     for page in voxscope vxlconv; do
         [[ "$(man -w "$page")" == /usr/share/man/man1/"$page".1* ]] || fail "man -w $page"

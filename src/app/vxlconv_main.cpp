@@ -4,6 +4,7 @@
 #include "convert/conversion_options.h"
 #include "convert/memory_cap.h"
 #include "convert/pipeline.h"
+#include "convert/sample_grid.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,10 +28,13 @@ static int convert(int argc, char** argv) {
     case OptionsResult::convert:
         break;
     }
-    // The cap is set before anything is read, so that it covers every reader.
-    capAddressSpace(options.memoryCap > 0 ? options.memoryCap
-                                          : defaultMemoryCap(inputFileBytes(options.input.c_str()),
-                                                             options.maxVoxels));
+    // The cap is set before anything is read, so that it covers every reader;
+    // the readers take no header's claim beyond it either.
+    const char* input = options.input.c_str();
+    if (options.memoryCap == 0)
+        options.memoryCap =
+            defaultMemoryCap(inputFileBytes(input) + detachedDataBytes(input), options.maxVoxels);
+    capAddressSpace(options.memoryCap);
     if (!convertFile(options, error))
         die(error);
     return 0;

@@ -11,8 +11,9 @@
 
 const char vxlconvHelpText[] =
     "Usage: vxlconv INPUT OUTPUT.vxl [OPTIONS]\n"
-    "Turns a mesh, a point cloud, a MagicaVoxel .vox file or a voxel file into a\n"
-    "voxel file for voxscope.\n"
+    "Turns a mesh, a point cloud, a MagicaVoxel .vox file, a voxel file, a voxel\n"
+    "grid (binvox, NumPy) or a volume (NRRD, NIfTI) into a voxel file for\n"
+    "voxscope.\n"
     "\n"
     "INPUT is read by its contents:\n"
     "  .vox (MagicaVoxel)  every model shown in the file's scene, placed by its\n"
@@ -21,6 +22,21 @@ const char vxlconvHelpText[] =
     "  .vxl (voxel file)   read exactly as voxscope reads it, to be hollowed or\n"
     "                      made coarser; voxels not merged keep their positions\n"
     "                      to the bit.\n"
+    "  binvox              the grid's occupied voxels (stored y fastest, then z,\n"
+    "                      then x), centred on translate + (index + 0.5) x scale\n"
+    "                      / dim; coloured by height.\n"
+    "  NumPy .npy, .npz    a 3-D array (an .npz archive's first, stored or\n"
+    "                      deflated) of bool, integers or floats, C or Fortran\n"
+    "                      order, either byte order; element [i][j][k] at (i, j,\n"
+    "                      k). Nonzero elements are voxels: bool coloured by\n"
+    "                      height, integers as labels (a fixed palette, 0 empty);\n"
+    "                      floats need --threshold and take the colour map.\n"
+    "  NRRD, NIfTI-1       volumes (.nrrd; .nhdr and its data file; .nii, .nii.gz,\n"
+    "                      .hdr and .img; raw or gzip): need --threshold, grey by\n"
+    "                      value. Unequal spacings become cubes of the largest,\n"
+    "                      each a voxel when any sample in it passes, coloured\n"
+    "                      by their mean.\n"
+    "  gzip                any of these compressed: read by what it holds.\n"
     "  anything else       through the Open Asset Import Library: OBJ, PLY, STL,\n"
     "                      glTF, COLLADA, 3DS, FBX, OFF and more. Surfaces become\n"
     "                      the voxels they touch (a closed surface stays closed),\n"
@@ -34,8 +50,9 @@ const char vxlconvHelpText[] =
     "\n"
     "Options:\n"
     "  --voxel-size S    meshes and point clouds: edge of a voxel, in the input's\n"
-    "                    units; voxel inputs (.vox, .vxl): a coarser grid of\n"
-    "                    cells of edge S (at least the input's voxel size)\n"
+    "                    units; voxel inputs (.vox, .vxl, grids, volumes): a\n"
+    "                    coarser grid of cells of edge S (at least the input's\n"
+    "                    voxel size)\n"
     "  --resolution N    meshes and point clouds: N voxels along the longest side\n"
     "                    of the model's box (default 128; 2 to 2097152); voxel\n"
     "                    inputs: a coarser grid with N cells along that side\n"
@@ -43,6 +60,12 @@ const char vxlconvHelpText[] =
     "                    there: seen from outside the picture is the same, but a\n"
     "                    cut through the model (the near plane inside it) shows\n"
     "                    an empty shell instead of a solid interior\n"
+    "  --threshold T     grids and volumes: a voxel where the value (NIfTI: after\n"
+    "                    its scaling) is at least T; needed for floating-point\n"
+    "                    arrays and for volumes\n"
+    "  --colors C        grids and volumes: height, labels (the palette, by\n"
+    "                    integer value), grey or map (viridis), the last two\n"
+    "                    from the lowest value that passes to the highest\n"
     "  --max-voxels N    refuse to write more than N voxels (default 10000000;\n"
     "                    at most 59652323, what voxscope can draw)\n"
     "  --max-memory MB   cap on the memory used (default: 1024 MB, plus 64 times\n"
@@ -62,7 +85,8 @@ const char vxlconvHelpText[] =
     "line on stderr and exits with status 1.\n"
     "\n"
     "Examples: vxlconv bunny.ply bunny.vxl --resolution 200 && voxscope bunny.vxl\n"
-    "          vxlconv scan.vxl light.vxl --hollow --resolution 400\n";
+    "          vxlconv scan.vxl light.vxl --hollow --resolution 400\n"
+    "          vxlconv head.nii.gz bone.vxl --threshold 300 --hollow\n";
 
 namespace {
 
@@ -90,6 +114,18 @@ bool parseSize(const std::string& option, const char* text, double& out, std::st
         return false;
     }
     out = value;
+    return true;
+}
+
+bool parseThreshold(const char* text, ThresholdRule& rule, std::string& error) {
+    char* end = nullptr;
+    double value = strtod(text, &end);
+    if (end == text || *end != '\0' || !std::isfinite(value)) {
+        error = std::string("--threshold needs a number, not \"") + text + "\"";
+        return false;
+    }
+    rule.given = true;
+    rule.value = value;
     return true;
 }
 
@@ -129,6 +165,13 @@ OptionsResult parseConversionOptions(int argc, char** argv, ConversionOptions& o
             ok = takeValue() &&
                  parseCount(arg, value, 64, int64_t(1) << 30, options.memoryCap, error);
             options.memoryCap *= mebibyte;
+        } else if (arg == "--threshold") {
+            ok = takeValue() && parseThreshold(value, options.threshold, error);
+        } else if (arg == "--colors" || arg == "--colours") {
+            ok = takeValue() && parseColorMode(value, options.colors);
+            if (value && !ok)
+                error = "--colors needs height, labels, grey or map, not \"" + std::string(value) +
+                        "\"";
         } else if (arg == "--hollow") {
             options.hollow = true;
             if (value) {

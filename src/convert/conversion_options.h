@@ -1,6 +1,9 @@
 // vxlconv's command line: the options a conversion takes, read from argv.
 #pragma once
 
+#include "convert/volume_colors.h"
+#include "convert/volume_threshold.h"
+
 #include <cstdint>
 #include <string>
 
@@ -9,8 +12,10 @@ struct ConversionOptions {
     double voxelSize = 0;   // meshes: the voxel edge; voxel inputs: the coarser cell's edge
     int64_t resolution = 0; // voxels along the longest side (0: not given)
     int64_t maxVoxels = 10000000;
-    int64_t memoryCap = 0; // bytes; 0 means the default cap
-    bool hollow = false;   // leave out voxels whose six face neighbours are all there
+    int64_t memoryCap = 0;   // bytes; 0 means the default cap
+    bool hollow = false;     // leave out voxels whose six face neighbours are all there
+    ThresholdRule threshold; // grids of samples: which are voxels
+    ColorMode colors = ColorMode::automatic; // grids of samples: how they are coloured
 };
 
 enum class OptionsResult { convert, help, refused };

@@ -1,5 +1,10 @@
 #include "convert/grid_readers.h"
 
+#include "convert/binvox_reader.h"
+#include "convert/gzip_grid.h"
+#include "convert/nifti_reader.h"
+#include "convert/npy_reader.h"
+#include "convert/nrrd_reader.h"
 #include "convert/vox_reader.h"
 #include "convert/vxl_reader.h"
 
@@ -12,6 +17,12 @@ namespace {
 // Formats with a magic number come before those recognised by their shape or
 // their name.
 const GridFormat gridFormats[] = {
+    {"gzip-compressed grid", looksLikeGzipGrid, readGzipGrid},
+    {"binvox", looksLikeBinvox, readBinvoxGrid},
+    {"NumPy .npy", looksLikeNpy, readNpyGrid},
+    {"NumPy .npz", looksLikeNpz, readNpzGrid},
+    {"NRRD", looksLikeNrrd, readNrrdGrid},
+    {"NIfTI-1", looksLikeNifti, readNiftiGrid},
     {"MagicaVoxel .vox", looksLikeVox, readVoxGrid},
     {"voxel file .vxl", looksLikeVxl, readVxlGrid},
 };

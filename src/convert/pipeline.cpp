@@ -6,6 +6,7 @@
 #include "convert/hollow.h"
 #include "convert/input_file.h"
 #include "convert/memory_cap.h"
+#include "convert/sample_grid.h"
 #include "convert/voxelizer.h"
 #include "convert/vxl_writer.h"
 #include "model/voxel_model.h"
@@ -71,6 +72,11 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInp
     const GridFormat* format =
         findGridFormat(bytes.data(), std::min(bytes.size(), gridSniffBytes), input);
     voxelInput = format != nullptr;
+    if ((options.threshold.given || options.colors != ColorMode::automatic) &&
+        !(format && readsSamples(format->read))) {
+        error = "--threshold and --colors apply to binvox, NumPy, NRRD and NIfTI inputs";
+        return false;
+    }
     if (!format && stream && !bytes.empty()) {
         error = options.input + " is not a regular file; meshes and point clouds are read from "
                                 "files only";
@@ -86,6 +92,10 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInp
     // so the reader is then held only to what the viewer could ever draw.
     const bool reduced = options.hollow || options.voxelSize > 0 || options.resolution > 0;
     readOptions.maxVoxels = reduced ? int64_t(maxVoxelCount) : options.maxVoxels;
+    if (options.memoryCap > 0)
+        readOptions.maxBytes = options.memoryCap;
+    readOptions.threshold = options.threshold;
+    readOptions.colors = options.colors;
     return format->read(bytes.data(), bytes.size(), readOptions, grid, error);
 }
 

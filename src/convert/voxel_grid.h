@@ -33,6 +33,8 @@
 //   instead of building them.
 #pragma once
 
+#include "convert/volume_colors.h"
+#include "convert/volume_threshold.h"
 #include "convert/vxl_writer.h"
 
 #include <cstddef>
@@ -57,6 +59,13 @@ constexpr int64_t maxGridCells = int64_t(1) << 21;
 struct GridReadOptions {
     const char* path = "";        // the input as named on the command line
     int64_t maxVoxels = 10000000; // refuse to build more voxels than this
+    // No size a header claims is taken up beyond this many bytes (the
+    // memory cap), nor any compressed data decompressed past it.
+    int64_t maxBytes = int64_t(1) << 30;
+    // Grids of samples (binvox, NumPy, NRRD, NIfTI): which samples are voxels
+    // (--threshold) and how they are coloured (--colors).
+    ThresholdRule threshold;
+    ColorMode colors = ColorMode::automatic;
 };
 
 // A reader of one voxel format: the whole file in memory, to a grid.

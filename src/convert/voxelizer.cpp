@@ -324,18 +324,6 @@ void emitVoxels(const Voxelizer& v, VoxelGrid& result) {
 
 } // namespace
 
-void heightRampColor(double t, uint8_t rgb[3]) {
-    static const double stops[4][3] = {
-        {40, 70, 200}, {40, 170, 70}, {230, 200, 60}, {245, 245, 245}};
-    t = std::isfinite(t) ? std::clamp(t, 0.0, 1.0) : 0.0;
-    double scaled = t * 3;
-    int segment = std::min(2, int(scaled));
-    double f = scaled - segment;
-    for (int k = 0; k < 3; ++k)
-        rgb[k] = uint8_t(
-            std::lround(stops[segment][k] + (stops[segment + 1][k] - stops[segment][k]) * f));
-}
-
 bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, VoxelList& out,
                       int64_t& skipped, std::string& error) {
     VoxelGrid grid;

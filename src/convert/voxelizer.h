@@ -1,6 +1,7 @@
 // Meshes and point clouds to voxels on a regular grid.
 #pragma once
 
+#include "convert/height_ramp.h"
 #include "convert/voxel_grid.h"
 #include "convert/vxl_writer.h"
 
@@ -42,7 +43,3 @@ bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, 
 // model's lowest corner, step the voxel size), for the grid stages.
 bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, VoxelGrid& out,
                       int64_t& skipped, std::string& error);
-
-// The colour of height `t` (0 lowest, 1 highest) on the ramp used for sources
-// without colours: blue, green, yellow, white.
-void heightRampColor(double t, uint8_t rgb[3]);

@@ -1,0 +1,70 @@
+#include "convert/sample_grid.h"
+
+#include "convert/binvox_reader.h"
+#include "convert/gzip_grid.h"
+#include "convert/nifti_reader.h"
+#include "convert/npy_reader.h"
+#include "convert/nrrd_reader.h"
+#include "convert/volume_resample.h"
+
+#include "convert/input_file.h"
+
+#include <cstring>
+#include <sys/stat.h>
+#include <vector>
+
+bool samplesToGrid(const SampleVolume& volume, bool isVolume, const GridReadOptions& options,
+                   VoxelGrid& out, std::string& error) {
+    ColorMode mode = options.colors == ColorMode::automatic
+                         ? defaultColorMode(volume.meaning, isVolume)
+                         : options.colors;
+    if (!checkThresholdRule(volume, options.threshold, mode, error) ||
+        !resampleToCubes(volume, options.threshold, mode, options.maxVoxels, out, error)) {
+        error = std::string(options.path) + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+bool refuseFile(const GridReadOptions& options, const char* format, std::string& error) {
+    error = std::string("cannot read ") + options.path + " as " + format + ": " + error;
+    return false;
+}
+
+bool namedAs(const uint8_t* head, size_t size, const char* path, const char* extension) {
+    if (!hasExtension(path, extension))
+        return false;
+    static const char* const magics[] = {"#binvox", "\x93NUMPY", "PK\x03\x04",
+                                         "NRRD000", "VOX ",      "\x1f\x8b"};
+    for (const char* magic : magics) {
+        size_t length = strlen(magic);
+        if (size >= length && memcmp(head, magic, length) == 0)
+            return false;
+    }
+    return !startsWithNiftiHeader(head, size);
+}
+
+int64_t detachedDataBytes(const char* path) {
+    std::vector<uint8_t> head;
+    std::string error;
+    // A header is a few hundred bytes; the fields that name a data file come
+    // within the first few kilobytes of any real one.
+    if (!readFileHead(path, 65536, head, error))
+        return 0;
+    std::string data;
+    NrrdHeader nrrd;
+    NiftiHeader nifti;
+    if (parseNrrdHeader(head.data(), head.size(), nrrd, error) && !nrrd.dataFile.empty())
+        data = nrrdDataPath(path, nrrd);
+    else if (parseNiftiHeader(head.data(), head.size(), nifti, error) && nifti.pair)
+        data = niftiImagePath(path);
+    struct stat info;
+    if (data.empty() || stat(data.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return 0;
+    return int64_t(info.st_size);
+}
+
+bool readsSamples(GridReader reader) {
+    return reader == readBinvoxGrid || reader == readNpyGrid || reader == readNpzGrid ||
+           reader == readNrrdGrid || reader == readNiftiGrid || reader == readGzipGrid;
+}

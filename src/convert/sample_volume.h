@@ -1,0 +1,111 @@
+// A regular 3-D array of samples as the grid readers (binvox, NumPy, NRRD,
+// NIfTI) decode it, before anything decides which samples are voxels.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+enum class SampleType {
+    boolean,
+    int8,
+    uint8,
+    int16,
+    uint16,
+    int32,
+    uint32,
+    int64,
+    uint64,
+    float32,
+    float64
+};
+
+// The C++ type of each sample type, in the order of SampleType (bool
+// samples are bytes).
+using SampleCTypes = std::tuple<uint8_t, int8_t, uint8_t, int16_t, uint16_t, int32_t, uint32_t,
+                                int64_t, uint64_t, float, double>;
+
+// Calls fn with a null pointer of the C++ type that holds a sample of
+// `type`, and returns what it returns: the one place where a sample type
+// becomes a C++ type.
+template <size_t N = 0, typename Fn> decltype(auto) withSampleType(SampleType type, Fn&& fn) {
+    if constexpr (N + 1 < std::tuple_size_v<SampleCTypes>) {
+        if (size_t(type) != N)
+            return withSampleType<N + 1>(type, std::forward<Fn>(fn));
+    }
+    return fn(static_cast<std::tuple_element_t<N, SampleCTypes>*>(nullptr));
+}
+
+// Bytes one sample of `type` takes.
+size_t sampleTypeSize(SampleType type);
+bool sampleTypeIsFloat(SampleType type);
+// How the type is named in messages ("uint8", "float32", ...).
+const char* sampleTypeName(SampleType type);
+
+// How the samples were meant to be coloured when nothing else is asked for:
+// occupancy grids by height, label grids by label, measured values by value.
+enum class SampleMeaning { occupancy, labels, values };
+
+struct SampleVolume {
+    int64_t dims[3] = {0, 0, 0};         // samples along i, j, k (the x, y, z axes)
+    int64_t strides[3] = {0, 0, 0};      // samples between neighbours along i, j, k
+    double spacing[3] = {1.0, 1.0, 1.0}; // distance between sample centres per axis
+    double origin[3] = {0.0, 0.0, 0.0};  // centre of sample (0, 0, 0)
+    SampleType type = SampleType::uint8;
+    SampleMeaning meaning = SampleMeaning::occupancy;
+    // A stored value v stands for slope * v + intercept (NIfTI's scaling).
+    double slope = 1.0;
+    double intercept = 0.0;
+    // The samples, in this machine's byte order, from storage[offset] on. The
+    // buffer is often the file itself, so that a big array is not copied.
+    std::vector<uint8_t> storage;
+    size_t offset = 0;
+    // When set, the samples are read from here instead: the caller's buffer
+    // (a whole .npy file already in memory), which outlives the volume's use.
+    const uint8_t* borrowed = nullptr;
+};
+
+// Where the first sample is.
+inline const uint8_t* sampleBytes(const SampleVolume& volume) {
+    return volume.borrowed ? volume.borrowed : volume.storage.data() + volume.offset;
+}
+
+// How a volume file's header says its samples lie: what NRRD and NIfTI
+// headers share.
+struct SampleLayout {
+    SampleType type = SampleType::uint8;
+    int64_t dims[3] = {1, 1, 1};
+    double spacing[3] = {1.0, 1.0, 1.0};
+    double origin[3] = {0.0, 0.0, 0.0};
+    bool bigEndian = false;
+};
+
+// Makes `out` the volume of `layout`'s samples held in `bytes` from `offset`
+// on, the first axis fastest (as NRRD and NIfTI store them), turned into
+// this machine's byte order. The caller has checked that the bytes hold
+// them; `out.meaning` is values.
+void takeSamples(const SampleLayout& layout, std::vector<uint8_t> bytes, size_t offset,
+                 SampleVolume& out);
+
+// The number of samples, or -1 when the product of `dims` (each at least 1)
+// times `itemSize` would pass `maxBytes`, so that a header's claim can be
+// refused before anything is allocated for it.
+int64_t checkedSampleCount(const int64_t dims[3], size_t itemSize, int64_t maxBytes);
+
+// Sets C order (the last index fastest) or Fortran order (the first fastest).
+void setSampleOrder(SampleVolume& volume, bool fortranOrder);
+
+// Turns `count` samples of `size` bytes each, starting at `data`, into this
+// machine's byte order when they were written in the other one.
+void toNativeByteOrder(uint8_t* data, size_t count, size_t size, bool bigEndian);
+
+// Moves the samples to the start of the buffer when they do not start on a
+// multiple of their size there (an NRRD header of any length comes before
+// them), so that they can be read as an array of their type.
+void alignSampleStorage(SampleVolume& volume);
+
+// The sample at (i, j, k) as a number, scaling applied.
+double sampleValue(const SampleVolume& volume, int64_t i, int64_t j, int64_t k);

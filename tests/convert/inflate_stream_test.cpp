@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include "convert/inflate_stream.h"
+
+#include <zlib.h>
+
+namespace {
+
+std::vector<uint8_t> gzipped(const std::vector<uint8_t>& data) {
+    z_stream s{};
+    EXPECT_EQ(deflateInit2(&s, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY), Z_OK);
+    std::vector<uint8_t> out(deflateBound(&s, uLong(data.size())) + 64);
+    s.next_in = const_cast<Bytef*>(data.data());
+    s.avail_in = uInt(data.size());
+    s.next_out = out.data();
+    s.avail_out = uInt(out.size());
+    EXPECT_EQ(deflate(&s, Z_FINISH), Z_STREAM_END);
+    out.resize(s.total_out);
+    deflateEnd(&s);
+    return out;
+}
+
+std::vector<uint8_t> pattern(size_t size) {
+    std::vector<uint8_t> data(size);
+    for (size_t n = 0; n < size; ++n)
+        data[n] = uint8_t((n * 7) ^ (n >> 9));
+    return data;
+}
+
+} // namespace
+
+TEST(InflateStream, GivesTheDataBackAcrossMembersAndNeverPastTheCap) {
+    const std::vector<uint8_t> data = pattern(300000);
+    const std::vector<uint8_t> packed = gzipped(data);
+    std::vector<uint8_t> out;
+    std::string error;
+    ASSERT_TRUE(
+        inflateStream(packed.data(), packed.size(), DeflateWrapper::gzip, data.size(), out, error))
+        << error;
+    EXPECT_EQ(out, data);
+    // One byte more than the cap allows is refused, and nothing is kept.
+    EXPECT_FALSE(inflateStream(packed.data(), packed.size(), DeflateWrapper::gzip, data.size() - 1,
+                               out, error));
+    EXPECT_NE(error.find("more than it should"), std::string::npos) << error;
+    EXPECT_TRUE(out.empty());
+    // Two members one after the other, as gzip writes appended files.
+    std::vector<uint8_t> twice = packed;
+    twice.insert(twice.end(), packed.begin(), packed.end());
+    ASSERT_TRUE(inflateStream(twice.data(), twice.size(), DeflateWrapper::gzip, 2 * data.size(),
+                              out, error))
+        << error;
+    EXPECT_EQ(out.size(), 2 * data.size());
+    // The prefix is the first bytes, with no complaint about the rest.
+    ASSERT_TRUE(
+        inflatePrefix(packed.data(), packed.size(), DeflateWrapper::gzip, 1000, out, error));
+    EXPECT_EQ(out, std::vector<uint8_t>(data.begin(), data.begin() + 1000));
+}
+
+TEST(InflateStream, ABombStopsAtTheCapWithoutTakingWhatItHolds) {
+    // 64 MiB of zeros in about 64 KiB: capped at 1 MiB, refused after
+    // inflating little more than that.
+    std::vector<uint8_t> zeros(size_t(64) << 20);
+    const std::vector<uint8_t> bomb = gzipped(zeros);
+    zeros = std::vector<uint8_t>();
+    ASSERT_LT(bomb.size(), size_t(1) << 20);
+    std::vector<uint8_t> out;
+    std::string error;
+    EXPECT_FALSE(
+        inflateStream(bomb.data(), bomb.size(), DeflateWrapper::gzip, 1 << 20, out, error));
+    EXPECT_NE(error.find("more than it should"), std::string::npos) << error;
+    EXPECT_TRUE(out.empty());
+}
+
+TEST(InflateStream, EveryCutOfAStreamIsRefused) {
+    const std::vector<uint8_t> data = pattern(5000);
+    const std::vector<uint8_t> packed = gzipped(data);
+    for (size_t length = 0; length < packed.size(); ++length) {
+        SCOPED_TRACE(length);
+        std::vector<uint8_t> cut(packed.begin(), packed.begin() + std::ptrdiff_t(length));
+        std::vector<uint8_t> out;
+        std::string error;
+        EXPECT_FALSE(
+            inflateStream(cut.data(), cut.size(), DeflateWrapper::gzip, 1 << 20, out, error));
+        EXPECT_FALSE(error.empty());
+    }
+    std::vector<uint8_t> damaged = packed;
+    damaged[damaged.size() / 2] ^= 0x55;
+    std::vector<uint8_t> out;
+    std::string error;
+    EXPECT_FALSE(
+        inflateStream(damaged.data(), damaged.size(), DeflateWrapper::gzip, 1 << 20, out, error));
+}

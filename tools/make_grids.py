@@ -1,0 +1,442 @@
+#!/usr/bin/env python3
+"""Writes voxel grids and volumes byte by byte: binvox, NumPy .npy and .npz,
+NRRD and NIfTI-1, for the converter's tests, its fuzzing seeds and its
+benchmarks. Python's standard library only (struct, zlib, gzip, zipfile).
+
+    tools/make_grids.py samples DIR     the small samples the tests convert,
+                                        and samples.json: what each must give
+    tools/make_grids.py seeds DIR       fuzzing seeds, one folder per target
+    tools/make_grids.py bench DIR       ball-256.binvox (a solid ball in a
+                                        256^3 grid) and shell-512.npy (a
+                                        512^3 uint8 array of labelled shells)
+
+Also a module: `binvox`, `npy`, `npz`, `nrrd`, `nifti` build the bytes from
+a shape and a function of (i, j, k), or from a flat list of samples.
+"""
+
+import gzip
+import io
+import json
+import os
+import struct
+import sys
+import zipfile
+
+# NumPy dtype codes: struct format and item size.
+NPY_TYPES = {
+    "b1": ("?", 1), "i1": ("b", 1), "u1": ("B", 1), "i2": ("h", 2), "u2": ("H", 2),
+    "i4": ("i", 4), "u4": ("I", 4), "i8": ("q", 8), "u8": ("Q", 8), "f4": ("f", 4), "f8": ("d", 8),
+}
+
+
+def pack_samples(code, values, big_endian=False):
+    fmt, _ = NPY_TYPES[code]
+    return struct.pack((">" if big_endian else "<") + fmt * len(values), *values)
+
+
+def samples_in_order(shape, value, fortran=False):
+    """value(i, j, k) for every element: C order (k fastest) or Fortran (i fastest)."""
+    ni, nj, nk = shape
+    if fortran:
+        return [value(i, j, k) for k in range(nk) for j in range(nj) for i in range(ni)]
+    return [value(i, j, k) for i in range(ni) for j in range(nj) for k in range(nk)]
+
+
+def binvox(dim, filled, translate=(0.0, 0.0, 0.0), scale=1.0):
+    """A binvox file of a dim^3 grid; filled(x, y, z) says which voxels are
+    set. Runs go y fastest, then z, then x, as the format stores them."""
+    header = "#binvox 1\ndim %d %d %d\ntranslate %r %r %r\nscale %r\ndata\n" % (
+        (dim, dim, dim) + tuple(translate) + (scale,))
+    runs = bytearray()
+    value, count = None, 0
+    for x in range(dim):
+        for z in range(dim):
+            for y in range(dim):
+                v = 1 if filled(x, y, z) else 0
+                if v == value and count < 255:
+                    count += 1
+                else:
+                    if value is not None:
+                        runs += bytes((value, count))
+                    value, count = v, 1
+    runs += bytes((value, count))
+    return header.encode() + bytes(runs)
+
+
+def npy(shape, code, values, fortran=False, big_endian=False, version=1):
+    """A .npy file; `values` in the file's order (see samples_in_order)."""
+    order = "|" if NPY_TYPES[code][1] == 1 else (">" if big_endian else "<")
+    descr = order + code
+    text = "{'descr': '%s', 'fortran_order': %s, 'shape': (%s), }" % (
+        descr, "True" if fortran else "False", ", ".join(str(n) for n in shape) + ("," if len(shape) == 1 else ""))
+    length_size = 2 if version == 1 else 4
+    start = 6 + 2 + length_size
+    padded = len(text) + 1
+    padded += (64 - (start + padded) % 64) % 64
+    header = (text + " " * (padded - len(text) - 1) + "\n").encode("latin1" if version < 3 else "utf8")
+    length = struct.pack("<H" if version == 1 else "<I", len(header))
+    return b"\x93NUMPY" + bytes((version, 0)) + length + header + pack_samples(code, values, big_endian)
+
+
+def npz(members, compressed=True, force_zip64=False):
+    """A zip archive of .npy members (name -> bytes), as numpy.savez writes."""
+    out = io.BytesIO()
+    method = zipfile.ZIP_DEFLATED if compressed else zipfile.ZIP_STORED
+    with zipfile.ZipFile(out, "w", compression=method) as archive:
+        for name, data in members.items():
+            info = zipfile.ZipInfo(name, date_time=(1980, 1, 1, 0, 0, 0))
+            info.compress_type = method
+            with archive.open(info, "w", force_zip64=force_zip64) as f:
+                f.write(data)
+    return out.getvalue()
+
+
+NRRD_TYPES = {"u1": "uint8", "i1": "int8", "i2": "short", "u2": "ushort", "i4": "int",
+              "u4": "uint", "i8": "int64", "u8": "uint64", "f4": "float", "f8": "double"}
+
+
+def nrrd(dims, code, values, encoding="raw", spacings=None, directions=None, origin=None,
+         big_endian=False, data_file=None, extra=""):
+    """An NRRD header and its data (i fastest): returns (header+data, None)
+    for attached data, or (header, data) when `data_file` names a detached
+    data file."""
+    lines = ["NRRD0004", "# made by make_grids.py", "type: " + NRRD_TYPES[code], "dimension: 3",
+             "sizes: %d %d %d" % tuple(dims), "encoding: " + encoding]
+    if NPY_TYPES[code][1] > 1:
+        lines.append("endian: " + ("big" if big_endian else "little"))
+    if spacings:
+        lines.append("spacings: %r %r %r" % tuple(spacings))
+    if directions:
+        lines.append("space: right-anterior-superior")
+        lines.append("space directions: " + " ".join("(%r,%r,%r)" % tuple(d) for d in directions))
+    if origin:
+        lines.append("space origin: (%r,%r,%r)" % tuple(origin))
+    if data_file:
+        lines.append("data file: " + data_file)
+    header = ("\n".join(lines) + "\n" + extra).encode()
+    data = pack_samples(code, values, big_endian)
+    if encoding == "gzip":
+        data = gzip.compress(data, mtime=0)
+    if data_file:
+        return header, data
+    return header + b"\n" + data, None
+
+
+NIFTI_TYPES = {"u1": 2, "i2": 4, "i4": 8, "f4": 16, "f8": 64, "i1": 256, "u2": 512, "u4": 768,
+               "i8": 1024, "u8": 1280}
+
+
+def nifti(dims, code, values, pixdim=(1.0, 1.0, 1.0), slope=0.0, inter=0.0, big_endian=False,
+          pair=False, origin=(0.0, 0.0, 0.0), extra_dims=()):
+    """A NIfTI-1 file (i fastest): the 348-byte header, 4 bytes of extension
+    flag and the samples ("n+1"); or, with `pair`, (header, image) for a
+    .hdr and its .img ("ni1")."""
+    e = ">" if big_endian else "<"
+    all_dims = list(dims) + list(extra_dims)
+    dim = [len(all_dims)] + all_dims + [1] * (7 - len(all_dims))
+    _, size = NPY_TYPES[code]
+    header = bytearray(348)
+    struct.pack_into(e + "i", header, 0, 348)
+    struct.pack_into(e + "8h", header, 40, *dim)
+    struct.pack_into(e + "hh", header, 70, NIFTI_TYPES[code], 8 * size)
+    struct.pack_into(e + "8f", header, 76, 1.0, *pixdim, 1.0, 1.0, 1.0, 1.0)
+    struct.pack_into(e + "f", header, 108, 0.0 if pair else 352.0)
+    struct.pack_into(e + "ff", header, 112, slope, inter)
+    struct.pack_into(e + "hh", header, 252, 1, 0)  # qform_code 1: qoffset is the origin
+    struct.pack_into(e + "3f", header, 268, *origin)
+    header[344:348] = b"ni1\0" if pair else b"n+1\0"
+    data = pack_samples(code, values, big_endian)
+    if pair:
+        return bytes(header), data
+    return bytes(header) + b"\0\0\0\0" + data
+
+
+# ---------------------------------------------------------------------------
+# The samples the tests convert, and what each must give.
+
+
+def ball(radius, centre):
+    def inside(x, y, z):
+        return sum((a - c) ** 2 for a, c in zip((x, y, z), centre)) <= radius * radius
+    return inside
+
+
+def density(i, j, k):
+    """A value falling off from (4, 3, 2): 100 at the centre."""
+    return 100.0 - 10.0 * ((i - 4) ** 2 + (j - 3) ** 2 + (k - 2) ** 2) ** 0.5
+
+
+def label_boxes(i, j, k):
+    if i < 2 and j < 2 and k < 2:
+        return 1
+    if i >= 6 and k >= 2:
+        return 3
+    return 0
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def write_samples(folder):
+    """Writes the samples into `folder` and samples.json, which says for each
+    the vxlconv options and the voxels it must give: count, voxel size, and
+    some voxels' centres and colours."""
+    os.makedirs(folder, exist_ok=True)
+    expect = {}
+
+    # binvox: a ball of radius 5 in a 16^3 grid over [-1, 1)^3, plus one
+    # voxel at grid index (0, 15, 0), the highest.
+    inside = ball(5, (8, 8, 8))
+    filled = lambda x, y, z: inside(x, y, z) or (x, y, z) == (0, 15, 0)  # noqa: E731
+    write(os.path.join(folder, "ball.binvox"), binvox(16, filled, (-1.0, -1.0, -1.0), 2.0))
+    count = sum(1 for x in range(16) for y in range(16) for z in range(16) if filled(x, y, z))
+    step = 2.0 / 16
+    expect["ball.binvox"] = {"options": [], "count": count, "voxel_size": step, "voxels": [
+        # the top voxel is white (the top of the height ramp), the ball's lowest blue.
+        [[-1 + 0.5 * step, -1 + 15.5 * step, -1 + 0.5 * step], [245, 245, 245]],
+        [[-1 + 8.5 * step, -1 + 3.5 * step, -1 + 8.5 * step], [40, 70, 200]],
+    ]}
+
+    # NumPy labels, int16 in C order: two boxes, labels 1 and 3.
+    shape = (8, 6, 4)
+    labels = samples_in_order(shape, label_boxes)
+    write(os.path.join(folder, "labels.npy"), npy(shape, "i2", labels))
+    label_count = sum(1 for v in labels if v)
+    label_voxels = [[[0, 0, 0], [0xf3, 0xc3, 0x00]], [[7, 5, 3], [0xf3, 0x84, 0x00]]]
+    expect["labels.npy"] = {"options": [], "count": label_count, "voxel_size": 1.0,
+                            "voxels": label_voxels}
+    # The same labels big-endian, Fortran order, version 2 and as uint64.
+    write(os.path.join(folder, "labels-fortran-big.npy"),
+          npy(shape, "u8", samples_in_order(shape, label_boxes, fortran=True), fortran=True,
+              big_endian=True, version=2))
+    expect["labels-fortran-big.npy"] = dict(expect["labels.npy"])
+    # A bool occupancy grid, version 3: coloured by height.
+    write(os.path.join(folder, "occupancy.npy"),
+          npy(shape, "b1", [bool(v) for v in labels], version=3))
+    expect["occupancy.npy"] = {"options": [], "count": label_count, "voxel_size": 1.0,
+                               "voxels": [[[0, 0, 0], [40, 70, 200]], [[7, 5, 3], [245, 245, 245]]]}
+
+    # float64 values with a threshold, through the colour map: the centre
+    # (100, the highest) is yellow, and only samples of at least 80 pass.
+    values = samples_in_order(shape, density)
+    write(os.path.join(folder, "density.npy"), npy(shape, "f8", values))
+    passing = [v for v in values if v >= 80.0]
+    expect["density.npy"] = {"options": ["--threshold", "80"], "count": len(passing),
+                             "voxel_size": 1.0, "voxels": [[[4, 3, 2], [0xfd, 0xe7, 0x25]]]}
+    expect["density-grey.npy"] = {"source": "density.npy",
+                                  "options": ["--threshold", "80", "--colors", "grey"],
+                                  "count": len(passing), "voxel_size": 1.0,
+                                  "voxels": [[[4, 3, 2], [255, 255, 255]]]}
+
+    # .npz: the density as float32, deflated and stored, one with zip64 sizes.
+    member = npy(shape, "f4", values)
+    write(os.path.join(folder, "density.npz"), npz({"density.npy": member, "other.npy": member}))
+    write(os.path.join(folder, "density-stored64.npz"),
+          npz({"density.npy": member}, compressed=False, force_zip64=True))
+    for name in ("density.npz", "density-stored64.npz"):
+        expect[name] = dict(expect["density.npy"])
+
+    # NRRD: the density as int16 volume (rounded), spacing 1 1 2 (anisotropic:
+    # cubes of 2 take pairs of samples along i and j), attached raw, gzip,
+    # and a detached header naming its data file.
+    dims = (8, 6, 4)
+    ivalues = [int(round(density(i, j, k))) for k in range(4) for j in range(6) for i in range(8)]
+    data, _ = nrrd(dims, "i2", ivalues, spacings=(1.0, 1.0, 2.0), origin=(10.0, 0.0, 0.0))
+    write(os.path.join(folder, "density.nrrd"), data)
+    data, _ = nrrd(dims, "i2", ivalues, encoding="gzip", big_endian=True,
+                   directions=((1.0, 0.0, 0.0), (0.0, 1.0, 0.0), (0.0, 0.0, 2.0)),
+                   origin=(10.0, 0.0, 0.0))
+    write(os.path.join(folder, "density-gzip.nrrd"), data)
+    header, raw = nrrd(dims, "i2", ivalues, spacings=(1.0, 1.0, 2.0), origin=(10.0, 0.0, 0.0),
+                       data_file="density-data.raw")
+    write(os.path.join(folder, "density.nhdr"), header)
+    write(os.path.join(folder, "density-data.raw"), raw)
+    # Cubes of edge 2: cube (a, b, k) takes samples i in {2a, 2a+1}, j in {2b, 2b+1}.
+    cubes = {}
+    for k in range(4):
+        for j in range(6):
+            for i in range(8):
+                v = ivalues[i + 8 * (j + 6 * k)]
+                if v >= 70:
+                    cubes.setdefault((i // 2, j // 2, k), []).append(v)
+    lo = min(min(c) for c in cubes.values())
+    hi = max(max(c) for c in cubes.values())
+
+    def grey(v):
+        # As the converter rounds: halves away from zero.
+        return int(64 + 191 * (v - lo) / (hi - lo) + 0.5)
+
+    def cube_grey(c):
+        g = [grey(v) for v in cubes[c]]
+        return (sum(g) + len(g) // 2) // len(g)
+
+    # Cube (2, 1, 2) holds samples i 4-5, j 2-3 at k 2, around the peak.
+    centre = [10.0 - 0.5 + 2.5 * 2, -0.5 + 1.5 * 2, -1 + 2.5 * 2]
+    nrrd_expect = {"options": ["--threshold", "70"], "count": len(cubes), "voxel_size": 2.0,
+                   "voxels": [[centre, [cube_grey((2, 1, 2))] * 3]]}
+    for name in ("density.nrrd", "density-gzip.nrrd", "density.nhdr"):
+        expect[name] = nrrd_expect
+
+    # NIfTI: the density as uint8 stored as value/2 with scl_slope 2 and
+    # scl_inter 0.5, isotropic spacing 0.5; .nii, .nii.gz (big-endian) and a
+    # .hdr/.img pair.
+    stored = [max(0, int(density(i, j, k) // 2)) for k in range(4) for j in range(6) for i in range(8)]
+    scaled = [2 * s + 0.5 for s in stored]
+    write(os.path.join(folder, "density.nii"),
+          nifti(dims, "u1", stored, pixdim=(0.5, 0.5, 0.5), slope=2.0, inter=0.5))
+    write(os.path.join(folder, "density.nii.gz"),
+          gzip.compress(nifti(dims, "i2", stored, pixdim=(0.5, 0.5, 0.5), slope=2.0, inter=0.5,
+                              big_endian=True), mtime=0))
+    header, image = nifti(dims, "u1", stored, pixdim=(0.5, 0.5, 0.5), slope=2.0, inter=0.5, pair=True)
+    write(os.path.join(folder, "density.hdr"), header)
+    write(os.path.join(folder, "density.img"), image)
+    nifti_pass = [v for v in scaled if v >= 80.5]
+    nifti_expect = {"options": ["--threshold", "80.5", "--colors", "map"], "count": len(nifti_pass),
+                    "voxel_size": 0.5, "voxels": [[[2.0, 1.5, 1.0], [0xfd, 0xe7, 0x25]]]}
+    for name in ("density.nii", "density.nii.gz", "density.hdr"):
+        expect[name] = nifti_expect
+
+    write_dtype_samples(os.path.join(folder, "dtypes"))
+    with open(os.path.join(folder, "samples.json"), "w") as f:
+        json.dump(expect, f, indent=1, sort_keys=True)
+    return expect
+
+
+def dtype_value(code, i, j, k):
+    """The value each dtype sample holds at (i, j, k) of its (2, 3, 4) shape:
+    i*100 + j*10 + k, less 60 for signed types (so some are negative), plus
+    0.25 for floats; bool arrays hold (i + j + k) odd."""
+    if code == "b1":
+        return (i + j + k) % 2 == 1
+    v = i * 100 + j * 10 + k
+    if code[0] in "if":
+        v -= 60
+    if code[0] == "f":
+        v += 0.25
+    return v
+
+
+def write_dtype_samples(folder):
+    """Every dtype in every order each format allows, named
+    FORMAT-CODE-ORDER-ENDIAN.ext (ORDER C or F; ENDIAN le or be), shape (2, 3, 4)."""
+    os.makedirs(folder, exist_ok=True)
+    shape = (2, 3, 4)
+    for n, code in enumerate(sorted(NPY_TYPES)):
+        for fortran in (False, True):
+            for big in ((False, True) if NPY_TYPES[code][1] > 1 else (False,)):
+                values = samples_in_order(shape, lambda i, j, k: dtype_value(code, i, j, k), fortran)
+                name = "npy-%s-%s-%s.npy" % (code, "F" if fortran else "C", "be" if big else "le")
+                write(os.path.join(folder, name),
+                      npy(shape, code, values, fortran=fortran, big_endian=big, version=1 + n % 3))
+    for n, code in enumerate(sorted(NRRD_TYPES)):
+        values = samples_in_order(shape, lambda i, j, k: dtype_value(code, i, j, k), True)
+        for big in ((False, True) if NPY_TYPES[code][1] > 1 else (False,)):
+            encoding = "gzip" if (n + big) % 2 else "raw"
+            data, _ = nrrd(shape, code, values, encoding=encoding, big_endian=big)
+            write(os.path.join(folder, "nrrd-%s-F-%s.nrrd" % (code, "be" if big else "le")), data)
+            write(os.path.join(folder, "nifti-%s-F-%s.nii" % (code, "be" if big else "le")),
+                  nifti(shape, code, values, big_endian=big))
+
+
+# ---------------------------------------------------------------------------
+# Fuzzing seeds: valid files and damaged ones, a few hundred bytes each.
+
+
+def write_seeds(folder):
+    shape = (4, 3, 2)
+    labels = samples_in_order(shape, lambda i, j, k: (i + j + k) % 3)
+    values = samples_in_order(shape, lambda i, j, k: float(i * j - k))
+    seeds = {
+        "binvox_fuzz": {
+            "ball.binvox": binvox(8, ball(3, (4, 4, 4)), (0.0, 0.0, 0.0), 1.0),
+            "header_only.binvox": b"#binvox 1\ndim 4 4 4\ntranslate 0 0 0\nscale 1\ndata\n",
+            "run_past_grid.binvox": b"#binvox 1\ndim 2 2 2\ndata\n\x01\x09",
+            "huge_dim.binvox": b"#binvox 1\ndim 1048576 1048576 1048576\ndata\n\x01\xff",
+        },
+        "numpy_fuzz": {
+            "labels.npy": npy(shape, "i2", labels),
+            "values_big_fortran.npy": npy(shape, "f8", samples_in_order(shape, lambda i, j, k: i - j, True),
+                                          fortran=True, big_endian=True, version=2),
+            "bool_v3.npy": npy(shape, "b1", [bool(v) for v in labels], version=3),
+            "huge_shape.npy": npy((1 << 40, 1 << 40, 8), "u1", []),
+            "deflated.npz": npz({"a.npy": npy(shape, "u1", labels)}),
+            "stored_zip64.npz": npz({"a.npy": npy(shape, "u1", labels)}, compressed=False, force_zip64=True),
+        },
+        "volume_fuzz": {
+            "raw.nrrd": nrrd(shape, "i2", [int(v) for v in values], spacings=(1, 1, 2))[0],
+            "gzip.nrrd": nrrd(shape, "f4", values, encoding="gzip",
+                              directions=((1, 0, 0), (0, 2, 0), (0, 0, 1)))[0],
+            "detached.nhdr": nrrd(shape, "u1", labels, data_file="missing.raw")[0],
+            "scaled.nii": nifti(shape, "u1", labels, slope=2.0, inter=1.0),
+            "big_endian.nii": nifti(shape, "f4", values, big_endian=True),
+            "pair.hdr": nifti(shape, "u1", labels, pair=True)[0],
+            "series.nii": nifti(shape, "u1", labels + labels, extra_dims=(2,)),
+            "gzip.nii.gz": gzip.compress(nifti(shape, "i2", labels), mtime=0),
+        },
+    }
+    for target, files in seeds.items():
+        os.makedirs(os.path.join(folder, target), exist_ok=True)
+        for name, data in files.items():
+            write(os.path.join(folder, target, name), data)
+
+
+# ---------------------------------------------------------------------------
+# Benchmark inputs, written with whole rows at a time so that a 512^3 array
+# takes seconds, not minutes.
+
+
+def write_bench(folder):
+    os.makedirs(folder, exist_ok=True)
+    # A solid ball of radius 100 in a 256^3 binvox grid.
+    dim, r = 256, 100
+    runs = bytearray()
+    for x in range(dim):
+        for z in range(dim):
+            # Along y the ball's row is one filled stretch between two empty ones.
+            d2 = (x - 128) ** 2 + (z - 128) ** 2
+            inner = []
+            if d2 <= r * r:
+                half = int((r * r - d2) ** 0.5)
+                inner = [(0, 128 - half), (1, 2 * half + 1), (0, dim - (128 + half + 1))]
+            else:
+                inner = [(0, dim)]
+            for value, count in inner:
+                while count > 0:
+                    n = min(255, count)
+                    runs += bytes((value, n))
+                    count -= n
+    header = b"#binvox 1\ndim 256 256 256\ntranslate 0 0 0\nscale 256\ndata\n"
+    write(os.path.join(folder, "ball-256.binvox"), header + bytes(runs))
+    # A 512^3 uint8 array: labelled spherical shells two samples thick at
+    # radii 60, 120, 180 and 240 about the centre.
+    n = 512
+    shells = (60, 120, 180, 240)
+    with open(os.path.join(folder, "shell-512.npy"), "wb") as f:
+        f.write(npy((n, n, n), "u1", []))
+        for i in range(n):
+            plane = bytearray(n * n)
+            for j in range(n):
+                d2 = (i - 256) ** 2 + (j - 256) ** 2
+                row = plane
+                for label, radius in enumerate(shells, 1):
+                    outer = radius * radius
+                    inner = (radius - 2) * (radius - 2)
+                    if d2 > outer:
+                        continue
+                    hi = int((outer - d2) ** 0.5)
+                    lo = int((inner - d2) ** 0.5) + 1 if d2 <= inner else 0
+                    for k in list(range(256 + lo, 256 + hi + 1)) + list(range(256 - hi, 256 - lo + 1)):
+                        row[j * n + k] = label
+            f.write(bytes(plane))
+
+
+def main():
+    if len(sys.argv) != 3 or sys.argv[1] not in ("samples", "seeds", "bench"):
+        sys.exit(__doc__)
+    {"samples": write_samples, "seeds": write_seeds, "bench": write_bench}[sys.argv[1]](sys.argv[2])
+
+
+if __name__ == "__main__":
+    main()
