@@ -10,16 +10,21 @@ constexpr uint64_t mebibyte = uint64_t(1) << 20;
 
 TEST(DrawMemory, EstimateCoversOurArraysAndTheDriversCopy) {
     // Our arrays alone are 504 bytes a voxel; the driver's copy, measured at
-    // about 515 more, must be in the estimate, or a model whose arrays fit
+    // at 420 to 580 more, must be in the estimate, or a model whose arrays fit
     // would pass and then crash in the driver.
-    for (int32_t count : {1, 1000, 1000000, 2000000, 59652323}) {
+    for (int32_t count : {1, 1000, 1000000, 2000000, 10000000, 59652323}) {
         SCOPED_TRACE(count);
         DrawMemory need = memoryToDraw(count);
         EXPECT_GE(need.resident, uint64_t(count) * (504 + 515));
         EXPECT_GE(need.addressSpace, uint64_t(count) * (504 + 515));
+        // At 10,000,000 voxels the peak was measured at 10,464 MiB above what
+        // was held at the check: the estimate must not fall short of that.
+        if (count >= 10000000) {
+            EXPECT_GE(need.resident, uint64_t(10464) * mebibyte * (count / 10000000));
+        }
         // ...but not far beyond it: a refusal is meant to come only close
         // to the real limit.
-        EXPECT_LE(need.resident, uint64_t(count) * (504 + 515) * 106 / 100 + 256 * mebibyte);
+        EXPECT_LE(need.resident, uint64_t(count) * (504 + 515) * 112 / 100 + 256 * mebibyte);
     }
     EXPECT_GT(memoryToDraw(0).addressSpace, 256 * mebibyte); // the driver's own start-up
     EXPECT_EQ(memoryToDraw(-5).resident, memoryToDraw(0).resident);
