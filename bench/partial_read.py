@@ -78,9 +78,10 @@ def peak_of_window(binary, display, path):
         proc.wait()
 
 
-def peak_of_exit(binary, path):
+def peak_of_exit(binary, display, path):
     start = time.monotonic()
-    proc = subprocess.Popen([binary, path], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    proc = subprocess.Popen([binary, path], env=dict(os.environ, DISPLAY=display),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     err = proc.stderr.read().decode()
     _, status, usage = os.wait4(proc.pid, 0)
     took = time.monotonic() - start
@@ -96,20 +97,19 @@ def main():
     binary = os.path.join(args.build, "voxscope")
 
     zeros = zeros_file(args.build)
-    runs = [peak_of_exit(binary, zeros) for _ in range(3)]
-    for peak, took, status, line in runs:
-        print("zeros (6 GB, header 1000 1): status %d, %r, peak resident %.1f MiB, %.3f s" %
-              (status, line, peak, took))
-    print("zeros: median peak %.1f MiB, %.3f s" % (statistics.median(r[0] for r in runs),
-                                                  statistics.median(r[1] for r in runs)))
-    os.remove(zeros)
-
     preview = preview_file(args.build)
     server, display = xvfb.start("1024x768")
     try:
+        zero_runs = [peak_of_exit(binary, display, zeros) for _ in range(3)]
         runs = [peak_of_window(binary, display, preview) for _ in range(3)]
     finally:
         xvfb.stop(server)
+        os.remove(zeros)
+    for peak, took, status, line in zero_runs:
+        print("zeros (6 GB, header 1000 1): status %d, %r, peak resident %.1f MiB, %.3f s" %
+              (status, line, peak, took))
+    print("zeros: median peak %.1f MiB, %.3f s" % (statistics.median(r[0] for r in zero_runs),
+                                                  statistics.median(r[1] for r in zero_runs)))
     for peak, took in runs:
         print("preview (214 MB, header 1 0.5): window drawn, peak resident %.1f MiB "
               "(with the GL driver's own), %.2f s to a quiet window" % (peak, took))
