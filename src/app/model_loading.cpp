@@ -17,9 +17,12 @@ void loadModelOrExit(const char* path) {
         cannotOpen(path);
 }
 
+void refuseToDraw(const char* path) {
+    fprintf(stderr, "Not enough memory to draw %d voxels from %s\n", model->count, path);
+    cannotOpen(path);
+}
+
 void buildArraysOrExit(const char* path) {
-    if (!buildVoxelArrays(model)) {
-        fprintf(stderr, "Not enough memory to draw %d voxels from %s\n", model->count, path);
-        cannotOpen(path);
-    }
+    if (!buildVoxelArrays(model))
+        refuseToDraw(path);
 }

@@ -22,11 +22,8 @@ void usage(const char* program) {
 }
 
 void checkRoomToDrawOrExit(const char* path) {
-    if (!roomToDraw(memoryToDraw(model->count), measureMemoryRoom())) {
-        fprintf(stderr, "Not enough memory to draw %d voxels from %s\n", model->count, path);
-        fprintf(stderr, "Couldn't open file %s\n", path);
-        exit(1);
-    }
+    if (!roomToDraw(memoryToDraw(model->count), measureMemoryRoom()))
+        refuseToDraw(path);
 }
 
 void openWindow(const char* title) {
