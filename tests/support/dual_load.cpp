@@ -69,3 +69,23 @@ std::string compareLoaders(const char* path) {
     releaseOutcome(&reference);
     return difference;
 }
+
+std::string writeScratchFile(const std::string& bytes) {
+    const char* tmp = getenv("TMPDIR");
+    std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/voxscope-scratch-XXXXXX";
+    int fd = mkstemp(&path[0]);
+    if (fd < 0)
+        abort();
+    FILE* f = fdopen(fd, "wb");
+    if (!f || (bytes.size() && fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) ||
+        fclose(f) != 0)
+        abort();
+    return path;
+}
+
+std::string compareLoadersOnBytes(const std::string& bytes) {
+    std::string path = writeScratchFile(bytes);
+    std::string difference = compareLoaders(path.c_str());
+    unlink(path.c_str());
+    return difference;
+}

@@ -22,3 +22,10 @@ void releaseOutcome(LoadOutcome* outcome);
 
 // Loads `path` with loadVoxels and loadVoxelsWithStdio; empty when they agree.
 std::string compareLoaders(const char* path);
+
+// Writes `bytes` to a new file under $TMPDIR (or /tmp) and returns its path;
+// the caller removes it.
+std::string writeScratchFile(const std::string& bytes);
+
+// compareLoaders on a scratch file holding `bytes`, removed again.
+std::string compareLoadersOnBytes(const std::string& bytes);

@@ -29,29 +29,10 @@ struct WindowSizes {
     }
 };
 
-std::string scratchFile() {
-    const char* tmp = getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/voxscope-window-XXXXXX";
-    int fd = mkstemp(&pattern[0]);
-    if (fd < 0)
-        abort();
-    close(fd);
-    return pattern;
-}
-
-std::string writeScratch(const std::string& bytes) {
-    std::string path = scratchFile();
-    FILE* f = fopen(path.c_str(), "wb");
-    EXPECT_NE(f, nullptr);
-    EXPECT_EQ(fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-    EXPECT_EQ(fclose(f), 0);
-    return path;
-}
-
 // Both loaders on `bytes` with pieces of every size in `sizes`; the first
 // difference found, or empty.
 std::string compareWithPieces(const std::string& bytes, std::initializer_list<size_t> sizes) {
-    std::string path = writeScratch(bytes);
+    std::string path = writeScratchFile(bytes);
     std::string difference;
     for (size_t size : sizes) {
         for (size_t first : {size_t(1), size / 2 + 1, size}) {
@@ -147,7 +128,7 @@ TEST(FileWindow, ReadsNoMoreOfTheFileThanItParses) {
     } cases[] = {{"1 1\n1 2 3 4 5 6\n", true}, {"1000 1\n1 2 3 4 5 6\n", false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.header);
-        std::string path = writeScratch(c.header);
+        std::string path = writeScratchFile(c.header);
         ASSERT_EQ(truncate(path.c_str(), size), 0);
         long long before = bytesReadSoFar();
         testing::internal::CaptureStderr();
@@ -176,7 +157,7 @@ TEST(FileWindow, WhiteSpaceRunningOverManyPieces) {
     WindowSizes pieces(4096, 4096);
     std::string text = "2 1 1 2 3 " + std::string(1 << 20, ' ') + "4 5 6\n" +
                        std::string(1 << 20, '\n') + "7 8 9 10 11 12\n";
-    std::string path = writeScratch(text);
+    std::string path = writeScratchFile(text);
     testing::internal::CaptureStderr();
     VoxelModel* m = loadVoxels(path.c_str());
     std::string err = testing::internal::GetCapturedStderr();

@@ -15,32 +15,6 @@
 
 namespace {
 
-std::string scratchFile() {
-    const char* tmp = getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/voxscope-diff-XXXXXX";
-    int fd = mkstemp(&pattern[0]);
-    if (fd < 0)
-        abort();
-    close(fd);
-    return pattern;
-}
-
-void writeBytes(const std::string& path, const std::string& bytes) {
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    ASSERT_EQ(fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-    ASSERT_EQ(fclose(f), 0);
-}
-
-// Empty when both loaders agree on a file holding `bytes`.
-std::string compareOnBytes(const std::string& bytes) {
-    std::string path = scratchFile();
-    writeBytes(path, bytes);
-    std::string difference = compareLoaders(path.c_str());
-    unlink(path.c_str());
-    return difference;
-}
-
 // Files where reading a number exactly as the C library does decides the
 // outcome: which voxel gets which number, and whether the file loads at all.
 TEST(LoaderDifferential, TrickyFilesLoadAsTheFscanfLoopLoadsThem) {
@@ -80,11 +54,11 @@ TEST(LoaderDifferential, TrickyFilesLoadAsTheFscanfLoopLoadsThem) {
     };
     for (const char* text : files) {
         SCOPED_TRACE(text);
-        EXPECT_EQ(compareOnBytes(text), "");
+        EXPECT_EQ(compareLoadersOnBytes(text), "");
     }
     // NUL bytes are characters like any other to both readers.
-    EXPECT_EQ(compareOnBytes(std::string("1 1 1 2 3 4 5 6\0 7", 18)), "");
-    EXPECT_EQ(compareOnBytes(std::string("1 1 1 2 3\0 4 5 6", 16)), "");
+    EXPECT_EQ(compareLoadersOnBytes(std::string("1 1 1 2 3 4 5 6\0 7", 18)), "");
+    EXPECT_EQ(compareLoadersOnBytes(std::string("1 1 1 2 3\0 4 5 6", 16)), "");
 }
 
 // The seeds kept for the fuzz target, hostile files among them.
@@ -140,12 +114,12 @@ TEST(LoaderDifferential, LargeMixedFileLoadsAsTheFscanfLoopLoadsIt) {
         text += number;
         text += " \n\t\r"[random() % 4];
     }
-    EXPECT_EQ(compareOnBytes(text), "");
+    EXPECT_EQ(compareLoadersOnBytes(text), "");
     // Cut anywhere, the file fails or loads the same way for both.
     for (int cut = 0; cut < 20; ++cut) {
         size_t at = random() % text.size();
         SCOPED_TRACE(at);
-        EXPECT_EQ(compareOnBytes(text.substr(0, at)), "");
+        EXPECT_EQ(compareLoadersOnBytes(text.substr(0, at)), "");
     }
 }
 
