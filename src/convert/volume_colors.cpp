@@ -43,6 +43,14 @@ void labelColor(uint64_t label, uint8_t rgb[3]) {
     rgb[0] = c[0], rgb[1] = c[1], rgb[2] = c[2];
 }
 
+uint64_t labelOfValue(double value) {
+    if (value >= 0x1p63)
+        return value < 0x1p64 ? uint64_t(value) : UINT64_MAX;
+    if (value >= -0x1p63)
+        return uint64_t(int64_t(value));
+    return value < 0 ? uint64_t(INT64_MIN) : 0; // far below, or NaN
+}
+
 void colorMapColor(double t, uint8_t rgb[3]) {
     static const double stops[9][3] = {
         {0x44, 0x01, 0x54}, {0x47, 0x2d, 0x7b}, {0x3b, 0x52, 0x8b},

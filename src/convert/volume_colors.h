@@ -21,6 +21,13 @@ ColorMode defaultColorMode(SampleMeaning meaning, bool isVolume);
 // repeating after the palette's 20 colours (Kelly's colours of maximum
 // contrast, without white and black); any 64-bit label has a colour.
 void labelColor(uint64_t label, uint8_t rgb[3]);
+
+// The label a sample's value stands for: the integer it holds, whether it
+// came from a signed or an unsigned array (negative labels wrap as they
+// would in two's complement). Values no integer type holds (NaN, infinities,
+// a scaled value beyond 64 bits) saturate rather than being converted, which
+// would be undefined.
+uint64_t labelOfValue(double value);
 constexpr int labelPaletteSize = 20;
 
 // viridis at t from 0 (dark violet) to 1 (yellow), clamped; from the map's

@@ -50,7 +50,7 @@ bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, Colo
     auto colourOf = [&](double value, uint8_t rgb[3]) {
         switch (mode) {
         case ColorMode::labels:
-            labelColor(uint64_t(int64_t(value)), rgb);
+            labelColor(labelOfValue(value), rgb);
             break;
         case ColorMode::grey:
             greyColor(span > 0 ? (value - lowest) / span : 1.0, rgb);

@@ -113,6 +113,40 @@ TEST(VolumeResample, EqualSpacingKeepsEverySampleAndColoursByHeightOrLabel) {
     }
 }
 
+// Labels come through a double: the largest unsigned 64-bit labels and
+// negative signed ones must still get a colour, not an undefined conversion.
+TEST(VolumeResample, LabelsOfEveryIntegerRangeGetAPaletteColour) {
+    SampleVolume v;
+    v.dims[0] = 4, v.dims[1] = 1, v.dims[2] = 1;
+    v.type = SampleType::uint64;
+    v.meaning = SampleMeaning::labels;
+    setSampleOrder(v, true);
+    const uint64_t labels[4] = {UINT64_MAX, (uint64_t(1) << 63) + 4096, 3, 0};
+    v.storage.resize(sizeof labels);
+    memcpy(v.storage.data(), labels, sizeof labels);
+    VoxelGrid grid;
+    std::string error;
+    ASSERT_TRUE(resampleToCubes(v, ThresholdRule(), ColorMode::labels, 1000, grid, error)) << error;
+    std::vector<Voxel> voxels = voxelsOf(grid);
+    ASSERT_EQ(voxels.size(), 3u); // label 0 is empty
+    uint8_t expected[3];
+    labelColor(UINT64_MAX, expected);
+    EXPECT_EQ(memcmp(voxels[0].rgb, expected, 3), 0);
+    labelColor(3, expected);
+    EXPECT_EQ(memcmp(voxels[2].rgb, expected, 3), 0);
+    labelColor((uint64_t(1) << 63) + 4096, expected);
+    EXPECT_EQ(memcmp(voxels[1].rgb, expected, 3), 0);
+
+    EXPECT_EQ(labelOfValue(0x1p64), UINT64_MAX);
+    EXPECT_EQ(labelOfValue(1.12354e19), uint64_t(1.12354e19));
+    EXPECT_EQ(labelOfValue(-1.0), UINT64_MAX);
+    EXPECT_EQ(labelOfValue(-0x1p63), uint64_t(1) << 63);
+    EXPECT_EQ(labelOfValue(-1e300), uint64_t(1) << 63);
+    EXPECT_EQ(labelOfValue(std::nan("")), 0u);
+    EXPECT_EQ(labelOfValue(INFINITY), UINT64_MAX);
+    EXPECT_EQ(labelOfValue(7.9), 7u);
+}
+
 TEST(VolumeResample, RefusesMoreVoxelsThanAllowedAndGivesNoneForAnEmptyPass) {
     SampleVolume v = uint8Volume(10, 10, 10, [](int64_t, int64_t, int64_t) { return 5; });
     VoxelGrid grid;
