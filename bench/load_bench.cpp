@@ -45,12 +45,6 @@ static void writeLattice(const char* path, int count) {
     fclose(f);
 }
 
-static void releaseModel(VoxelModel* m) {
-    free(m->positions);
-    free(m->colors);
-    free(m);
-}
-
 // Loads the file with `load` once per iteration, reporting voxels per second.
 static void loadRepeatedly(benchmark::State& state, VoxelModel* (*load)(const char*)) {
     for (auto _ : state) {
@@ -60,7 +54,7 @@ static void loadRepeatedly(benchmark::State& state, VoxelModel* (*load)(const ch
             return;
         }
         benchmark::DoNotOptimize(m->positions);
-        releaseModel(m);
+        freeVoxelModel(m);
     }
     state.counters["voxels/s"] =
         benchmark::Counter(double(voxelCount) * state.iterations(), benchmark::Counter::kIsRate);
@@ -93,7 +87,7 @@ static void BM_ReaderRatio(benchmark::State& state) {
                 state.SkipWithError("load failed");
                 return;
             }
-            releaseModel(m);
+            freeVoxelModel(m);
             times[which].push_back(took);
         }
     }
@@ -116,7 +110,7 @@ static void BM_FrameModel(benchmark::State& state) {
         resetCamera();
         benchmark::DoNotOptimize(camera.extent);
     }
-    releaseModel(model);
+    freeVoxelModel(model);
     model = nullptr;
 }
 
@@ -135,7 +129,7 @@ static void BM_BuildVoxelArrays(benchmark::State& state) {
     }
     state.counters["voxels/s"] =
         benchmark::Counter(double(m->count) * state.iterations(), benchmark::Counter::kIsRate);
-    releaseModel(m);
+    freeVoxelModel(m);
 }
 
 BENCHMARK(BM_LoadVoxelsWithStdio)->Unit(benchmark::kMillisecond)->MinTime(2.0);

@@ -62,12 +62,6 @@ VoxelModel* readCatchingMessage(const uint8_t* data, size_t size, const char* pa
     return m;
 }
 
-void freeModel(VoxelModel* m) {
-    free(m->positions);
-    free(m->colors);
-    free(m);
-}
-
 } // namespace
 
 bool looksLikeVxl(const uint8_t* head, size_t size, const char* path) {
@@ -95,7 +89,7 @@ bool readVxlGrid(const uint8_t* data, size_t size, const GridReadOptions& option
     if (m->count > options.maxVoxels) {
         error = std::string(options.path) + " has " + std::to_string(m->count) +
                 " voxels, more than " + std::to_string(options.maxVoxels) + " (raise --max-voxels)";
-        freeModel(m);
+        freeVoxelModel(m);
         return false;
     }
     out = VoxelGrid();
@@ -113,6 +107,6 @@ bool readVxlGrid(const uint8_t* data, size_t size, const GridReadOptions& option
             out.origin[k] = double(first[k]);
         out.step = double(m->voxelSize);
     }
-    freeModel(m);
+    freeVoxelModel(m);
     return true;
 }

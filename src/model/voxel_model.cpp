@@ -24,7 +24,7 @@ static constexpr int64_t minBytesPerVoxel = 6;
 // unknown (a pipe), so memory follows the data actually present.
 static constexpr int32_t initialCapacityUnknownSize = 1 << 16;
 
-static void freeModel(VoxelModel* m) {
+void freeVoxelModel(VoxelModel* m) {
     if (m) {
         free(m->positions);
         free(m->colors);
@@ -70,7 +70,7 @@ static VoxelModel* newModel(int32_t count, float voxelSize, const char* path) {
 
 // Frees what a failed load took and closes its file.
 static VoxelModel* giveUp(FILE* file, VoxelModel* m) {
-    freeModel(m);
+    freeVoxelModel(m);
     fclose(file);
     return nullptr;
 }
@@ -350,12 +350,12 @@ static VoxelModel* readFromWindow(FileWindow* w, const char* path) {
     m->colors = static_cast<uint8_t*>(allocateLargeArray(3 * size_t(count)));
     if (!m->positions || !m->colors) {
         fprintf(stderr, "Not enough memory for %d voxels from %s\n", count, path);
-        freeModel(m);
+        freeVoxelModel(m);
         return nullptr;
     }
     if (!readAllRecords(w, p, m)) {
         fprintf(stderr, "Error reading %s\n", path);
-        freeModel(m);
+        freeVoxelModel(m);
         return nullptr;
     }
     return m;

@@ -14,6 +14,9 @@ struct VoxelModel {
 // The one loaded model; null until start-up has loaded it, never freed after.
 extern VoxelModel* model;
 
+// Gives back a model a loader returned, with its arrays; null is ignored.
+void freeVoxelModel(VoxelModel* m);
+
 // The most voxels a model may hold: each voxel draws 36 indices and the whole
 // model is drawn by one call whose index count is a signed 32-bit GLsizei.
 constexpr int32_t maxVoxelCount = 2147483647 / 36;

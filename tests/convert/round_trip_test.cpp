@@ -38,9 +38,7 @@ void expectRoundTrip(const VoxelList& list) {
         EXPECT_EQ(memcmp(m->positions, list.positions.data(), 3 * count * sizeof(float)), 0);
         EXPECT_EQ(memcmp(m->colors, list.colors.data(), 3 * count), 0);
     }
-    free(m->positions);
-    free(m->colors);
-    free(m);
+    freeVoxelModel(m);
 }
 
 TEST(RoundTrip, AwkwardFloatsReadBackExactly) {

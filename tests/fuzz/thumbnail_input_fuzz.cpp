@@ -27,9 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (loaded) {
         if (!whole || count != loaded->count)
             abort(); // a file the viewer opens was taken for something else
-        free(loaded->positions);
-        free(loaded->colors);
-        free(loaded);
+        freeVoxelModel(loaded);
     }
     return 0;
 }

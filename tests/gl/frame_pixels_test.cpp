@@ -200,9 +200,7 @@ struct FrameTest : testing::Test {
         forgetDrawing();
         model = nullptr;
         if (loaded) {
-            free(loaded->positions);
-            free(loaded->colors);
-            free(loaded);
+            freeVoxelModel(loaded);
         }
     }
 

@@ -54,9 +54,7 @@ std::string describeDifference(const LoadOutcome& fast, const LoadOutcome& refer
 
 void releaseOutcome(LoadOutcome* outcome) {
     if (outcome->model) {
-        free(outcome->model->positions);
-        free(outcome->model->colors);
-        free(outcome->model);
+        freeVoxelModel(outcome->model);
     }
     outcome->model = nullptr;
 }

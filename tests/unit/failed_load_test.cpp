@@ -45,12 +45,6 @@ std::vector<std::string> openDescriptors() {
     return fds;
 }
 
-void freeModel(VoxelModel* m) {
-    free(m->positions);
-    free(m->colors);
-    free(m);
-}
-
 // Loads `path`, checks that a refusal said one line naming it and that no
 // descriptor stayed open either way; returns whether it loaded.
 bool loadAndCheck(const std::string& path) {
@@ -65,7 +59,7 @@ bool loadAndCheck(const std::string& path) {
         return false;
     }
     EXPECT_EQ(err, "");
-    freeModel(m);
+    freeVoxelModel(m);
     return true;
 }
 

@@ -143,9 +143,7 @@ TEST(FileWindow, ReadsNoMoreOfTheFileThanItParses) {
         EXPECT_LE(read, 1 << 20) << "read " << read << " bytes of a file of " << size;
         if (m) {
             EXPECT_EQ(m->positions[2], 3.0f);
-            free(m->positions);
-            free(m->colors);
-            free(m);
+            freeVoxelModel(m);
         }
         unlink(path.c_str());
     }
@@ -166,9 +164,7 @@ TEST(FileWindow, WhiteSpaceRunningOverManyPieces) {
     EXPECT_EQ(m->positions[3], 7.0f);
     EXPECT_EQ(m->colors[0], 4);
     EXPECT_EQ(m->colors[5], 12);
-    free(m->positions);
-    free(m->colors);
-    free(m);
+    freeVoxelModel(m);
     unlink(path.c_str());
 }
 

@@ -78,14 +78,6 @@ LoadResult loadText(const std::string& content) {
     return r;
 }
 
-void freeModel(VoxelModel* m) {
-    if (!m)
-        return;
-    free(m->positions);
-    free(m->colors);
-    free(m);
-}
-
 struct BadFile {
     const char* why;
     const char* text;
@@ -99,7 +91,7 @@ template <size_t n> void expectErrorReading(const BadFile (&cases)[n]) {
         LoadResult r = loadText(c.text);
         EXPECT_EQ(r.model, nullptr);
         EXPECT_EQ(r.err, "Error reading " + r.path + "\n");
-        freeModel(r.model);
+        freeVoxelModel(r.model);
     }
 }
 
@@ -145,7 +137,7 @@ TEST(Loader, HeaderAloneGivesAnEmptyModel) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.model->count, 0);
     EXPECT_EQ(r.model->voxelSize, 1.0f);
-    freeModel(r.model);
+    freeVoxelModel(r.model);
 }
 
 TEST(Loader, ReadsEveryVoxelAndWrapsColoursToTheirLowByte) {
@@ -162,7 +154,7 @@ TEST(Loader, ReadsEveryVoxelAndWrapsColoursToTheirLowByte) {
     expectVoxel(r.model, 1, {-1.5f, 0, 250, 255, 0, 255});
     expectVoxel(r.model, 2, {0, 0, 0, 44, 0, 255});
     expectVoxel(r.model, 3, {7, 8, 9, 1, 0, 255});
-    freeModel(r.model);
+    freeVoxelModel(r.model);
 }
 
 TEST(Loader, CountSmallerThanTheDataLoadsExactlyCount) {
@@ -172,7 +164,7 @@ TEST(Loader, CountSmallerThanTheDataLoadsExactlyCount) {
     ASSERT_EQ(r.model->count, 2);
     expectVoxel(r.model, 0, {1, 1, 1, 1, 1, 1});
     expectVoxel(r.model, 1, {2, 2, 2, 2, 2, 2});
-    freeModel(r.model);
+    freeVoxelModel(r.model);
 }
 
 // Lines carry no meaning: however the numbers are laid out, the same numbers
@@ -195,7 +187,7 @@ TEST(Loader, LayoutOfWhiteSpaceDoesNotMatter) {
         expectVoxel(r.model, 0, {1, 2, 3, 4, 5, 6});
         expectVoxel(r.model, 1, {-7, 8.5f, 9, 10, 11, 12});
         expectVoxel(r.model, 2, {13, 14, 15, 16, 17, 18});
-        freeModel(r.model);
+        freeVoxelModel(r.model);
     }
 }
 
@@ -205,7 +197,7 @@ TEST(Loader, SeventhNumberOnALineShiftsEveryLaterVoxel) {
     ASSERT_EQ(r.model->count, 2);
     expectVoxel(r.model, 0, {1, 2, 3, 4, 5, 6});
     expectVoxel(r.model, 1, {7, 8, 9, 10, 11, 12});
-    freeModel(r.model);
+    freeVoxelModel(r.model);
 
     // Read by lines this would be (8, 9, 10.5) in colour (11, 12, 13); read as
     // a stream, 10 is the red and its fraction cannot start the green.
@@ -220,7 +212,7 @@ TEST(Loader, BlueWithAFractionLoadsItsIntegerPartAndTheFractionBecomesTheNextX) 
     ASSERT_EQ(r.model->count, 2);
     expectVoxel(r.model, 0, {0, 0, 0, 1, 2, 3});
     expectVoxel(r.model, 1, {0.5f, 0, 0, 7, 8, 9});
-    freeModel(r.model);
+    freeVoxelModel(r.model);
 }
 
 TEST(Loader, FloatsTakeSignsExponentsAndBareFractions) {
@@ -232,7 +224,7 @@ TEST(Loader, FloatsTakeSignsExponentsAndBareFractions) {
     expectVoxel(r.model, 0, {-0.5f, 3.0f, 1000.0f, 0, 0, 0});
     expectVoxel(r.model, 1, {-250.0f, 0.0625f, 0.0f, 7, 0, 9});
     EXPECT_TRUE(std::signbit(r.model->positions[5])) << "-0 keeps its sign";
-    freeModel(r.model);
+    freeVoxelModel(r.model);
 }
 
 // The loader reads numbers exactly as the C library's formatted input does;
@@ -267,7 +259,7 @@ TEST(Loader, NumbersAgreeBitForBitWithTheCLibrary) {
         EXPECT_EQ(bitsOf(r.model->voxelSize), bitsOf(expected));
         EXPECT_EQ(bitsOf(r.model->positions[0]), bitsOf(expected));
         EXPECT_EQ(bitsOf(r.model->positions[2]), bitsOf(expected));
-        freeModel(r.model);
+        freeVoxelModel(r.model);
     }
 }
 
@@ -375,7 +367,7 @@ TEST(Loader, NumbersNeedNoWhiteSpaceBetweenThem) {
     ASSERT_NE(r.model, nullptr) << r.err;
     expectVoxel(r.model, 0, {1, -2, -3, 252, 251, 250});
     expectVoxel(r.model, 1, {-7, -8, -9, 255, 254, 253});
-    freeModel(r.model);
+    freeVoxelModel(r.model);
 }
 
 TEST(Loader, FailedLoadsLeaveNoFileOpen) {
@@ -410,7 +402,7 @@ TEST(Loader, FailedLoadsLeaveNoFileOpen) {
     LoadResult r = loadPath(path);
     EXPECT_EQ(openFdCount(), before);
     ASSERT_NE(r.model, nullptr) << r.err;
-    freeModel(r.model);
+    freeVoxelModel(r.model);
     unlink(path.c_str());
 }
 
@@ -481,7 +473,7 @@ TEST(Loader, ReadsFromAPipe) {
                 ++mismatches;
             }
         }
-        freeModel(r.model);
+        freeVoxelModel(r.model);
     }
 }
 
@@ -572,7 +564,7 @@ TEST(Loader, DamagedFilesLoadAsTheCLibraryReadsThemOrFailWithOneLine) {
             EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
             EXPECT_NE(r.err.find(r.path), std::string::npos) << r.err;
         }
-        freeModel(r.model);
+        freeVoxelModel(r.model);
     }
     // Both outcomes must really have been exercised.
     EXPECT_GT(loaded, 100);

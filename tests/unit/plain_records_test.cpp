@@ -245,9 +245,7 @@ TEST(PlainRecords, LoaderAgreesWithTheFscanfLoopEitherWay) {
     VoxelModel* m = loadVoxels(path.c_str());
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->count, count);
-    free(m->positions);
-    free(m->colors);
-    free(m);
+    freeVoxelModel(m);
     bool wasEnabled = plainRecordsEnabled;
     for (bool enabled : {true, false}) {
         SCOPED_TRACE(enabled ? "record reader on" : "record reader off");
