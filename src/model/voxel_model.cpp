@@ -4,14 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
 
 #include "model/file_window.h"
 #include "model/large_array.h"
 #include "model/number_reader.h"
 #include "model/plain_records.h"
+#include "platform/second_thread.h"
 
 VoxelModel* model = nullptr;
 
@@ -223,15 +222,11 @@ static RecordProgress readRecordsInTwo(const char* p, const char* end, VoxelMode
     std::thread helper;
     if (second && guess > 0 && guess < count - first) {
         const int32_t from = first + int32_t(guess);
-        try {
-            helper = std::thread([&, from] {
-                secondRead =
-                    readPlainRecords(&secondStop, end, count - from,
-                                     m->positions + 3 * size_t(from), m->colors + 3 * size_t(from));
-            });
-        } catch (const std::system_error&) {
-            // No thread to be had: this one reads it all.
-        }
+        startSecondThread(&helper, [&, from] {
+            secondRead =
+                readPlainRecords(&secondStop, end, count - from, m->positions + 3 * size_t(from),
+                                 m->colors + 3 * size_t(from));
+        });
     }
     if (!helper.joinable())
         return readRecords(p, end, m, first, count);

@@ -4,10 +4,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <system_error>
-#include <thread>
 
 #include "model/large_array.h"
+#include "platform/second_thread.h"
 
 float* vertexArray = nullptr;
 uint8_t* colorArray = nullptr;
@@ -94,15 +93,11 @@ bool buildVoxelArrays(const VoxelModel* m) {
     // expanded on a second thread.
     const size_t half = n >= voxelsForASecondThread ? n / 2 : n;
     std::thread helper;
-    if (half < n) {
-        try {
-            helper = std::thread(expandVoxels, m, half, n, vertices, colors, indices);
-        } catch (const std::system_error&) {
-            // No thread to be had: this one expands them all.
-        }
-    }
-    expandVoxels(m, 0, helper.joinable() ? half : n, vertices, colors, indices);
-    if (helper.joinable())
+    const bool shared = half < n && startSecondThread(&helper, [=] {
+                            expandVoxels(m, half, n, vertices, colors, indices);
+                        });
+    expandVoxels(m, 0, shared ? half : n, vertices, colors, indices);
+    if (shared)
         helper.join();
     vertexArray = vertices;
     colorArray = colors;
