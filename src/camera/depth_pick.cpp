@@ -40,11 +40,11 @@ void pickPivotDistance() {
     if (w != lastDrawnFrame.width || h != lastDrawnFrame.height)
         return;
     int cx = w / 2, cy = h / 2;
-    float depth = readDepthPixel(cx, cy);
+    float depth = capturedDepthAt(cx, cy);
     if (depth > backgroundDepth)
         return;
     double projection[16], modelview[16];
     int viewport[4];
-    readViewTransforms(projection, modelview, viewport);
+    capturedViewTransforms(projection, modelview, viewport);
     camera.distance = pivotDistanceForDepth(depth, cx, cy, projection, modelview, viewport);
 }

@@ -22,11 +22,11 @@ void captureFrameReadback(int w, int h) {
     glGetIntegerv(GL_VIEWPORT, lastFrame.viewport);
 }
 
-float readDepthPixel(int x, int y) {
+float capturedDepthAt(int x, int y) {
     return x == lastFrame.centerX && y == lastFrame.centerY ? lastFrame.depth : 1.0f;
 }
 
-void readViewTransforms(double projection[16], double modelview[16], int viewport[4]) {
+void capturedViewTransforms(double projection[16], double modelview[16], int viewport[4]) {
     for (int i = 0; i < 16; ++i) {
         projection[i] = lastFrame.projection[i];
         modelview[i] = lastFrame.modelview[i];

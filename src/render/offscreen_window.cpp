@@ -19,11 +19,11 @@ int windowHeight() {
 
 void captureFrameReadback(int, int) {}
 
-float readDepthPixel(int, int) {
+float capturedDepthAt(int, int) {
     return 1.0f;
 }
 
-void readViewTransforms(double projection[16], double modelview[16], int viewport[4]) {
+void capturedViewTransforms(double projection[16], double modelview[16], int viewport[4]) {
     for (int i = 0; i < 16; ++i)
         projection[i] = modelview[i] = i % 5 == 0 ? 1.0 : 0.0;
     for (int i = 0; i < 4; ++i)

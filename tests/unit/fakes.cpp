@@ -33,14 +33,14 @@ int windowHeight() {
 
 void captureFrameReadback(int, int) {}
 
-float readDepthPixel(int x, int y) {
+float capturedDepthAt(int x, int y) {
     ++fakeWindow.depthReads;
     fakeWindow.lastDepthX = x;
     fakeWindow.lastDepthY = y;
     return fakeWindow.depth;
 }
 
-void readViewTransforms(double projection[16], double modelview[16], int viewport[4]) {
+void capturedViewTransforms(double projection[16], double modelview[16], int viewport[4]) {
     for (int i = 0; i < 16; ++i) {
         projection[i] = fakeWindow.projection[i];
         modelview[i] = fakeWindow.modelview[i];

@@ -8,8 +8,8 @@ struct FakeWindow {
     int width, height;     // what windowWidth / windowHeight answer
     int redisplayRequests; // postRedisplay calls
     int swaps;             // swapBuffers calls
-    float depth;           // what readDepthPixel answers
-    int depthReads;        // readDepthPixel calls
+    float depth;           // what capturedDepthAt answers
+    int depthReads;        // capturedDepthAt calls
     int lastDepthX, lastDepthY;
     double projection[16], modelview[16];
     int viewport[4];
