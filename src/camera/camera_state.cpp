@@ -49,7 +49,7 @@ static void measureModel() {
         d[c] = hi[c] - lo[c];
     }
     camera.center = {center[0], center[1], center[2]};
-    double exactDiagonal = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    double exactDiagonal = length3(d[0], d[1], d[2]);
     float diagonal = float(exactDiagonal);
     float extent = float(double(diagonal) + double(model->voxelSize) * double(2.828f));
     // A negative, NaN or infinite voxel size frames by the box alone; a single

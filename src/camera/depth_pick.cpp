@@ -10,7 +10,7 @@
 
 static float distanceBetween(Vec3 a, Vec3 b) {
     double dx = double(a.x) - b.x, dy = double(a.y) - b.y, dz = double(a.z) - b.z;
-    return float(std::sqrt(dx * dx + dy * dy + dz * dz));
+    return float(length3(dx, dy, dz));
 }
 
 float pivotDistanceForDepth(float depth, int cx, int cy, const double projection[16],

@@ -2,10 +2,6 @@
 
 #include <cmath>
 
-static double length3(double x, double y, double z) {
-    return std::sqrt(x * x + y * y + z * z);
-}
-
 Quaternion quaternionFromAngleAxis(double angle, Vec3 axis) {
     double half = angle * 0.5;
     double s = std::sin(half);

@@ -1,5 +1,6 @@
 #include "convert/nrrd_reader.h"
 
+#include "camera/vec3.h"
 #include "convert/header_text.h"
 #include "convert/inflate_stream.h"
 #include "convert/input_file.h"
@@ -210,9 +211,7 @@ bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::
             return false;
         for (int a = 0; a < 3; ++a) {
             double v[3];
-            double length = vectorOf3(w[firstAxis + a], v)
-                                ? std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2])
-                                : -1.0;
+            double length = vectorOf3(w[firstAxis + a], v) ? length3(v[0], v[1], v[2]) : -1.0;
             if (!(length > 0) || !std::isfinite(length)) {
                 error = length < 0 ? "the NRRD \"space directions\" need a (x,y,z) vector for "
                                      "each axis"

@@ -1,5 +1,7 @@
 #include "convert/triangle_box.h"
 
+#include "camera/vec3.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -8,21 +10,11 @@ static void subtract(const double p[3], const double q[3], double out[3]) {
         out[k] = p[k] - q[k];
 }
 
-static void cross(const double p[3], const double q[3], double out[3]) {
-    out[0] = p[1] * q[2] - p[2] * q[1];
-    out[1] = p[2] * q[0] - p[0] * q[2];
-    out[2] = p[0] * q[1] - p[1] * q[0];
-}
-
-static double dot(const double p[3], const double q[3]) {
-    return p[0] * q[0] + p[1] * q[1] + p[2] * q[2];
-}
-
 // True when `axis` separates the triangle (already relative to the box
 // centre) from the box: the triangle's projection lies wholly beyond the
 // box's projection radius on one side.
 static bool separates(const double axis[3], const double v[3][3], const double half[3]) {
-    double p0 = dot(axis, v[0]), p1 = dot(axis, v[1]), p2 = dot(axis, v[2]);
+    double p0 = dot3(axis, v[0]), p1 = dot3(axis, v[1]), p2 = dot3(axis, v[2]);
     double radius =
         half[0] * std::fabs(axis[0]) + half[1] * std::fabs(axis[1]) + half[2] * std::fabs(axis[2]);
     return std::min({p0, p1, p2}) > radius || std::max({p0, p1, p2}) < -radius;
@@ -49,7 +41,7 @@ bool triangleBoxOverlap(const double centre[3], const double half[3], const doub
     subtract(v[0], v[2], edges[2]);
 
     double normal[3];
-    cross(edges[0], edges[1], normal);
+    cross3(edges[0], edges[1], normal);
     if (separates(normal, v, half))
         return false;
 
@@ -58,7 +50,7 @@ bool triangleBoxOverlap(const double centre[3], const double half[3], const doub
             double boxAxis[3] = {0, 0, 0};
             boxAxis[k] = 1;
             double axis[3];
-            cross(edge, boxAxis, axis);
+            cross3(edge, boxAxis, axis);
             if (separates(axis, v, half))
                 return false;
         }

@@ -1,5 +1,6 @@
 #include "convert/voxelizer.h"
 
+#include "camera/vec3.h"
 #include "convert/cell_colors.h"
 #include "convert/triangle_box.h"
 
@@ -49,14 +50,11 @@ void nearestWeights(const double p[3], const double a[3], const double b[3], con
         bp[k] = p[k] - b[k];
         cp[k] = p[k] - c[k];
     }
-    auto dot = [](const double* x, const double* y) {
-        return x[0] * y[0] + x[1] * y[1] + x[2] * y[2];
-    };
     auto set = [w](double wa, double wb, double wc) { w[0] = wa, w[1] = wb, w[2] = wc; };
-    double d1 = dot(ab, ap), d2 = dot(ac, ap);
+    double d1 = dot3(ab, ap), d2 = dot3(ac, ap);
     if (d1 <= 0 && d2 <= 0)
         return set(1, 0, 0);
-    double d3 = dot(ab, bp), d4 = dot(ac, bp);
+    double d3 = dot3(ab, bp), d4 = dot3(ac, bp);
     if (d3 >= 0 && d4 <= d3)
         return set(0, 1, 0);
     double vc = d1 * d4 - d3 * d2;
@@ -64,7 +62,7 @@ void nearestWeights(const double p[3], const double a[3], const double b[3], con
         double t = d1 / (d1 - d3);
         return set(1 - t, t, 0);
     }
-    double d5 = dot(ab, cp), d6 = dot(ac, cp);
+    double d5 = dot3(ab, cp), d6 = dot3(ac, cp);
     if (d6 >= 0 && d5 <= d6)
         return set(0, 0, 1);
     double vb = d5 * d2 - d1 * d6;
