@@ -13,6 +13,12 @@ struct CameraState {
     float distance; // eye to pivot point
 };
 
+// The float nearest 1/sqrt(2). With a factor 0.5 it is the slope of the
+// view's half-diagonal: the near-plane window's half-diagonal is 0.35355339
+// times the near distance, and one normalised unit of pointer travel pans the
+// eye by that times the pivot distance.
+constexpr float invSqrt2 = 0.70710677f;
+
 // A model point p is seen at R(angle, axis) * (p - eye), looking along -z.
 extern CameraState camera;
 

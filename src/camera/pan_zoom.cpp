@@ -7,15 +7,14 @@
 #include "camera/quaternion.h"
 #include "render/glut_window.h"
 
-// Half the view's diagonal angle: one normalised unit of pointer travel pans by
-// 0.35355338 times the pivot distance, the same product the frustum uses.
-static constexpr float panHalf = -0.5f;
-static constexpr float invSqrt2 = 0.70710677f;
 static constexpr double zoomRate = 2.25;
 
 void moveCamera(float dx, float dy, float dz) {
     double d = camera.distance;
-    float k = float(d * double(panHalf) * double(invSqrt2));
+    // One normalised unit of pointer travel pans by the view's half-diagonal
+    // slope times the pivot distance, the product the frustum uses; the eye
+    // moves against the pointer, so that the model follows it.
+    float k = -float(d * 0.5 * double(invSqrt2));
     // A pointer jump across a huge model can overflow a float; the eye is
     // clamped near the model below anyway, so such a pan goes as far as it may.
     float pr = std::fmax(std::fmin(dx * k, FLT_MAX), -FLT_MAX);

@@ -10,9 +10,6 @@
 #include "render/glut_window.h"
 #include "render/voxel_geometry.h"
 
-// The float nearest 1/sqrt(2); with the 0.5 it makes the near-plane window's
-// half-diagonal 0.35355339 times the near distance.
-static constexpr float invSqrt2 = 0.70710677f;
 static constexpr double degreesPerRadian = 57.29577951308232;
 
 bool frameFrustum(int w, int h, float distance, FrustumBounds* out) {
