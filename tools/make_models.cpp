@@ -94,9 +94,9 @@ void writeCloud(Writer* w, int64_t count, uint64_t seed) {
         std::string c[3];
         for (auto& coordinate : c)
             coordinate = fixed(int64_t(nextRandom(&r) % 1000000) - 500000, 4);
-        uint64_t colour = nextRandom(&r);
-        putVoxel(w, c[0], c[1], c[2], int(colour & 255), int(colour >> 8 & 255),
-                 int(colour >> 16 & 255));
+        uint64_t color = nextRandom(&r);
+        putVoxel(w, c[0], c[1], c[2], int(color & 255), int(color >> 8 & 255),
+                 int(color >> 16 & 255));
     }
 }
 
@@ -190,18 +190,18 @@ void writeTerrain(Writer* w, int64_t count, uint64_t seed) {
             int height = terrainHeight(seed, x, z);
             for (int y = 0; y < height && left > 0; ++y, --left) {
                 int band = y * 5 / 40; // water, sand, grass, rock, snow
-                static const int colours[5][3] = {{38, 92, 178},
-                                                  {214, 196, 138},
-                                                  {86, 160, 62},
-                                                  {128, 126, 122},
-                                                  {242, 244, 250}};
+                static const int colors[5][3] = {{38, 92, 178},
+                                                 {214, 196, 138},
+                                                 {86, 160, 62},
+                                                 {128, 126, 122},
+                                                 {242, 244, 250}};
                 int shade = int(hash3(seed, x * 64 + y, z) & 15) - 8;
                 auto c = [shade](int v) {
                     v += shade;
                     return v < 0 ? 0 : v > 255 ? 255 : v;
                 };
                 putVoxel(w, fixed(x - side / 2, 0), fixed(y - 20, 0), fixed(z - side / 2, 0),
-                         c(colours[band][0]), c(colours[band][1]), c(colours[band][2]));
+                         c(colors[band][0]), c(colors[band][1]), c(colors[band][2]));
             }
         }
 }

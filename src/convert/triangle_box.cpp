@@ -20,12 +20,12 @@ static bool separates(const double axis[3], const double v[3][3], const double h
     return std::min({p0, p1, p2}) > radius || std::max({p0, p1, p2}) < -radius;
 }
 
-bool triangleBoxOverlap(const double centre[3], const double half[3], const double a[3],
+bool triangleBoxOverlap(const double center[3], const double half[3], const double a[3],
                         const double b[3], const double c[3]) {
     double v[3][3];
-    subtract(a, centre, v[0]);
-    subtract(b, centre, v[1]);
-    subtract(c, centre, v[2]);
+    subtract(a, center, v[0]);
+    subtract(b, center, v[1]);
+    subtract(c, center, v[2]);
 
     // Box face normals: the triangle's bounding box against the box.
     for (int k = 0; k < 3; ++k) {

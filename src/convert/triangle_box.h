@@ -10,5 +10,5 @@
 // never miss a contact enlarge the box by a margin well above that.
 // Degenerate triangles (segments, points) are judged correctly too: their
 // zero normal and zero edges give axes that never separate.
-bool triangleBoxOverlap(const double centre[3], const double half[3], const double a[3],
+bool triangleBoxOverlap(const double center[3], const double half[3], const double a[3],
                         const double b[3], const double c[3]);

@@ -47,7 +47,7 @@ bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, Colo
             return true; // nothing passes: no voxels
     }
     const double span = highest - lowest;
-    auto colourOf = [&](double value, uint8_t rgb[3]) {
+    auto colorOf = [&](double value, uint8_t rgb[3]) {
         switch (mode) {
         case ColorMode::labels:
             labelColor(labelOfValue(value), rgb);
@@ -97,7 +97,7 @@ bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, Colo
                     continue;
                 sample[axes[0]] = n;
                 uint8_t rgb[3];
-                colourOf(value, rgb);
+                colorOf(value, rgb);
                 if (isotropic) {
                     if (++voxelCount > maxVoxels) {
                         overflowed = true;

@@ -100,12 +100,12 @@ void markBlock(Voxelizer& v, const uint32_t idx[3], const int64_t lo[3], const i
     const double* a = &v.gridVertices[3 * size_t(idx[0])];
     const double* b = &v.gridVertices[3 * size_t(idx[1])];
     const double* c = &v.gridVertices[3 * size_t(idx[2])];
-    double centre[3], half[3];
+    double center[3], half[3];
     for (int k = 0; k < 3; ++k) {
-        centre[k] = 0.5 * double(lo[k] + hi[k] + 1);
+        center[k] = 0.5 * double(lo[k] + hi[k] + 1);
         half[k] = 0.5 * double(hi[k] - lo[k] + 1) + cellMargin;
     }
-    if (!triangleBoxOverlap(centre, half, a, b, c))
+    if (!triangleBoxOverlap(center, half, a, b, c))
         return;
     int axis = 0;
     for (int k = 1; k < 3; ++k)
@@ -113,7 +113,7 @@ void markBlock(Voxelizer& v, const uint32_t idx[3], const int64_t lo[3], const i
             axis = k;
     if (hi[axis] == lo[axis]) {
         double w[3];
-        nearestWeights(centre, a, b, c, w);
+        nearestWeights(center, a, b, c, w);
         uint8_t rgb[3];
         interpolatedColor(v, idx, w, rgb);
         addCellColor(v.sums, packCell(lo[0], lo[1], lo[2]), rgb);

@@ -202,7 +202,7 @@ PLAIN_INLINE bool storeFloat(const PlainRun& run, uint64_t mantissa, float* out)
 }
 
 // The low eight bits of what "%d" gives for the run with this value.
-PLAIN_INLINE uint8_t colourByte(const PlainRun& run, uint64_t value) {
+PLAIN_INLINE uint8_t colorByte(const PlainRun& run, uint64_t value) {
     uint64_t sign = 0 - uint64_t(run.negative);
     return uint8_t((value ^ sign) - sign);
 }
@@ -270,9 +270,9 @@ PLAIN_TARGET int32_t readPlainRecordsVector(const char** at, const char* end, in
                 break;
             }
             uint8_t* color = colors + 3 * size_t(done);
-            color[0] = colourByte(red, values[3]);
-            color[1] = colourByte(green, values[4]);
-            color[2] = colourByte(blue, values[5]);
+            color[0] = colorByte(red, values[3]);
+            color[1] = colorByte(green, values[4]);
+            color[2] = colorByte(blue, values[5]);
             recordEnd = blue.after;
         }
         if (k == 0)

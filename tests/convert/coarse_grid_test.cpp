@@ -39,18 +39,18 @@ TEST(CoarseGrid, CellsTakeTheRoundedMeanOfTheirVoxels) {
     EXPECT_EQ(grid.voxels.voxelSize, 2.0f);
     // 2 x 2 x 2 cells; the top layer in z holds one layer of voxels.
     ASSERT_EQ(grid.voxels.colors.size() / 3, size_t(8));
-    std::map<std::tuple<float, float, float>, std::vector<int>> byCentre;
+    std::map<std::tuple<float, float, float>, std::vector<int>> byCenter;
     for (size_t i = 0; i < 8; ++i) {
         const float* p = &grid.voxels.positions[3 * i];
         const uint8_t* c = &grid.voxels.colors[3 * i];
-        byCentre[{p[0], p[1], p[2]}] = {c[0], c[1], c[2]};
+        byCenter[{p[0], p[1], p[2]}] = {c[0], c[1], c[2]};
     }
     // Cell (0, 0, 0): x, z in {0, 1}: red mean of 0, 1, 10, 11 = 5.5 -> 6;
     // green of 0 and 20 = 10. Cell (1, 1, 1): x in {2, 3}, z = 2:
     // red mean of 22, 32 = 27; green of 40, 60 = 50.
-    EXPECT_EQ((byCentre[{1.0f, 1.0f, 1.0f}]), (std::vector<int>{6, 10, 7}));
-    EXPECT_EQ((byCentre[{3.0f, 3.0f, 3.0f}]), (std::vector<int>{27, 50, 7}));
-    EXPECT_EQ(byCentre.size(), size_t(8));
+    EXPECT_EQ((byCenter[{1.0f, 1.0f, 1.0f}]), (std::vector<int>{6, 10, 7}));
+    EXPECT_EQ((byCenter[{3.0f, 3.0f, 3.0f}]), (std::vector<int>{27, 50, 7}));
+    EXPECT_EQ(byCenter.size(), size_t(8));
 
     // The result lies on its own lattice: a solid 6^3 block made 3^3 and
     // hollowed keeps the 26 outer cells.

@@ -12,12 +12,12 @@ namespace {
 
 using P = std::array<double, 3>;
 
-bool overlap(P centre, P half, P a, P b, P c) {
-    return triangleBoxOverlap(centre.data(), half.data(), a.data(), b.data(), c.data());
+bool overlap(P center, P half, P a, P b, P c) {
+    return triangleBoxOverlap(center.data(), half.data(), a.data(), b.data(), c.data());
 }
 
 TEST(TriangleBox, HandMadeCases) {
-    const P centre = {0, 0, 0}, half = {1, 1, 1};
+    const P center = {0, 0, 0}, half = {1, 1, 1};
     struct Case {
         const char* what;
         P a, b, c;
@@ -52,10 +52,10 @@ TEST(TriangleBox, HandMadeCases) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(overlap(centre, half, c.a, c.b, c.c), c.expected);
+        EXPECT_EQ(overlap(center, half, c.a, c.b, c.c), c.expected);
         // The answer does not depend on the order of the vertices.
-        EXPECT_EQ(overlap(centre, half, c.c, c.a, c.b), c.expected);
-        EXPECT_EQ(overlap(centre, half, c.b, c.a, c.c), c.expected);
+        EXPECT_EQ(overlap(center, half, c.c, c.a, c.b), c.expected);
+        EXPECT_EQ(overlap(center, half, c.b, c.a, c.c), c.expected);
     }
     // A box elsewhere and unequal half edges.
     EXPECT_TRUE(
@@ -66,12 +66,12 @@ TEST(TriangleBox, HandMadeCases) {
 
 // Reference: clip the triangle polygon against each slab of the box; it
 // meets the box when anything is left.
-bool clipReference(const P& centre, const P& half, const P& a, const P& b, const P& c) {
+bool clipReference(const P& center, const P& half, const P& a, const P& b, const P& c) {
     std::vector<P> poly = {a, b, c};
     for (int axis = 0; axis < 3; ++axis)
         for (int side = -1; side <= 1; side += 2) {
             // Keep points with side * (p - centre) <= half.
-            auto inside = [&](const P& p) { return side * (p[axis] - centre[axis]) <= half[axis]; };
+            auto inside = [&](const P& p) { return side * (p[axis] - center[axis]) <= half[axis]; };
             std::vector<P> next;
             for (size_t i = 0; i < poly.size(); ++i) {
                 const P& p = poly[i];
@@ -80,7 +80,7 @@ bool clipReference(const P& centre, const P& half, const P& a, const P& b, const
                 if (pin)
                     next.push_back(p);
                 if (pin != qin) {
-                    double plane = centre[axis] + side * half[axis];
+                    double plane = center[axis] + side * half[axis];
                     double t = (plane - p[axis]) / (q[axis] - p[axis]);
                     P cut;
                     for (int k = 0; k < 3; ++k)
@@ -102,7 +102,7 @@ TEST(TriangleBox, AgreesWithClippingOnRandomTriangles) {
     std::uniform_real_distribution<double> extent(0.05, 2);
     int hits = 0, misses = 0;
     for (int n = 0; n < 200000; ++n) {
-        P centre = {coordinate(random), coordinate(random), coordinate(random)};
+        P center = {coordinate(random), coordinate(random), coordinate(random)};
         P half = {extent(random), extent(random), extent(random)};
         P v[3];
         for (P& p : v)
@@ -110,15 +110,15 @@ TEST(TriangleBox, AgreesWithClippingOnRandomTriangles) {
                 x = coordinate(random);
         if (n % 10 == 0)
             v[2] = v[1]; // segments too
-        bool got = overlap(centre, half, v[0], v[1], v[2]);
+        bool got = overlap(center, half, v[0], v[1], v[2]);
         // Near the boundary either answer is fair; away from it they agree.
         P smaller = half, larger = half;
         for (int k = 0; k < 3; ++k)
             smaller[k] -= 1e-9, larger[k] += 1e-9;
-        if (clipReference(centre, smaller, v[0], v[1], v[2])) {
+        if (clipReference(center, smaller, v[0], v[1], v[2])) {
             ASSERT_TRUE(got) << "missed an overlap, case " << n;
             ++hits;
-        } else if (!clipReference(centre, larger, v[0], v[1], v[2])) {
+        } else if (!clipReference(center, larger, v[0], v[1], v[2])) {
             ASSERT_FALSE(got) << "overlap where there is none, case " << n;
             ++misses;
         }

@@ -84,7 +84,7 @@ TEST(VolumeResample, AnisotropicSamplesGatherIntoCubesOfTheLargestSpacing) {
     }
 }
 
-TEST(VolumeResample, EqualSpacingKeepsEverySampleAndColoursByHeightOrLabel) {
+TEST(VolumeResample, EqualSpacingKeepsEverySampleAndColorsByHeightOrLabel) {
     SampleVolume v = uint8Volume(
         3, 4, 2, [](int64_t i, int64_t j, int64_t k) { return (i + j + k) % 2 ? int(j + 1) : 0; });
     v.meaning = SampleMeaning::labels;
@@ -115,7 +115,7 @@ TEST(VolumeResample, EqualSpacingKeepsEverySampleAndColoursByHeightOrLabel) {
 
 // Labels come through a double: the largest unsigned 64-bit labels and
 // negative signed ones must still get a colour, not an undefined conversion.
-TEST(VolumeResample, LabelsOfEveryIntegerRangeGetAPaletteColour) {
+TEST(VolumeResample, LabelsOfEveryIntegerRangeGetAPaletteColor) {
     SampleVolume v;
     v.dims[0] = 4, v.dims[1] = 1, v.dims[2] = 1;
     v.type = SampleType::uint64;

@@ -74,7 +74,7 @@ TEST(VoxReader, OneModelWithTheDefaultPalette) {
               (std::set<Voxel>{at(0, 0, 0, 255, 255, 255), at(2, 1, 3, 0xee, 0, 0)}));
 }
 
-TEST(VoxReader, PaletteChunkMapsStoredColourIToIndexIPlusOne) {
+TEST(VoxReader, PaletteChunkMapsStoredColorIToIndexIPlusOne) {
     Bytes palette;
     for (int i = 0; i < 256; ++i)
         palette.insert(palette.end(), {uint8_t(i), uint8_t(255 - i), 7, 255});

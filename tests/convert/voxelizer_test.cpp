@@ -209,21 +209,21 @@ TEST(Voxelizer, ClosedSurfacesStayClosedAtAnyOrientation) {
     for (int n = 0; n < 120; ++n) {
         const bool sphere = n % 2 == 0;
         SourceGeometry g = sphere ? sphereMesh(n % 3 + 1) : boxMesh({-1, -1, -1}, {1, 1, 1});
-        P centre = {offset(random), offset(random), offset(random)};
+        P center = {offset(random), offset(random), offset(random)};
         GridOptions options;
         options.resolution = resolution(random);
         // Some boxes stay unturned, with their far faces on cell borders.
         const bool unturned = n % 10 == 1;
         if (unturned)
             options.voxelSize = 7.4 / 14.5;
-        transform(g, random, 3.7, centre, !unturned);
+        transform(g, random, 3.7, center, !unturned);
         SCOPED_TRACE(testing::Message() << "case " << n << (sphere ? " sphere" : " box")
                                         << " resolution " << options.resolution);
-        EXPECT_FALSE(leaks(voxelize(g, options), centre));
+        EXPECT_FALSE(leaks(voxelize(g, options), center));
     }
 }
 
-TEST(Voxelizer, ColoursComeFromTheNearestPointAndAreAveragedPerVoxel) {
+TEST(Voxelizer, ColorsComeFromTheNearestPointAndAreAveragedPerVoxel) {
     SourceGeometry g;
     addVertex(g, {0, 0, 0}, {1, 0, 0});
     addVertex(g, {10, 0, 0}, {0, 1, 0});
@@ -231,14 +231,14 @@ TEST(Voxelizer, ColoursComeFromTheNearestPointAndAreAveragedPerVoxel) {
     g.triangles = {0, 1, 2};
     g.hasColors = true;
     VoxelList list = voxelize(g, ofSize(1.0));
-    std::map<std::array<float, 3>, std::array<int, 3>> colour;
+    std::map<std::array<float, 3>, std::array<int, 3>> color;
     for (size_t i = 0; i < list.positions.size(); i += 3)
-        colour[{list.positions[i], list.positions[i + 1], list.positions[i + 2]}] = {
+        color[{list.positions[i], list.positions[i + 1], list.positions[i + 2]}] = {
             list.colors[i], list.colors[i + 1], list.colors[i + 2]};
-    EXPECT_EQ((colour[{0, 0, 0}]), (std::array<int, 3>{255, 0, 0}));
-    EXPECT_EQ((colour[{10, 0, 0}]), (std::array<int, 3>{0, 255, 0}));
-    EXPECT_EQ((colour[{5, 5, 0}]), (std::array<int, 3>{0, 128, 128}));
-    EXPECT_EQ((colour[{2, 0, 0}]), (std::array<int, 3>{204, 51, 0}));
+    EXPECT_EQ((color[{0, 0, 0}]), (std::array<int, 3>{255, 0, 0}));
+    EXPECT_EQ((color[{10, 0, 0}]), (std::array<int, 3>{0, 255, 0}));
+    EXPECT_EQ((color[{5, 5, 0}]), (std::array<int, 3>{0, 128, 128}));
+    EXPECT_EQ((color[{2, 0, 0}]), (std::array<int, 3>{204, 51, 0}));
 
     // Points: one voxel per occupied cell, the mean of its points' colours.
     SourceGeometry cloud;
@@ -254,7 +254,7 @@ TEST(Voxelizer, ColoursComeFromTheNearestPointAndAreAveragedPerVoxel) {
     EXPECT_EQ(list.colors, (std::vector<uint8_t>{128, 0, 128, 0, 255, 0}));
 }
 
-TEST(Voxelizer, LinesAndSourcesWithoutColours) {
+TEST(Voxelizer, LinesAndSourcesWithoutColors) {
     SourceGeometry g;
     addVertex(g, {0, 0, 0});
     addVertex(g, {0, 4, 0});

@@ -236,7 +236,7 @@ constexpr Rgb orange = {200, 100, 50};
 
 // Checks that the only thing drawn is a solid square of `color`, centred in
 // the window, whose half side is `half` pixels, to within a pixel.
-void expectCentredSquare(const Image& image, Rgb color, double half, const std::string& what) {
+void expectCenteredSquare(const Image& image, Rgb color, double half, const std::string& what) {
     const int w = image.width, h = image.height;
     PixelBounds want = {firstCovered(w / 2.0, half), lastCovered(w / 2.0, half),
                         firstCovered(h / 2.0, half), lastCovered(h / 2.0, half)};
@@ -283,10 +283,10 @@ void checkFrontFaceSquare(FrameTest& test, int w, int h) {
     ASSERT_FLOAT_EQ(camera.eye.z, 2.0f * 2.828f);
     Image image = drawFrame();
     double half = predictedHalfPixels(0.5, camera.eye.z - 0.5, w, h, camera.distance);
-    expectCentredSquare(image, orange, half, "front face");
+    expectCenteredSquare(image, orange, half, "front face");
 }
 
-TEST_F(FrameTest, FramedVoxelFrontFaceIsCentredSquareOfPredictedSize) {
+TEST_F(FrameTest, FramedVoxelFrontFaceIsCenteredSquareOfPredictedSize) {
     checkFrontFaceSquare(*this, 400, 400);
 }
 
@@ -317,7 +317,7 @@ TEST_F(FrameTest, EveryFaceSeenFromOutsideIsDrawn) {
         camera.eye = {d * n.x, d * n.y, d * n.z};
         camera.angle = float(std::acos(double(n.z)));
         camera.axis = n.z != 0.0f ? Vec3{1, 0, 0} : Vec3{n.y, -n.x, 0};
-        expectCentredSquare(drawFrame(), orange, half, std::string(face.name) + " face");
+        expectCenteredSquare(drawFrame(), orange, half, std::string(face.name) + " face");
     }
 }
 
@@ -394,7 +394,7 @@ TEST_F(FrameTest, BackFacesAreCulledFromInsideAVoxel) {
 
 // Colour values keep their low eight bits on loading, and the frame shows
 // exactly those bytes.
-TEST_F(FrameTest, WrappedFileColoursDrawAsWrapped) {
+TEST_F(FrameTest, WrappedFileColorsDrawAsWrapped) {
     showFile("1 1\n0 0 0 256 -1 300\n");
     Image image = drawFrame();
     const Rgb wrapped = {0, 255, 44};
@@ -477,7 +477,7 @@ TEST_F(DepthPickTest, TurnedViewUnprojectsThroughTheFrameTransforms) {
     EXPECT_NEAR(camera.distance, pivotBeyondSurface * toSurface, 1e-3 * toSurface);
 }
 
-TEST_F(DepthPickTest, FarSurfaceCapsPivotAtBoxCentre) {
+TEST_F(DepthPickTest, FarSurfaceCapsPivotAtBoxCenter) {
     // Eye backed off to z = 8 from the unit voxel's face at 0.5: 1.14 x 7.5 is
     // beyond the box centre at 8, so the pivot goes to the centre.
     showVoxels({{0, 0, 0, grey}}, 1.0f);
@@ -493,7 +493,7 @@ TEST_F(DepthPickTest, FarSurfaceCapsPivotAtBoxCentre) {
     EXPECT_FLOAT_EQ(camera.distance, 8.0f);
 }
 
-TEST_F(DepthPickTest, BackgroundAtCentreKeepsPivotDistance) {
+TEST_F(DepthPickTest, BackgroundAtCenterKeepsPivotDistance) {
     // The gap between two voxels is at the window centre. The eye is backed
     // off so that the box centre's distance differs from the pivot distance in
     // use, and a pick that took the background for a surface would show.
@@ -509,7 +509,7 @@ TEST_F(DepthPickTest, BackgroundAtCentreKeepsPivotDistance) {
     EXPECT_EQ(camera.distance, before);
 }
 
-TEST_F(DepthPickTest, PickInWideWindowReadsItsCentre) {
+TEST_F(DepthPickTest, PickInWideWindowReadsItsCenter) {
     // In an 801 x 401 window the centre pixel is (400, 200); the voxel's face
     // fills it, so the pick must find the surface rather than background.
     ASSERT_TRUE(resizeWindow(801, 401));

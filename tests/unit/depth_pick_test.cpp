@@ -184,7 +184,7 @@ TEST(DepthPick, ResultStaysInTheNavigationRange) {
     EXPECT_NEAR(pickAt(fr, depthOf(fr, {0, 0, 9.94f})), 0.1, 1e-6);
 }
 
-TEST(PickPivotDistance, ReadsTheCentrePixel) {
+TEST(PickPivotDistance, ReadsTheCenterPixel) {
     struct Case {
         int w, h, cx, cy;
     } cases[] = {{800, 600, 400, 300}, {801, 601, 400, 300}, {600, 600, 300, 300}};

@@ -113,7 +113,7 @@ TEST(CubeTables, VerticesAreTheEightCornersThreeTimesEach) {
         EXPECT_EQ(seen[c], 3) << "corner " << c;
 }
 
-TEST(VoxelArrays, OneVoxelBecomesACubeOfItsSizeAndColour) {
+TEST(VoxelArrays, OneVoxelBecomesACubeOfItsSizeAndColor) {
     resetAllState();
     float positions[] = {1.0f, 2.0f, 3.0f};
     uint8_t colors[] = {200, 0, 17};
@@ -179,16 +179,16 @@ TEST(VoxelArrays, EveryVoxelGetsItsOwnCubeAndIndexRange) {
 // The expansion works from each voxel's face planes, but every coordinate must
 // keep the bits of size x unit vertex + centre, also where rounding, signed
 // zeros, subnormals, infinities and NaNs come in.
-TEST(VoxelArrays, CoordinatesKeepTheBitsOfSizeTimesUnitVertexPlusCentre) {
+TEST(VoxelArrays, CoordinatesKeepTheBitsOfSizeTimesUnitVertexPlusCenter) {
     const float sizes[] = {0.25f, 0.1f, -3.0f, 0.0f, -0.0f, 1e-45f, 3e38f, INFINITY, NAN};
-    const float centres[] = {0.0f,  -0.0f, 1.0f,      -2.5f,    16777216.0f, 0.3f,
+    const float centers[] = {0.0f,  -0.0f, 1.0f,      -2.5f,    16777216.0f, 0.3f,
                              1e30f, 1e-40, -INFINITY, 123.456f, -7e-39f,     NAN};
-    const int n = int(sizeof centres / sizeof centres[0]);
+    const int n = int(sizeof centers / sizeof centers[0]);
     std::vector<float> positions;
     std::vector<uint8_t> colors(3 * n * n * n, 7);
-    for (float x : centres)
-        for (float y : centres)
-            for (float z : centres)
+    for (float x : centers)
+        for (float y : centers)
+            for (float z : centers)
                 positions.insert(positions.end(), {x, y, z});
     for (float size : sizes) {
         SCOPED_TRACE(size);

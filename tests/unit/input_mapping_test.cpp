@@ -398,7 +398,7 @@ TEST(MouseCallback, WheelWhileButtonsAreHeld) {
     EXPECT_EQ(fakeWindow.depthReads, 0);
 }
 
-TEST(PointerNormalisation, PixelsToNormalisedCoordinates) {
+TEST(PointerNormalization, PixelsToNormalizedCoordinates) {
     struct Case {
         int w, h, x, y;
         float nx, ny;
@@ -431,7 +431,7 @@ TEST(PointerNormalisation, PixelsToNormalisedCoordinates) {
     }
 }
 
-TEST(PointerNormalisation, WindowWithoutAreaDropsMotion) {
+TEST(PointerNormalization, WindowWithoutAreaDropsMotion) {
     const int sizes[][2] = {{0, 600}, {600, 0}, {0, 0}};
     for (const auto& s : sizes) {
         resetAllState();

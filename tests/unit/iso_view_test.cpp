@@ -46,7 +46,7 @@ void expectNear(Vec3 got, double x, double y, double z, double tolerance) {
     EXPECT_NEAR(got.z, z, tolerance);
 }
 
-TEST(IsoView, EyeLooksAtTheBoxCentreFromOneOneOne) {
+TEST(IsoView, EyeLooksAtTheBoxCenterFromOneOneOne) {
     const struct {
         const char* name;
         std::vector<float> positions;

@@ -86,7 +86,7 @@ TEST(LoaderDifferential, LargeMixedFileLoadsAsTheFscanfLoopLoadsIt) {
     std::string text = std::to_string(count) + " 0.5\n";
     char number[64];
     for (int i = 0; i < 6 * count; ++i) {
-        bool colour = i % 6 >= 3;
+        bool color = i % 6 >= 3;
         double value = double(int(random() % 2000001) - 1000000) / 1000.0;
         switch (random() % 8) {
         case 0:
@@ -99,13 +99,13 @@ TEST(LoaderDifferential, LargeMixedFileLoadsAsTheFscanfLoopLoadsIt) {
             snprintf(number, sizeof number, "%.17g", value);
             break;
         case 3:
-            if (colour)
+            if (color)
                 snprintf(number, sizeof number, "%+d", int(value));
             else
                 snprintf(number, sizeof number, "%a", value);
             break;
         default:
-            if (colour)
+            if (color)
                 snprintf(number, sizeof number, "%d", int(random() % 256));
             else
                 snprintf(number, sizeof number, "%.4f", value);

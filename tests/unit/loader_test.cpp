@@ -140,7 +140,7 @@ TEST(Loader, HeaderAloneGivesAnEmptyModel) {
     freeVoxelModel(r.model);
 }
 
-TEST(Loader, ReadsEveryVoxelAndWrapsColoursToTheirLowByte) {
+TEST(Loader, ReadsEveryVoxelAndWrapsColorsToTheirLowByte) {
     LoadResult r = loadText("4 0.25\n"
                             "1 2 3 10 20 30\n"
                             "-1.5 0 2.5e2 255 256 -1\n"

@@ -108,10 +108,10 @@ void expectRecordAsCLibraryReadsIt(const Records& r, int i, const float* positio
         ASSERT_EQ(sscanf(number.c_str(), "%f", &expected), 1) << number;
         EXPECT_EQ(memcmp(&expected, &positions[3 * i + k], sizeof(float)), 0)
             << "record " << i << ": \"" << number << "\" read as " << positions[3 * i + k];
-        const std::string& colour = r.numbers[6 * size_t(i) + 3 + k];
+        const std::string& color = r.numbers[6 * size_t(i) + 3 + k];
         int value = 0;
-        ASSERT_EQ(sscanf(colour.c_str(), "%d", &value), 1) << colour;
-        EXPECT_EQ(colors[3 * i + k], uint8_t(value)) << "record " << i << ": \"" << colour << "\"";
+        ASSERT_EQ(sscanf(color.c_str(), "%d", &value), 1) << color;
+        EXPECT_EQ(colors[3 * i + k], uint8_t(value)) << "record " << i << ": \"" << color << "\"";
     }
 }
 
@@ -145,13 +145,13 @@ TEST(PlainRecords, ReadEveryPlainShapeAsTheCLibraryDoes) {
         if (i == count)
             break;
         // The general scanners take the record the reader left.
-        int32_t colour[3];
+        int32_t color[3];
         for (int k = 0; k < 3; ++k)
             ASSERT_NE(p = scanFloatInline(p, end, &positions[3 * size_t(i) + k]), nullptr);
         for (int k = 0; k < 3; ++k)
-            ASSERT_NE(p = scanIntInline(p, end, &colour[k]), nullptr);
+            ASSERT_NE(p = scanIntInline(p, end, &color[k]), nullptr);
         for (int k = 0; k < 3; ++k)
-            colors[3 * size_t(i) + k] = uint8_t(colour[k]);
+            colors[3 * size_t(i) + k] = uint8_t(color[k]);
         numberEnd = size_t(p - r.text.data());
         ++i;
     }
@@ -181,11 +181,11 @@ TEST(PlainRecords, StopBeforeTheFirstRecordTheyCannotReadExactly) {
                                   "1234567890.123456",
                                   "1234567890123456",
                                   "5e"};
-    const char* colourOnly[] = {"12.5", "1.", ".5", "1234567890123456", "0x1f", "-", "7a"};
+    const char* colorOnly[] = {"12.5", "1.", ".5", "1234567890123456", "0x1f", "-", "7a"};
     std::mt19937_64 random(99);
     for (int slot = 0; slot < 6; ++slot) {
-        const auto& odd = slot < 3 ? positionOnly : colourOnly;
-        size_t kinds = slot < 3 ? std::size(positionOnly) : std::size(colourOnly);
+        const auto& odd = slot < 3 ? positionOnly : colorOnly;
+        size_t kinds = slot < 3 ? std::size(positionOnly) : std::size(colorOnly);
         for (size_t kind = 0; kind < kinds; ++kind) {
             Records before = typicalRecords(random, 50);
             Records odd1 = plainRecords(random, 1);
@@ -229,13 +229,13 @@ TEST(PlainRecords, LoaderAgreesWithTheFscanfLoopEitherWay) {
     // Whole numbers only the general scanners read, so that the file still
     // loads and every value is compared.
     const char* oddPositions[] = {"1e3", "0x1p-2", "-inf", "+.5e-1", "12345678901234567890"};
-    const char* oddColours[] = {"12345678901234567890", "-9999999999999999"};
+    const char* oddColors[] = {"12345678901234567890", "-9999999999999999"};
     for (int i = 0; i < count; ++i) {
         Records r = plainRecords(random, 1);
         if (random() % 40 == 0) {
             size_t slot = random() % 6;
             r.numbers[slot] = slot < 3 ? oddPositions[random() % std::size(oddPositions)]
-                                       : oddColours[random() % std::size(oddColours)];
+                                       : oddColors[random() % std::size(oddColors)];
         }
         for (const std::string& n : r.numbers)
             text += n + separator(random);

@@ -89,7 +89,7 @@ TEST(Quaternion, NormalizeVector) {
         expectVec(vectorNormalize(c.in), c.out.x, c.out.y, c.out.z, 1e-7);
 }
 
-TEST(Quaternion, FromAngleAxisNormalisesTheAxis) {
+TEST(Quaternion, FromAngleAxisNormalizesTheAxis) {
     resetAllState();
     Quaternion q = quaternionFromAngleAxis(pi, {0, 0, 2});
     expectQuat(q, 0, 0, 0, 1, 1e-7);
