@@ -4,7 +4,11 @@
 
 #include <cstdint>
 
-// A set of held mouse buttons.
+// A set of held mouse buttons, one bit each, numbered the reverse of GLUT's
+// buttons: right (GLUT's 2) is bit 0, middle bit 1, left (GLUT's 0) bit 2.
+// The dispatcher compares whole masks, so left and right together read as 5
+// and a trace of masks reads 4, 5, 1 for left, then right pressed, then left
+// released.
 typedef uint32_t ButtonMask;
 constexpr ButtonMask rightButton = 1;
 constexpr ButtonMask middleButton = 2;

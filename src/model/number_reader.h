@@ -117,7 +117,7 @@ inline int leadingDigits(uint64_t chunk) {
 }
 
 // The value of the first n (1 to 8) digits of `chunk`, most significant first.
-inline uint64_t digitsValue(uint64_t chunk, int n) {
+inline uint64_t chunkDigitsValue(uint64_t chunk, int n) {
     uint64_t v = (chunk & 0x0F0F0F0F0F0F0F0Fu) << (8 * (8 - n));
     v = (v * 2561) >> 8 & 0x00FF00FF00FF00FFu;
     v = (v * 6553601) >> 16 & 0x0000FFFF0000FFFFu;
@@ -166,7 +166,7 @@ VOXSCOPE_ALWAYS_INLINE bool scanShortPointed(uint64_t chunk, const char* p, cons
     uint64_t wholeBytes = (uint64_t(1) << (8 * whole)) - 1;
     uint64_t squeezed = (chunk & wholeBytes) | ((chunk >> 8) & ~wholeBytes);
     float f;
-    if (!fastDecimalToFloat(digitsValue(squeezed, digits), whole - digits, &f))
+    if (!fastDecimalToFloat(chunkDigitsValue(squeezed, digits), whole - digits, &f))
         return false;
     *value = withSign(f, negative);
     *after = p + stop;
@@ -193,7 +193,7 @@ VOXSCOPE_ALWAYS_INLINE const char* scanIntInline(const char* p, const char* end,
         if (n == 0)
             return nullptr;
         if (n < 8) {
-            int64_t v = int64_t(number_reader_detail::digitsValue(chunk, n));
+            int64_t v = int64_t(number_reader_detail::chunkDigitsValue(chunk, n));
             *value = int32_t(uint32_t(uint64_t(negative ? -v : v)));
             return p + n;
         }
@@ -231,14 +231,14 @@ VOXSCOPE_ALWAYS_INLINE const char* scanFloatInline(const char* p, const char* en
         if (scanShortPointed(chunk, p, &after, value, negative))
             return after;
         int whole = leadingDigits(chunk);
-        uint64_t m = whole ? digitsValue(chunk, whole) : 0;
+        uint64_t m = whole ? chunkDigitsValue(chunk, whole) : 0;
         const char* q = p + whole;
         int fraction = 0;
         if (whole < 8 && *q == '.') {
             chunk = load8(++q);
             fraction = leadingDigits(chunk);
             if (fraction && fraction < 8) {
-                m = m * powersOfTen[fraction] + digitsValue(chunk, fraction);
+                m = m * powersOfTen[fraction] + chunkDigitsValue(chunk, fraction);
                 q += fraction;
             }
         }

@@ -164,8 +164,8 @@ PLAIN_INLINE bool isPlainInt(const PlainRun& run) {
     return run.length - 1 < 15u && run.point == run.length && isSpaceChar(*run.after);
 }
 
-// The digits' value, for up to fifteen digits.
-PLAIN_INLINE uint64_t digitsValue(const PlainRun& run) {
+// The value of a run's digits, the point left out, for up to fifteen digits.
+PLAIN_INLINE uint64_t runDigitsValue(const PlainRun& run) {
     __m128i order =
         _mm_load_si128(reinterpret_cast<const __m128i*>(digitShuffles.at[run.length][run.point]));
     return sixteenDigitsValue(_mm_shuffle_epi8(run.digits, order));
@@ -255,12 +255,12 @@ PLAIN_TARGET int32_t readPlainRecordsVector(const char** at, const char* end, in
                 values[4] = uint32_t(greenBlue);
                 values[5] = greenBlue >> 32;
             } else {
-                values[0] = digitsValue(x);
-                values[1] = digitsValue(y);
-                values[2] = digitsValue(z);
-                values[3] = digitsValue(red);
-                values[4] = digitsValue(green);
-                values[5] = digitsValue(blue);
+                values[0] = runDigitsValue(x);
+                values[1] = runDigitsValue(y);
+                values[2] = runDigitsValue(z);
+                values[3] = runDigitsValue(red);
+                values[4] = runDigitsValue(green);
+                values[5] = runDigitsValue(blue);
             }
             float* position = positions + 3 * size_t(done);
             if (!storeFloat(x, values[0], &position[0]) ||
