@@ -1,17 +1,11 @@
 #include "convert/memory_cap.h"
 
+#include "platform/address_sanitizer.h"
+
 #include <algorithm>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#if defined(__SANITIZE_ADDRESS__)
-#define VXLCONV_ADDRESS_CHECKED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VXLCONV_ADDRESS_CHECKED 1
-#endif
-#endif
 
 // A damaged file can make a reader ask for far more memory than the model
 // could need (a vertex count of billions in a file of a few hundred bytes).
@@ -41,7 +35,7 @@ int64_t inputFileBytes(const char* path) {
 }
 
 void capAddressSpace(int64_t bytes) {
-#ifndef VXLCONV_ADDRESS_CHECKED
+#ifndef VOXSCOPE_ADDRESS_SANITIZER
     struct rlimit limit;
     if (getrlimit(RLIMIT_AS, &limit) != 0)
         return;

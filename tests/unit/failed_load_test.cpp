@@ -18,15 +18,9 @@
 #include <vector>
 
 #include "model/voxel_model.h"
+#include "platform/address_sanitizer.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define VOXSCOPE_LEAK_CHECK 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VOXSCOPE_LEAK_CHECK 1
-#endif
-#endif
-#ifdef VOXSCOPE_LEAK_CHECK
+#ifdef VOXSCOPE_ADDRESS_SANITIZER
 #include <sanitizer/lsan_interface.h>
 #endif
 
@@ -118,7 +112,7 @@ TEST(FailedLoads, LeaveNoDescriptorAndNoAllocationBehind) {
     EXPECT_FALSE(loadThroughFifo(pattern, text)) << "a pipe that ends early";
     rmdir(pattern.c_str());
 
-#ifdef VOXSCOPE_LEAK_CHECK
+#ifdef VOXSCOPE_ADDRESS_SANITIZER
     EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0) << "the loads above leaked (see the report)";
 #endif
 }
