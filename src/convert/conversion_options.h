@@ -3,6 +3,7 @@
 
 #include "convert/volume_colors.h"
 #include "convert/volume_threshold.h"
+#include "convert/vxl_writer.h"
 
 #include <cstdint>
 #include <string>
@@ -11,7 +12,7 @@ struct ConversionOptions {
     std::string input, output;
     double voxelSize = 0;   // meshes: the voxel edge; voxel inputs: the coarser cell's edge
     int64_t resolution = 0; // voxels along the longest side (0: not given)
-    int64_t maxVoxels = 10000000;
+    int64_t maxVoxels = defaultMaxVoxels;
     int64_t memoryCap = 0;   // bytes; 0 means the default cap
     bool hollow = false;     // leave out voxels whose six face neighbours are all there
     ThresholdRule threshold; // grids of samples: which are voxels

@@ -57,8 +57,8 @@ constexpr int64_t maxGridCells = int64_t(1) << 21;
 
 // What a reader is told besides the bytes.
 struct GridReadOptions {
-    const char* path = "";        // the input as named on the command line
-    int64_t maxVoxels = 10000000; // refuse to build more voxels than this
+    const char* path = "";                // the input as named on the command line
+    int64_t maxVoxels = defaultMaxVoxels; // refuse to build more voxels than this
     // No size a header claims is taken up beyond this many bytes (the
     // memory cap), nor any compressed data decompressed past it.
     int64_t maxBytes = int64_t(1) << 30;

@@ -22,7 +22,7 @@ struct SourceGeometry {
 struct GridOptions {
     double voxelSize = 0.0;   // edge of a voxel; 0 means derive it from `resolution`
     int64_t resolution = 128; // voxels along the longest side of the model's box
-    int64_t maxVoxels = 10000000;
+    int64_t maxVoxels = defaultMaxVoxels;
 };
 
 // Voxelises `source`: a voxel for every grid cell that a triangle or segment

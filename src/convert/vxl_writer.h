@@ -15,6 +15,10 @@ struct VoxelList {
     std::vector<uint8_t> colors;  // red, green, blue of each voxel
 };
 
+// The most voxels a conversion makes unless --max-voxels says otherwise (the
+// --help text states it too).
+constexpr int64_t defaultMaxVoxels = 10000000;
+
 // Writes `voxels` in the viewer's text format: the count and voxel size on the
 // first line, then "x y z r g b" per voxel. Each float is printed as the
 // shortest decimal that reads back (as by strtof or the "%f" conversion) to
