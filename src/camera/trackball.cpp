@@ -77,9 +77,10 @@ void trackballDrag(float prevX, float prevY, float curX, float curY) {
         Vec3 p2 = trackballLift(curX, curY);
         // The lifted points give only the axis; the angle follows the planar
         // travel, which keeps the turn rate the same over the whole window.
-        Vec3 n = vectorNormalize({float(double(p1.y) * p2.z - double(p1.z) * p2.y),
-                                  float(double(p1.z) * p2.x - double(p1.x) * p2.z),
-                                  float(double(p1.x) * p2.y - double(p1.y) * p2.x)});
+        const double from[3] = {p1.x, p1.y, p1.z}, to[3] = {p2.x, p2.y, p2.z};
+        double axis[3];
+        cross3(from, to, axis);
+        Vec3 n = vectorNormalize({float(axis[0]), float(axis[1]), float(axis[2])});
         double dx = double(curX) - prevX, dy = double(curY) - prevY;
         float phi = float(double(ballRadius) * std::sqrt(dx * dx + dy * dy));
         step = quaternionFromAngleAxis(phi, n);
