@@ -31,6 +31,24 @@ void freeVoxelModel(VoxelModel* m) {
     }
 }
 
+// The loader's messages, each written in one place. Every one is a single
+// line naming the file.
+static void sayErrorReading(const char* path) {
+    fprintf(stderr, "Error reading %s\n", path);
+}
+
+static void sayNoMemory(int32_t count, const char* path) {
+    fprintf(stderr, "Not enough memory for %d voxels from %s\n", count, path);
+}
+
+// Opens the file, or says it cannot.
+static FILE* openVoxelFile(const char* path) {
+    FILE* file = fopen(path, "rb");
+    if (!file)
+        fprintf(stderr, "Couldn't read %s\n", path);
+    return file;
+}
+
 // Whether the header's count can be loaded, saying why not. `bytesLeft` is
 // what the file holds after the header, or -1 when that is unknown (a pipe).
 // A count the file cannot hold gets the line that running out of numbers
@@ -39,7 +57,7 @@ void freeVoxelModel(VoxelModel* m) {
 // of numbers, whatever a hundred million would have needed.
 static bool countIsLoadable(int32_t count, int64_t bytesLeft, const char* path) {
     if (bytesLeft >= 0 && int64_t(count) * minBytesPerVoxel > bytesLeft) {
-        fprintf(stderr, "Error reading %s\n", path);
+        sayErrorReading(path);
         return false;
     }
     if (count < 0) {
@@ -57,7 +75,7 @@ static bool countIsLoadable(int32_t count, int64_t bytesLeft, const char* path) 
 static VoxelModel* newModel(int32_t count, float voxelSize, const char* path) {
     VoxelModel* m = static_cast<VoxelModel*>(calloc(1, sizeof(VoxelModel)));
     if (!m) {
-        fprintf(stderr, "Not enough memory for %d voxels from %s\n", count, path);
+        sayNoMemory(count, path);
         return nullptr;
     }
     m->count = count;
@@ -101,7 +119,7 @@ static VoxelModel* readWithStdio(FILE* file, const char* path) {
     int count = 0;
     float voxelSize = 0.0f;
     if (fscanf(file, "%d%f", &count, &voxelSize) != 2) {
-        fprintf(stderr, "Error reading %s\n", path);
+        sayErrorReading(path);
         return giveUp(file, nullptr);
     }
     int64_t remaining = bytesRemaining(file);
@@ -123,14 +141,14 @@ static VoxelModel* readWithStdio(FILE* file, const char* path) {
             else
                 capacity = capacity > count / 2 ? count : capacity * 2;
             if (!reserveVoxels(m, capacity)) {
-                fprintf(stderr, "Not enough memory for %d voxels from %s\n", count, path);
+                sayNoMemory(count, path);
                 return giveUp(file, m);
             }
         }
         float* p = m->positions + 3 * size_t(i);
         int red = 0, green = 0, blue = 0;
         if (fscanf(file, "%f%f%f%d%d%d", &p[0], &p[1], &p[2], &red, &green, &blue) != 6) {
-            fprintf(stderr, "Error reading %s\n", path);
+            sayErrorReading(path);
             return giveUp(file, m);
         }
         // Colours keep their low eight bits: 256 wraps to 0 and -1 to 255.
@@ -144,12 +162,8 @@ static VoxelModel* readWithStdio(FILE* file, const char* path) {
 }
 
 VoxelModel* loadVoxelsWithStdio(const char* path) {
-    FILE* file = fopen(path, "rb");
-    if (!file) {
-        fprintf(stderr, "Couldn't read %s\n", path);
-        return nullptr;
-    }
-    return readWithStdio(file, path);
+    FILE* file = openVoxelFile(path);
+    return file ? readWithStdio(file, path) : nullptr;
 }
 
 // ---------------------------------------------------------- from text pieces
@@ -333,7 +347,7 @@ static VoxelModel* readFromWindow(FileWindow* w, const char* path) {
     float voxelSize = 0.0f;
     if (!scanAcrossPieces(w, &p, scanIntAt, &count) ||
         !scanAcrossPieces(w, &p, scanFloatAt, &voxelSize)) {
-        fprintf(stderr, "Error reading %s\n", path);
+        sayErrorReading(path);
         return nullptr;
     }
     if (!countIsLoadable(count, bytesAfter(w, p), path))
@@ -344,12 +358,12 @@ static VoxelModel* readFromWindow(FileWindow* w, const char* path) {
     m->positions = static_cast<float*>(allocateLargeArray(sizeof(float) * 3 * size_t(count)));
     m->colors = static_cast<uint8_t*>(allocateLargeArray(3 * size_t(count)));
     if (!m->positions || !m->colors) {
-        fprintf(stderr, "Not enough memory for %d voxels from %s\n", count, path);
+        sayNoMemory(count, path);
         freeVoxelModel(m);
         return nullptr;
     }
     if (!readAllRecords(w, p, m)) {
-        fprintf(stderr, "Error reading %s\n", path);
+        sayErrorReading(path);
         freeVoxelModel(m);
         return nullptr;
     }
@@ -363,11 +377,9 @@ VoxelModel* readVoxelText(const char* text, size_t size, const char* path) {
 }
 
 VoxelModel* loadVoxels(const char* path) {
-    FILE* file = fopen(path, "rb");
-    if (!file) {
-        fprintf(stderr, "Couldn't read %s\n", path);
+    FILE* file = openVoxelFile(path);
+    if (!file)
         return nullptr;
-    }
     // Only a regular file with content is read in pieces; /proc files that
     // claim no size, pipes, terminals and directories are read as a stream.
     struct stat info;
@@ -379,7 +391,7 @@ VoxelModel* loadVoxels(const char* path) {
         m = readFromWindow(&w, path);
         closeFileWindow(&w);
     } else if (w.readFailed) {
-        fprintf(stderr, "Error reading %s\n", path);
+        sayErrorReading(path);
     } else {
         // No buffer to be had: the stream needs next to no memory.
         return readWithStdio(file, path);
