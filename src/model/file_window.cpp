@@ -5,7 +5,7 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "model/large_array.h"
+#include "platform/large_array.h"
 
 // 16 MiB of text is about 450,000 voxels: each piece is parsed in a few
 // milliseconds, on two threads, and the reads in between cost a tenth of that.

@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 #include "model/file_window.h"
-#include "model/large_array.h"
 #include "model/number_reader.h"
 #include "model/plain_records.h"
+#include "platform/large_array.h"
 #include "platform/second_thread.h"
 
 VoxelModel* model = nullptr;

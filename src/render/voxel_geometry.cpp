@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "model/large_array.h"
+#include "platform/large_array.h"
 #include "platform/second_thread.h"
 
 float* vertexArray = nullptr;

@@ -1,4 +1,4 @@
-#include "model/large_array.h"
+#include "platform/large_array.h"
 
 #include <cstdint>
 #include <cstdlib>
