@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -123,8 +124,8 @@ std::string differenceBesidesLastNumber(const VoxelModel& cut, const VoxelModel&
     return "";
 }
 
-// Cuts `sample` at each of its prefix lengths and checks each outcome; the
-// failures found, at most a few per sample.
+// Cuts `sample` at each of its prefix lengths and checks each outcome,
+// reporting the first few failures.
 void checkEveryPrefix(const SampleFile& sample) {
     SCOPED_TRACE(sample.path);
     const std::string path = writeScratchFile(sample.bytes);
@@ -139,18 +140,26 @@ void checkEveryPrefix(const SampleFile& sample) {
     const size_t settled = std::min(size_t(walk.stop) + 1, size);
     const long headerStart = walk.spans.size() >= 2 ? walk.spans[1].start : -1;
     long lastStart = -1;
+    int failures = 0;
     if (whole.model) {
-        const size_t numbers = 2 + 6 * size_t(whole.model->count);
-        ASSERT_EQ(walk.spans.size(), numbers) << "fscanf finds other numbers than the load";
-        lastStart = walk.spans.back().start;
+        if (walk.spans.size() != 2 + 6 * size_t(whole.model->count)) {
+            ADD_FAILURE() << "fscanf finds " << walk.spans.size() << " numbers, not those of "
+                          << whole.model->count << " voxels";
+            failures = 3;
+        } else {
+            lastStart = walk.spans.back().start;
+        }
     }
 
-    int failures = 0;
     for (size_t length : prefixLengths(size)) {
         if (failures >= 3)
             break;
         cutFile(path, length);
-        memoryText = sample.bytes.data();
+        // Exactly the cut's bytes in memory, so that a read past them is a
+        // sanitizer's error.
+        std::unique_ptr<char[]> exact(new char[length]);
+        memcpy(exact.get(), sample.bytes.data(), length);
+        memoryText = exact.get();
         memorySize = length;
         LoadOutcome reference = loadCapturingStderr(loadVoxelsWithStdio, path.c_str());
         LoadOutcome read[3] = {loadCapturingStderr(loadVoxels, path.c_str()),
