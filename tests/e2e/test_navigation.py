@@ -52,6 +52,49 @@ def f_voxels():
     return voxels
 
 
+def f_corners():
+    """The corners of every voxel's cube of the F, about its centre."""
+    return [
+        (x + dx, y + dy, dz)
+        for x, y, _, _, _, _ in f_voxels()
+        for dx in (-0.5, 0.5)
+        for dy in (-0.5, 0.5)
+        for dz in (-0.5, 0.5)
+    ]
+
+
+def predicted_bbox(turn, distance_factor):
+    """(left, top, right, bottom) on screen of the F turned by `turn` radians
+    about the vertical axis through its centre, the eye level with that centre
+    at `distance_factor` times the start distance from it."""
+    c, s = math.cos(turn), math.sin(turn)
+    depth0 = distance_factor * START_DISTANCE
+    xs, ys = [], []
+    for x, y, z in f_corners():
+        depth = depth0 - (z * c - x * s)
+        xs.append(CENTRE + 800.0 * (x * c + z * s) / depth)
+        ys.append(CENTRE - 800.0 * y / depth)
+    return min(xs), min(ys), max(xs), max(ys)
+
+
+def turned_fit(box, distance_factor, steps=1440):
+    """How well the outline `box` is that of the F turned by some angle about
+    its vertical axis and seen from `distance_factor` times the start
+    distance: the least, over the angles, of the largest amount by which an
+    edge misses its prediction beyond 2 px plus 1 % of its distance from the
+    centre (at most 0 when it fits); and that angle."""
+    best = None
+    for i in range(steps):
+        turn = 2 * math.pi * i / steps
+        miss = max(
+            abs(measured - predicted) - (2 + 0.01 * abs(predicted - CENTRE))
+            for measured, predicted in zip(box, predicted_bbox(turn, distance_factor))
+        )
+        if best is None or miss < best[0]:
+            best = (miss, turn)
+    return best
+
+
 def width(shot):
     left, _, right, _ = shot.bbox()
     return right - left
@@ -189,7 +232,29 @@ class Navigation(unittest.TestCase):
         harness.wait_for_change(self.server, wid, first)
         self.assertKeepsChanging(wid, shots=3)
         self.server.xdotool("click", 5)
-        harness.wait_for_stable(self.server, wid, repeats=5)
+        stopped = harness.wait_for_stable(self.server, wid, repeats=5)
+        self.assertEqual(
+            harness.wait_for_stable(self.server, wid, repeats=5), stopped,
+            "the picture moved again after the wheel stopped the spin",
+        )
+        # The fling's release re-measured the pivot at the model's centre, so
+        # the spin turned the F about its vertical axis by an angle the test
+        # cannot know; the notch's press and release each zoomed one step in
+        # about that centre. Whatever the angle, the outline is the F turned
+        # by some angle and seen from two steps in, and by no angle from no
+        # step, one or three.
+        box = stopped.bbox()
+        miss, turn = turned_fit(box, ZOOM_IN_STEP ** 2)
+        self.assertLessEqual(
+            miss, 0,
+            "outline %s is no turn of the F two steps in (closest: %.1f degrees, "
+            "%s, %.1f px beyond tolerance)"
+            % (box, math.degrees(turn), predicted_bbox(turn, ZOOM_IN_STEP ** 2), miss),
+        )
+        for factor, what in ((1.0, "no step"), (ZOOM_IN_STEP, "one step"), (ZOOM_IN_STEP ** 3, "three steps")):
+            self.assertGreater(
+                turned_fit(box, factor)[0], 0, "outline %s fits %s in as well" % (box, what)
+            )
 
     def test_right_drag_pans_with_the_pointer(self):
         _, wid, first = self.start_viewer()
