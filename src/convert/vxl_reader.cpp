@@ -7,8 +7,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace {
 
@@ -35,33 +33,6 @@ size_t skipNumber(const uint8_t* p, size_t i, size_t size, bool& whole, bool& an
     return i;
 }
 
-// The loader writes its one line to stderr; the converter's refusals are
-// lines of its own. So that line is caught in a file in memory and handed
-// back as text. Without one the loader's line goes out as it is.
-VoxelModel* readCatchingMessage(const uint8_t* data, size_t size, const char* path,
-                                std::string& message) {
-    fflush(stderr);
-    const int sink = memfd_create("vxlconv-loader-message", MFD_CLOEXEC);
-    const int saved = sink >= 0 ? dup(STDERR_FILENO) : -1;
-    if (saved < 0 || dup2(sink, STDERR_FILENO) < 0) {
-        if (saved >= 0)
-            close(saved);
-        if (sink >= 0)
-            close(sink);
-        return readVoxelText(reinterpret_cast<const char*>(data), size, path);
-    }
-    VoxelModel* m = readVoxelText(reinterpret_cast<const char*>(data), size, path);
-    fflush(stderr);
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    char text[4096];
-    const ssize_t got = pread(sink, text, sizeof text, 0);
-    close(sink);
-    message.assign(text, got > 0 ? size_t(got) : 0);
-    message.resize(std::min(message.size(), message.find('\n')));
-    return m;
-}
-
 } // namespace
 
 bool looksLikeVxl(const uint8_t* head, size_t size, const char* path) {
@@ -78,8 +49,11 @@ bool looksLikeVxl(const uint8_t* head, size_t size, const char* path) {
 
 bool readVxlGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
                  std::string& error) {
+    // The loader's line is quoted in the converter's own refusal.
     std::string message;
-    VoxelModel* m = readCatchingMessage(data, size, options.path, message);
+    loaderMessageSink = &message;
+    VoxelModel* m = readVoxelText(reinterpret_cast<const char*>(data), size, options.path);
+    loaderMessageSink = nullptr;
     if (!m) {
         error = std::string("cannot read ") + options.path +
                 (message.empty() ? std::string(" as a voxel file")

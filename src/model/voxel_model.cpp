@@ -1,6 +1,7 @@
 #include "model/voxel_model.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -31,21 +32,42 @@ void freeVoxelModel(VoxelModel* m) {
     }
 }
 
+std::string* loaderMessageSink = nullptr;
+
+// Every message of the loader goes out through here: one line to stderr, in
+// one write, or into loaderMessageSink, without its newline, when a caller has
+// set one.
+__attribute__((format(printf, 1, 2))) static void sayLine(const char* format, ...) {
+    va_list args, measure;
+    va_start(args, format);
+    va_copy(measure, args);
+    const int length = vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    std::string line(size_t(length > 0 ? length : 0), '\0');
+    if (length > 0)
+        vsnprintf(line.data(), line.size() + 1, format, args);
+    va_end(args);
+    if (loaderMessageSink)
+        *loaderMessageSink = line;
+    else
+        fprintf(stderr, "%s\n", line.c_str());
+}
+
 // The loader's messages, each written in one place. Every one is a single
 // line naming the file.
 static void sayErrorReading(const char* path) {
-    fprintf(stderr, "Error reading %s\n", path);
+    sayLine("Error reading %s", path);
 }
 
 static void sayNoMemory(int32_t count, const char* path) {
-    fprintf(stderr, "Not enough memory for %d voxels from %s\n", count, path);
+    sayLine("Not enough memory for %d voxels from %s", count, path);
 }
 
 // Opens the file, or says it cannot.
 static FILE* openVoxelFile(const char* path) {
     FILE* file = fopen(path, "rb");
     if (!file)
-        fprintf(stderr, "Couldn't read %s\n", path);
+        sayLine("Couldn't read %s", path);
     return file;
 }
 
@@ -61,12 +83,11 @@ static bool countIsLoadable(int32_t count, int64_t bytesLeft, const char* path) 
         return false;
     }
     if (count < 0) {
-        fprintf(stderr, "Negative voxel count %d in %s\n", count, path);
+        sayLine("Negative voxel count %d in %s", count, path);
         return false;
     }
     if (count > maxVoxelCount) {
-        fprintf(stderr, "Too many voxels to draw (%d, at most %d) in %s\n", count, maxVoxelCount,
-                path);
+        sayLine("Too many voxels to draw (%d, at most %d) in %s", count, maxVoxelCount, path);
         return false;
     }
     return true;

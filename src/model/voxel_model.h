@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct VoxelModel {
     int32_t count;    // number of voxels
@@ -32,6 +33,11 @@ VoxelModel* loadVoxels(const char* path);
 // value for value and line for line, and how it reads what is not a regular
 // file.
 VoxelModel* loadVoxelsWithStdio(const char* path);
+
+// Where the loader's one-line messages go: stderr while this is null (the
+// viewer), else into the string it points at, without the newline, for a
+// caller that reports failures in its own words (the converter).
+extern std::string* loaderMessageSink;
 
 // Whether the second half of a big file is read on a second thread while this
 // one reads the first; on unless turned off (the benchmark times both ways).
