@@ -30,6 +30,11 @@ bool readBlocks(FILE* file, size_t firstBlock, std::vector<uint8_t>& bytes) {
 
 } // namespace
 
+int64_t inputFileBytes(const char* path) {
+    struct stat info;
+    return stat(path, &info) == 0 && S_ISREG(info.st_mode) ? int64_t(info.st_size) : 0;
+}
+
 bool readFileHead(const char* path, size_t most, std::vector<uint8_t>& head, std::string& error) {
     FILE* file = fopen(path, "rb");
     if (!file)

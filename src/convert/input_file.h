@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+// The size of the file at `path`, 0 when it has none (a pipe, a missing file).
+int64_t inputFileBytes(const char* path);
+
 // The first `most` bytes of the file (fewer when it is shorter). False with a
 // sentence in `error` when it cannot be read.
 bool readFileHead(const char* path, size_t most, std::vector<uint8_t>& head, std::string& error);

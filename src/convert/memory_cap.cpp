@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 // A damaged file can make a reader ask for far more memory than the model
@@ -27,11 +26,6 @@ int64_t defaultMemoryCap(int64_t inputBytes, int64_t maxVoxels) {
     if (pages > 0 && pageSize > 0)
         cap = std::min(cap, int64_t(pages) * int64_t(pageSize));
     return cap;
-}
-
-int64_t inputFileBytes(const char* path) {
-    struct stat info;
-    return stat(path, &info) == 0 && S_ISREG(info.st_mode) ? int64_t(info.st_size) : 0;
 }
 
 void capAddressSpace(int64_t bytes) {

@@ -10,9 +10,6 @@
 // bytes per voxel allowed, never more than the machine's memory.
 int64_t defaultMemoryCap(int64_t inputBytes, int64_t maxVoxels);
 
-// The size of the file at `path`, 0 when it has none (a pipe, a missing file).
-int64_t inputFileBytes(const char* path);
-
 // Lowers the address-space limit to `bytes` (never raises it). Builds with the
 // address checker are left uncapped: its shadow memory reserves terabytes.
 void capAddressSpace(int64_t bytes);
