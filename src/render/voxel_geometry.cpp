@@ -136,8 +136,7 @@ size_t keepFacesTowards(Vec3 eye) {
     for (size_t i = 0; i < n; ++i) {
         const float* p = m->positions + 3 * i;
         const double d[3] = {e[0] - p[0], e[1] - p[1], e[2] - p[2]};
-        const double margin =
-            faceCullMargin * (std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]) + size);
+        const double margin = faceCullMargin * (length3(d[0], d[1], d[2]) + size);
         for (int f = 0; f < 6; ++f) {
             const int a = faces[f].axis;
             const double plane = double((faces[f].high ? highOffset : lowOffset) + p[a]);
