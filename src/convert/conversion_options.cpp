@@ -1,9 +1,9 @@
 #include "convert/conversion_options.h"
 
+#include "convert/header_text.h"
 #include "convert/voxel_grid.h"
 #include "model/voxel_model.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -92,10 +92,8 @@ namespace {
 
 bool parseCount(const std::string& option, const char* text, int64_t low, int64_t high,
                 int64_t& out, std::string& error) {
-    char* end = nullptr;
-    errno = 0;
-    long long value = strtoll(text, &end, 10);
-    if (end == text || *end != '\0' || errno == ERANGE || value < low || value > high) {
+    int64_t value = 0;
+    if (!wordToInt(text, value) || value < low || value > high) {
         error = option + " needs a whole number from " + std::to_string(low) + " to " +
                 std::to_string(high) + ", not \"" + text + "\"";
         return false;
@@ -105,10 +103,10 @@ bool parseCount(const std::string& option, const char* text, int64_t low, int64_
 }
 
 bool parseSize(const std::string& option, const char* text, double& out, std::string& error) {
-    char* end = nullptr;
-    errno = 0;
-    double value = strtod(text, &end);
-    if (end == text || *end != '\0' || errno == ERANGE || !std::isfinite(value) || !(value > 0) ||
+    // Out of double range reads as infinity or as zero or a subnormal, which
+    // the float checks refuse.
+    double value = 0;
+    if (!wordToDouble(text, value) || !std::isfinite(value) || !(value > 0) ||
         !(float(value) > 0) || !std::isfinite(float(value))) {
         error = option + " needs a positive number, not \"" + text + "\"";
         return false;
@@ -118,9 +116,8 @@ bool parseSize(const std::string& option, const char* text, double& out, std::st
 }
 
 bool parseThreshold(const char* text, ThresholdRule& rule, std::string& error) {
-    char* end = nullptr;
-    double value = strtod(text, &end);
-    if (end == text || *end != '\0' || !std::isfinite(value)) {
+    double value = 0;
+    if (!wordToDouble(text, value) || !std::isfinite(value)) {
         error = std::string("--threshold needs a number, not \"") + text + "\"";
         return false;
     }

@@ -1,5 +1,7 @@
 #include "convert/vox_reader.h"
 
+#include "convert/header_text.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -127,10 +129,8 @@ bool parseTranslation(const std::string& text, int64_t out[3]) {
 }
 
 bool parseRotation(const std::string& text, uint8_t& out) {
-    char* end = nullptr;
-    errno = 0;
-    long value = strtol(text.c_str(), &end, 10);
-    if (end == text.c_str() || *end != '\0' || errno == ERANGE || value < 0 || value > 255)
+    int64_t value = 0;
+    if (!wordToInt(text, value) || value < 0 || value > 255)
         return false;
     int32_t matrix[3][3];
     out = uint8_t(value);
