@@ -1,5 +1,7 @@
 #include "convert/asset_import.h"
 
+#include "convert/quoted_text.h"
+
 #include <assimp/Importer.hpp>
 #include <assimp/material.h>
 #include <assimp/postprocess.h>
@@ -121,8 +123,9 @@ bool importAsset(const char* path, SourceGeometry& out, ImportNotes& notes, std:
     const aiScene* scene = importer.ReadFile(path, aiProcess_Triangulate);
     if (!scene) {
         const char* reason = importer.GetErrorString();
+        // The importer's reasons quote the file's own words and names.
         error = std::string("cannot read ") + path + ": " +
-                (reason && *reason ? reason : "unknown format or damaged file");
+                (reason && *reason ? escapedText(reason, 300) : "unknown format or damaged file");
         return false;
     }
     if ((scene->mFlags & AI_SCENE_FLAGS_INCOMPLETE) || !scene->mRootNode) {

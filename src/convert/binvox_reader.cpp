@@ -1,6 +1,7 @@
 #include "convert/binvox_reader.h"
 
 #include "convert/header_text.h"
+#include "convert/quoted_text.h"
 #include "convert/sample_grid.h"
 
 #include <cmath>
@@ -79,7 +80,7 @@ bool parseBinvox(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolum
                 return false;
             }
         } else {
-            error = "the header line \"" + line.substr(0, 40) + "\" is not one binvox knows";
+            error = "the header line " + quotedText(line, 40) + " is not one binvox knows";
             return false;
         }
     }

@@ -1,6 +1,7 @@
 #include "convert/npy_reader.h"
 
 #include "convert/inflate_stream.h"
+#include "convert/quoted_text.h"
 #include "convert/sample_grid.h"
 
 #include <cstdio>
@@ -208,8 +209,8 @@ bool parseNpy(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& 
     SampleType type;
     bool bigEndian = false;
     if (!decodeDescr(fields["descr"].string, type, bigEndian)) {
-        error = "the array's dtype \"" + fields["descr"].string.substr(0, 20) +
-                "\" is not one this reads (bool, int8 to int64, uint8 to uint64, float32, "
+        error = "the array's dtype " + quotedText(fields["descr"].string, 20) +
+                " is not one this reads (bool, int8 to int64, uint8 to uint64, float32, "
                 "float64)";
         return false;
     }
@@ -364,46 +365,47 @@ bool parseNpz(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& 
     if (!firstZipMember(data, size, member, members, error))
         return false;
     memberName = member.name;
+    const std::string shownName = quotedText(member.name);
     if (member.localOffset > size || size - member.localOffset < 30 ||
         memcmp(data + member.localOffset, "PK\x03\x04", 4) != 0) {
-        error = "the zip member \"" + member.name + "\" is not where the directory says";
+        error = "the zip member " + shownName + " is not where the directory says";
         return false;
     }
     const uint8_t* local = data + member.localOffset;
     uint64_t start =
         member.localOffset + 30 + readLittle(local + 26, 2) + readLittle(local + 28, 2);
     if (start > size || size - start < member.compressedSize) {
-        error = "the zip member \"" + member.name + "\" is cut short";
+        error = "the zip member " + shownName + " is cut short";
         return false;
     }
     if (member.size > uint64_t(maxBytes) + 4096) {
-        error = "the zip member \"" + member.name + "\" is larger than the memory allowed";
+        error = "the zip member " + shownName + " is larger than the memory allowed";
         return false;
     }
     std::vector<uint8_t> bytes;
     if (member.method == 0) {
         if (member.compressedSize != member.size) {
-            error = "the stored zip member \"" + member.name + "\" has two different sizes";
+            error = "the stored zip member " + shownName + " has two different sizes";
             return false;
         }
         bytes.assign(data + start, data + start + member.size);
     } else if (member.method == 8) {
         if (!inflateStream(data + start, size_t(member.compressedSize), DeflateWrapper::raw,
                            size_t(member.size), bytes, error)) {
-            error = "the zip member \"" + member.name + "\": " + error;
+            error = "the zip member " + shownName + ": " + error;
             return false;
         }
         if (bytes.size() != member.size) {
-            error = "the zip member \"" + member.name + "\" inflates to another size than stated";
+            error = "the zip member " + shownName + " inflates to another size than stated";
             return false;
         }
     } else {
-        error = "the zip member \"" + member.name + "\" uses compression method " +
+        error = "the zip member " + shownName + " uses compression method " +
                 std::to_string(member.method) + "; only stored and deflated members are read";
         return false;
     }
     if (!parseNpy(bytes.data(), bytes.size(), maxBytes, out, error)) {
-        error = "the zip member \"" + member.name + "\": " + error;
+        error = "the zip member " + shownName + ": " + error;
         return false;
     }
     // Moving the buffer keeps its address, so what the volume borrows stays.
@@ -428,8 +430,7 @@ bool readNpzGrid(const uint8_t* data, size_t size, const GridReadOptions& option
     if (!parseNpz(data, size, options.maxBytes, volume, member, members, error))
         return refuseFile(options, "NumPy .npz", error);
     if (members > 1)
-        fprintf(stderr,
-                "vxlconv: note: %s: read the array \"%s\", the first of the archive's %llu\n",
-                options.path, member.c_str(), static_cast<unsigned long long>(members));
+        fprintf(stderr, "vxlconv: note: %s: read the array %s, the first of the archive's %llu\n",
+                options.path, quotedText(member).c_str(), static_cast<unsigned long long>(members));
     return samplesToGrid(volume, false, options, out, error);
 }

@@ -4,6 +4,7 @@
 #include "convert/header_text.h"
 #include "convert/inflate_stream.h"
 #include "convert/input_file.h"
+#include "convert/quoted_text.h"
 #include "convert/sample_grid.h"
 
 #include <algorithm>
@@ -144,7 +145,7 @@ bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::
             continue; // a key/value pair: not ours to interpret
         size_t colon = line.find(": ");
         if (colon == std::string::npos) {
-            error = "the NRRD header line \"" + line.substr(0, 40) + "\" is not a field";
+            error = "the NRRD header line " + quotedText(line, 40) + " is not a field";
             return false;
         }
         fields[line.substr(0, colon)] = trimmed(line.substr(colon + 2));
@@ -155,7 +156,7 @@ bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::
     };
     const std::string* type = field("type");
     if (!type || !typeByName(*type, header.layout.type)) {
-        error = type ? "the NRRD type \"" + type->substr(0, 30) + "\" is not one this reads"
+        error = type ? "the NRRD type " + quotedText(*type, 30) + " is not one this reads"
                      : "the NRRD header has no \"type\"";
         return false;
     }
@@ -235,8 +236,8 @@ bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::
     if (*encoding == "gzip" || *encoding == "gz") {
         header.gzip = true;
     } else if (*encoding != "raw") {
-        error = "the NRRD encoding \"" + encoding->substr(0, 20) +
-                "\" is not one this reads (raw, gzip)";
+        error =
+            "the NRRD encoding " + quotedText(*encoding, 20) + " is not one this reads (raw, gzip)";
         return false;
     }
     if (const std::string* endian = field("endian")) {
@@ -341,7 +342,8 @@ bool readNrrd(const std::string& path, std::vector<uint8_t> bytes, int64_t maxBy
         return decodeNrrdData(header, std::move(bytes), header.headerEnd, maxBytes, out, error);
     std::vector<uint8_t> data;
     if (!readWholeFile(nrrdDataPath(path, header).c_str(), data, error)) {
-        error = "its data file: " + error;
+        // The name comes from the header: shown escaped, like any word of it.
+        error = "its data file: " + escapedText(error);
         return false;
     }
     return decodeNrrdData(header, std::move(data), 0, maxBytes, out, error);

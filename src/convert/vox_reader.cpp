@@ -1,6 +1,7 @@
 #include "convert/vox_reader.h"
 
 #include "convert/header_text.h"
+#include "convert/quoted_text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -162,12 +163,12 @@ bool parseTransform(ByteReader& r, VoxNode& node, std::string& error) {
             continue;
         auto t = frame.find("_t");
         if (t != frame.end() && !parseTranslation(t->second, node.translation)) {
-            error = "malformed translation \"" + t->second + "\" in an nTRN chunk";
+            error = "malformed translation " + quotedText(t->second, 40) + " in an nTRN chunk";
             return false;
         }
         auto rotation = frame.find("_r");
         if (rotation != frame.end() && !parseRotation(rotation->second, node.rotation)) {
-            error = "malformed rotation \"" + rotation->second + "\" in an nTRN chunk";
+            error = "malformed rotation " + quotedText(rotation->second, 40) + " in an nTRN chunk";
             return false;
         }
     }
