@@ -192,6 +192,51 @@ class HostileFiles(unittest.TestCase):
                 self.assertLess(took, 60, "the refusal took %.1fs" % took)
 
 
+    def expect_lines(self, cases):
+        """Each case is (name, filename, data, options, status, stderr lines,
+        the file's name standing for {path} in them)."""
+        out = os.path.join(self.tmp, "out.vxl")
+        for name, filename, data, options, status, lines in cases:
+            with self.subTest(name):
+                if os.path.exists(out):
+                    os.remove(out)
+                source = self.path(filename, data)
+                done = subprocess.run([test_vxlconv.VXLCONV, source, out] + list(options),
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                      timeout=test_vxlconv.CONVERT_TIMEOUT)
+                want = "".join(line.format(path=source) + "\n" for line in lines)
+                self.assertEqual((done.returncode, done.stdout, done.stderr.decode("latin1")),
+                                 (status, b"", want))
+                self.assertEqual(os.path.exists(out), status == 0)
+
+    def test_words_from_files_are_shown_escaped(self):
+        # Names and words a file holds reach the terminal with their control
+        # characters escaped: no line break, no escape sequence of its own.
+        shape = (4, 3, 2)
+        good_npy = make_grids.npy(shape, "u1", make_grids.samples_in_order(shape, lambda i, j, k: 1))
+        spoof = "a.npy\nvxlconv: converted\x1b[2J\x1b[1;1H\u202e"
+        stored = bytearray(make_grids.npz({spoof: good_npy, "b.npy": good_npy}, compressed=False))
+        bzip2 = bytearray(stored)
+        for at in (8, stored.index(b"PK\x01\x02") + 10):  # the local and central method fields
+            struct.pack_into("<H", bzip2, at, 12)
+        shown = '"a.npy\\nvxlconv: converted\\x1b[2J\\x1b[1;1H\\u202e"'
+        self.expect_lines([
+            ("zip member name in a note", "names.npz", bytes(stored), [], 0,
+             ["vxlconv: note: {path}: read the array %s, the first of the archive's 2" % shown]),
+            ("zip member name in a refusal", "bzip2.npz", bytes(bzip2), [], 1,
+             ["vxlconv: cannot read {path} as NumPy .npz: the zip member %s uses compression "
+              "method 12; only stored and deflated members are read" % shown]),
+            ("binvox header word", "clear.binvox", b"#binvox 1\ndim 2 2 2\n\x1b[2Jwipe\rout\ndata\n\x01\x08",
+             [], 1, ['vxlconv: cannot read {path} as binvox: the header line "\\x1b[2Jwipe\\rout" '
+                     'is not one binvox knows']),
+            ("NRRD type name", "type.nrrd",
+             make_grids.nrrd(shape, "u1", [1] * 24)[0].replace(b"type: uint8", b"type: \x1b]0;title\x07"),
+             ["--threshold", "1"], 1,
+             ['vxlconv: cannot read {path} as NRRD: the NRRD type "\\x1b]0;title\\x07" is not one '
+              'this reads']),
+        ])
+
+
 class GridsInViewer(unittest.TestCase):
     """One sample of each format family converted and shown."""
 
