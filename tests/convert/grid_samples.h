@@ -13,6 +13,7 @@
 #include <iterator>
 #include <string>
 #include <vector>
+#include <zlib.h>
 
 inline std::string gridSample(const std::string& name) {
     return std::string(VOXSCOPE_GRID_SAMPLES) + "/" + name;
@@ -25,6 +26,21 @@ inline std::vector<uint8_t> fileBytes(const std::string& path) {
 
 inline std::vector<uint8_t> textBytes(const std::string& text) {
     return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+// `data` as one gzip member, as gzip -9 writes it.
+inline std::vector<uint8_t> gzipped(const std::vector<uint8_t>& data) {
+    z_stream s{};
+    EXPECT_EQ(deflateInit2(&s, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY), Z_OK);
+    std::vector<uint8_t> out(deflateBound(&s, uLong(data.size())) + 64);
+    s.next_in = const_cast<Bytef*>(data.data());
+    s.avail_in = uInt(data.size());
+    s.next_out = out.data();
+    s.avail_out = uInt(out.size());
+    EXPECT_EQ(deflate(&s, Z_FINISH), Z_STREAM_END);
+    out.resize(s.total_out);
+    deflateEnd(&s);
+    return out;
 }
 
 // The files of `dir` whose names start with `prefix`, sorted.

@@ -1,24 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "convert/inflate_stream.h"
+#include "grid_samples.h"
 
 #include <zlib.h>
 
 namespace {
-
-std::vector<uint8_t> gzipped(const std::vector<uint8_t>& data) {
-    z_stream s{};
-    EXPECT_EQ(deflateInit2(&s, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY), Z_OK);
-    std::vector<uint8_t> out(deflateBound(&s, uLong(data.size())) + 64);
-    s.next_in = const_cast<Bytef*>(data.data());
-    s.avail_in = uInt(data.size());
-    s.next_out = out.data();
-    s.avail_out = uInt(out.size());
-    EXPECT_EQ(deflate(&s, Z_FINISH), Z_STREAM_END);
-    out.resize(s.total_out);
-    deflateEnd(&s);
-    return out;
-}
 
 std::vector<uint8_t> pattern(size_t size) {
     std::vector<uint8_t> data(size);
