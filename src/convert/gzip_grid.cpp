@@ -43,7 +43,10 @@ bool looksLikeGzipGrid(const uint8_t* head, size_t size, const char* path) {
         return true;
     std::vector<uint8_t> start;
     std::string ignored;
-    return innerFormat(head, size, path, start, ignored) != nullptr;
+    // gzip within gzip is claimed too, so that its reader says what it is
+    // rather than the mesh importer finding no format.
+    return innerFormat(head, size, path, start, ignored) != nullptr ||
+           startsWithGzip(start.data(), start.size());
 }
 
 bool readGzipGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
