@@ -120,6 +120,8 @@ bool parseBinvox(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolum
         out.spacing[a] = step;
         out.origin[a] = translate[a] + 0.5 * step;
     }
+    out.spacingSource = "\"scale\"";
+    out.positionSource = "\"translate\" and \"scale\"";
     out.storage.assign(size_t(cells), 0);
     int64_t filled = 0;
     while (filled < cells) {

@@ -120,6 +120,7 @@ bool parseNiftiHeader(const uint8_t* data, size_t size, NiftiHeader& header, std
         double p = readFloat(data + 76 + 4 * (a + 1), big);
         header.layout.spacing[a] = std::isfinite(p) && p != 0 ? std::fabs(p) : 1.0;
     }
+    header.layout.spacingSource = header.layout.positionSource = "\"pixdim\"";
     float offset = readFloat(data + 108, big);
     if (!std::isfinite(offset) || offset < 0 || offset > 1e15f ||
         (!header.pair && offset < float(headerSize))) {
@@ -138,9 +139,11 @@ bool parseNiftiHeader(const uint8_t* data, size_t size, NiftiHeader& header, std
     if (qform > 0) {
         for (int a = 0; a < 3; ++a)
             header.layout.origin[a] = readFloat(data + 268 + 4 * a, big);
+        header.layout.positionSource = "\"qoffset\" and \"pixdim\"";
     } else if (sform > 0) {
         for (int a = 0; a < 3; ++a)
             header.layout.origin[a] = readFloat(data + 280 + 16 * a + 12, big);
+        header.layout.positionSource = "the \"srow\" offsets and \"pixdim\"";
     }
     for (double& o : header.layout.origin)
         if (!std::isfinite(o))

@@ -205,6 +205,7 @@ bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::
             // "nan" leaves an axis without a spacing: one unit.
             header.layout.spacing[a] = std::isfinite(s) && s != 0 ? std::fabs(s) : 1.0;
         }
+        header.layout.spacingSource = "\"spacings\"";
     }
     if (const std::string* directions = field("space directions")) {
         std::vector<std::string> w = splitWords(*directions, true);
@@ -221,12 +222,15 @@ bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::
             }
             header.layout.spacing[a] = length;
         }
+        header.layout.spacingSource = "\"space directions\"";
     }
+    header.layout.positionSource = header.layout.spacingSource;
     if (const std::string* origin = field("space origin")) {
         if (!vectorOf3(*origin, header.layout.origin)) {
             error = "the NRRD \"space origin\" must be a (x,y,z) vector";
             return false;
         }
+        header.layout.positionSource = "\"space origin\" and " + header.layout.spacingSource;
     }
     const std::string* encoding = field("encoding");
     if (!encoding) {

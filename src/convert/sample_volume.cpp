@@ -74,6 +74,8 @@ void takeSamples(const SampleLayout& layout, std::vector<uint8_t> bytes, size_t 
         out.spacing[a] = layout.spacing[a];
         out.origin[a] = layout.origin[a];
     }
+    out.spacingSource = layout.spacingSource;
+    out.positionSource = layout.positionSource;
     setSampleOrder(out, true);
     out.storage = std::move(bytes);
     out.offset = offset;

@@ -54,6 +54,10 @@ struct SampleVolume {
     int64_t strides[3] = {0, 0, 0};      // samples between neighbours along i, j, k
     double spacing[3] = {1.0, 1.0, 1.0}; // distance between sample centres per axis
     double origin[3] = {0.0, 0.0, 0.0};  // centre of sample (0, 0, 0)
+    // Where the header gave them, for messages: the field the spacing came
+    // from, and the fields the positions came from.
+    std::string spacingSource = "the spacing";
+    std::string positionSource = "the array's shape";
     SampleType type = SampleType::uint8;
     SampleMeaning meaning = SampleMeaning::occupancy;
     // A stored value v stands for slope * v + intercept (NIfTI's scaling).
@@ -80,6 +84,8 @@ struct SampleLayout {
     int64_t dims[3] = {1, 1, 1};
     double spacing[3] = {1.0, 1.0, 1.0};
     double origin[3] = {0.0, 0.0, 0.0};
+    std::string spacingSource = "the spacing";
+    std::string positionSource = "the spacing";
     bool bigEndian = false;
 };
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 std::vector<int64_t> cubeOfSample(int64_t samples, double spacing, double edge, int64_t& cubes) {
     std::vector<int64_t> cube(static_cast<size_t>(samples));
@@ -15,6 +16,48 @@ std::vector<int64_t> cubeOfSample(int64_t samples, double spacing, double edge, 
     cubes = samples > 0 ? cube.back() + 1 : 0;
     return cube;
 }
+
+namespace {
+
+std::string number(double value) {
+    char text[32];
+    snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+// The voxel size and the cube centres as the 32-bit floats the voxel file
+// holds them in. A header's spacing or origin that makes the size 0,
+// subnormal or infinite, takes a centre out of float range, or puts
+// neighbouring centres on one float (every voxel at one place) is refused,
+// naming the header fields it came from. Centres run evenly from the first
+// cube to the last, so their ends are the ones to check.
+bool checkFloatPlacement(const SampleVolume& volume, double edge, const double corner[3],
+                         const int64_t cubes[3], std::string& error) {
+    const float size = float(edge);
+    if (!std::isnormal(size)) {
+        error = "the voxel size from " + volume.spacingSource + " (" + number(edge) + ") is too " +
+                (std::isinf(size) ? "large" : "small") + " for a 32-bit float";
+        return false;
+    }
+    for (int a = 0; a < 3; ++a) {
+        const double ends[2] = {corner[a], corner[a] + double(cubes[a] - 1) * edge};
+        for (int end = 0; end < 2; ++end) {
+            const double at = ends[end], inward = end == 0 ? at + edge : at - edge;
+            const bool outside = !std::isfinite(float(at));
+            if (outside || (cubes[a] > 1 && float(inward) == float(at))) {
+                error = "the positions from " + volume.positionSource + " reach " + number(at) +
+                        " along " + "xyz"[a] +
+                        (outside ? ", beyond a 32-bit float"
+                                 : ", where voxels " + number(edge) +
+                                       " apart fall on one 32-bit float");
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace
 
 bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, ColorMode mode,
                      int64_t maxVoxels, VoxelGrid& grid, std::string& error) {
@@ -31,6 +74,7 @@ bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, Colo
     double samplesPerCube = 1;
     for (int a = 0; a < 3; ++a) {
         corner[a] = volume.origin[a] - 0.5 * volume.spacing[a] + 0.5 * edge;
+        cubes[a] = volume.dims[a];
         if (!isotropic) {
             cubeOf[a] = cubeOfSample(volume.dims[a], volume.spacing[a], edge, cubes[a]);
             // At most this many samples along the axis share a cube.
@@ -41,6 +85,8 @@ bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, Colo
             }
         }
     }
+    if (!checkFloatPlacement(volume, edge, corner, cubes, error))
+        return false;
     double lowest = 0, highest = 0;
     if (mode == ColorMode::grey || mode == ColorMode::map) {
         if (!passingValueRange(volume, rule, lowest, highest))

@@ -9,6 +9,8 @@
 #include "convert/sample_grid.h"
 #include "grid_samples.h"
 
+#include <cstring>
+
 namespace {
 
 bool readThroughTable(const std::vector<uint8_t>& bytes, const std::string& path, VoxelGrid& grid,
@@ -85,4 +87,64 @@ TEST(SampleGrid, ContentWinsOverTheName) {
     EXPECT_EQ(formatOf(junk, "cut.nhdr"), "NRRD");
     EXPECT_EQ(formatOf(junk, "cut.nii"), "NIfTI-1");
     EXPECT_EQ(formatOf(junk, "cut.stl"), "none");
+}
+
+TEST(SampleGrid, HeaderNumbersBeyondFloatsAreRefusedNamingTheirFields) {
+    const std::string nrrdHead = "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 2 2 2\n";
+    const std::string nrrdData = "encoding: raw\n\n" + std::string(8, '\x01');
+    std::vector<uint8_t> tinyPixdim = fileBytes(gridSample("dtypes/nifti-u1-F-le.nii"));
+    std::vector<uint8_t> farOffset = tinyPixdim;
+    for (int a = 0; a < 3; ++a) {
+        const float tiny = 1e-40f, large = 1e37f;
+        memcpy(&tinyPixdim[80 + 4 * a], &tiny, 4);
+        memcpy(&farOffset[80 + 4 * a], &large, 4);
+    }
+    const float qoffsetZ = 3.38e38f; // qform_code is 1
+    memcpy(&farOffset[276], &qoffsetZ, 4);
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        const char* path;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"binvox translate", textBytes("#binvox 1\ndim 2 2 2\ntranslate 1e39 0 0\ndata\n\x01\x08"),
+         "t.binvox",
+         "t.binvox: the positions from \"translate\" and \"scale\" reach 1e+39 along x, beyond a "
+         "32-bit float"},
+        {"binvox scale", textBytes("#binvox 1\ndim 2 2 2\nscale 1e-320\ndata\n\x01\x08"),
+         "s.binvox",
+         "s.binvox: the voxel size from \"scale\" (4.99994e-321) is too small for a 32-bit float"},
+        {"binvox translate beside scale",
+         textBytes("#binvox 1\ndim 2 2 2\ntranslate 0 1e30 0\nscale 1\ndata\n\x01\x08"), "c.binvox",
+         "c.binvox: the positions from \"translate\" and \"scale\" reach 1e+30 along y, where "
+         "voxels 0.5 apart fall on one 32-bit float"},
+        {"NRRD spacings", textBytes(nrrdHead + "spacings: 1e-320 1e-320 1e-320\n" + nrrdData),
+         "s.nrrd",
+         "s.nrrd: the voxel size from \"spacings\" (9.99989e-321) is too small for a 32-bit "
+         "float"},
+        {"NRRD space origin",
+         textBytes(nrrdHead + "space origin: (1e39,0,0)\nspacings: 1 1 1\n" + nrrdData), "o.nrrd",
+         "o.nrrd: the positions from \"space origin\" and \"spacings\" reach 1e+39 along x, "
+         "beyond a 32-bit float"},
+        {"NRRD space directions",
+         textBytes(nrrdHead + "space directions: (1e39,0,0) (0,1e39,0) (0,0,1e39)\n" + nrrdData),
+         "d.nrrd",
+         "d.nrrd: the voxel size from \"space directions\" (1e+39) is too large for a 32-bit "
+         "float"},
+        {"NIfTI pixdim", tinyPixdim, "p.nii",
+         "p.nii: the voxel size from \"pixdim\" (9.99995e-41) is too small for a 32-bit float"},
+        {"NIfTI qoffset", farOffset, "q.nii",
+         "q.nii: the positions from \"qoffset\" and \"pixdim\" reach 3.68e+38 along z, beyond "
+         "a 32-bit float"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VoxelGrid grid;
+        std::string error;
+        const GridFormat* format = nullptr;
+        EXPECT_FALSE(readThroughTable(c.bytes, c.path, grid, error, format));
+        EXPECT_EQ(error, c.error);
+        EXPECT_TRUE(grid.voxels.positions.empty());
+    }
 }

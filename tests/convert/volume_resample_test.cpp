@@ -169,6 +169,60 @@ TEST(VolumeResample, RefusesMoreVoxelsThanAllowedAndGivesNoneForAnEmptyPass) {
     EXPECT_NE(error.find("spacings differ too much"), std::string::npos) << error;
 }
 
+TEST(VolumeResample, RefusesSizesAndPositionsThatFloatsCannotHold) {
+    struct Case {
+        const char* name;
+        double spacing, origin;
+        int64_t samples;
+        const char* error; // empty: read
+    };
+    const Case cases[] = {
+        {"size rounds to 0", 1e-320, 0, 4,
+         "the voxel size from the spacing (9.99989e-321) is too small for a 32-bit float"},
+        {"size subnormal", 1e-39, 0, 4,
+         "the voxel size from the spacing (1e-39) is too small for a 32-bit float"},
+        {"size infinite", 1e39, 0, 4,
+         "the voxel size from the spacing (1e+39) is too large for a 32-bit float"},
+        {"last centre infinite", 1e37, 3e38, 6,
+         "the positions from the array's shape reach 3.5e+38 along x, beyond a 32-bit float"},
+        {"first centre infinite", 1, -1e39, 4,
+         "the positions from the array's shape reach -1e+39 along x, beyond a 32-bit float"},
+        {"centres on one float", 1, 1e30, 4,
+         "the positions from the array's shape reach 1e+30 along x, where voxels 1 apart fall "
+         "on one 32-bit float"},
+        {"size at the least normal float", 1.1754944e-38, 0, 4, ""},
+        {"centres near the float limit", 1e36, 3e38, 4, ""},
+        {"one sample far out", 1, 1e30, 1, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SampleVolume v = uint8Volume(
+            c.samples, 1, 1, [](int64_t, int64_t, int64_t) { return 1; }, c.spacing, c.spacing,
+            c.spacing);
+        v.origin[0] = c.origin;
+        VoxelGrid grid;
+        std::string error;
+        EXPECT_EQ(resampleToCubes(v, ThresholdRule{true, 1}, ColorMode::grey, 1000, grid, error),
+                  !*c.error);
+        EXPECT_EQ(error, c.error);
+        if (!*c.error) {
+            ASSERT_EQ(grid.voxels.positions.size(), size_t(3 * c.samples));
+            EXPECT_EQ(grid.voxels.positions[0], float(c.origin));
+            EXPECT_EQ(grid.voxels.voxelSize, float(c.spacing));
+        }
+    }
+    // An axis longer than 2^24 samples one unit apart: its far centres would
+    // fall two to a float (a NumPy array has no spacing of its own).
+    SampleVolume longAxis =
+        uint8Volume(1, 1, (int64_t(1) << 24) + 2, [](int64_t, int64_t, int64_t) { return 1; });
+    VoxelGrid grid;
+    std::string error;
+    EXPECT_FALSE(resampleToCubes(longAxis, ThresholdRule{true, 1}, ColorMode::grey,
+                                 int64_t(1) << 25, grid, error));
+    EXPECT_EQ(error, "the positions from the array's shape reach 1.67772e+07 along z, where "
+                     "voxels 1 apart fall on one 32-bit float");
+}
+
 TEST(VolumeColors, MapEndsLabelsWrapAndThresholdRules) {
     uint8_t rgb[3];
     colorMapColor(0, rgb);
