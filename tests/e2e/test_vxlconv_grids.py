@@ -236,6 +236,30 @@ class HostileFiles(unittest.TestCase):
               'this reads']),
         ])
 
+    def test_header_numbers_beyond_floats(self):
+        # Finite header values whose positions or voxel size a 32-bit float
+        # cannot hold: once written as inf, or every voxel at one place.
+        shape = (2, 2, 2)
+        ones = [1] * 8
+        self.expect_lines([
+            ("binvox translate past the float range", "far.binvox",
+             make_grids.binvox(2, lambda x, y, z: True, translate=(0.0, 3e38, 0.0), scale=1e38), [], 1,
+             ['vxlconv: {path}: the positions from "translate" and "scale" reach 3.75e+38 along y, '
+              'beyond a 32-bit float']),
+            ("binvox scale below the float range", "tiny.binvox",
+             make_grids.binvox(2, lambda x, y, z: True, scale=1e-320), [], 1,
+             ['vxlconv: {path}: the voxel size from "scale" (4.99994e-321) is too small for a '
+              '32-bit float']),
+            ("NRRD spacings past the float range", "wide.nrrd",
+             make_grids.nrrd(shape, "u1", ones, spacings=(1e39, 1e39, 1e39))[0], ["--threshold", "1"], 1,
+             ['vxlconv: {path}: the voxel size from "spacings" (1e+39) is too large for a 32-bit '
+              'float']),
+            ("NIfTI pixdim subnormal", "tiny.nii",
+             make_grids.nifti(shape, "u1", ones, pixdim=(1e-40,) * 3), ["--threshold", "1"], 1,
+             ['vxlconv: {path}: the voxel size from "pixdim" (9.99995e-41) is too small for a '
+              '32-bit float']),
+        ])
+
 
 class GridsInViewer(unittest.TestCase):
     """One sample of each format family converted and shown."""
