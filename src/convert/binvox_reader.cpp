@@ -94,8 +94,8 @@ bool parseBinvox(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolum
     }
     int64_t cells = checkedSampleCount(dim, 1, maxBytes);
     if (cells < 0) {
-        error =
-            "the grid of " + std::to_string(dim[0]) + "^3 voxels is larger than the memory allowed";
+        error = memoryRefusal("the grid of " + std::to_string(dim[0]) + "^3 voxels",
+                              claimedSampleBytes(dim, 1), maxBytes);
         return false;
     }
     // Each pair covers at most 255 voxels, so a grid this size needs at least

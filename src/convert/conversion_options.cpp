@@ -162,6 +162,7 @@ OptionsResult parseConversionOptions(int argc, char** argv, ConversionOptions& o
             ok = takeValue() &&
                  parseCount(arg, value, 64, int64_t(1) << 30, options.memoryCap, error);
             options.memoryCap *= mebibyte;
+            options.memoryCapGiven = true;
         } else if (arg == "--threshold") {
             ok = takeValue() && parseThreshold(value, options.threshold, error);
         } else if (arg == "--colors" || arg == "--colours") {

@@ -66,14 +66,22 @@ bool readGzipGrid(const uint8_t* data, size_t size, const GridReadOptions& optio
         parseNiftiHeader(start.data(), start.size(), header, headerError) && !header.pair) {
         int64_t end = niftiDataEnd(header, options.maxBytes);
         if (end < 0) {
-            error = "the NIfTI volume's dimensions are larger than the memory allowed";
+            error = niftiMemoryRefusal(header, options.maxBytes);
             return refuseFile(options, "NIfTI-1", error);
         }
         // A series' later volumes are not needed: the stream is cut there.
         ok = inflatePrefix(data, size, DeflateWrapper::gzip, size_t(end), whole, error);
     } else {
-        ok =
-            inflateStream(data, size, DeflateWrapper::gzip, size_t(options.maxBytes), whole, error);
+        // No header has said how much the stream holds: all of it is read,
+        // up to the memory allowed, and a stream that goes on past that is
+        // refused as too large rather than as damaged.
+        ok = inflatePrefix(data, size, DeflateWrapper::gzip, size_t(options.maxBytes) + 1, whole,
+                           error);
+        if (ok && whole.size() > size_t(options.maxBytes)) {
+            error = "its gzip data is larger than the memory allowed: it holds more than the " +
+                    std::to_string(options.maxBytes >> 20) + " MiB allowed (raise --max-memory)";
+            return refuseFile(options, format->name, error);
+        }
     }
     if (!ok) {
         error = "its gzip data: " + error;

@@ -28,6 +28,12 @@ int64_t defaultMemoryCap(int64_t inputBytes, int64_t maxVoxels) {
     return cap;
 }
 
+int64_t headerClaimLimit(int64_t cap, bool capGiven, int64_t maxVoxels) {
+    if (capGiven)
+        return cap;
+    return std::max(cap - capPerVoxel * maxVoxels, cap / 2);
+}
+
 void capAddressSpace(int64_t bytes) {
 #ifndef VOXSCOPE_ADDRESS_SANITIZER
     struct rlimit limit;

@@ -10,6 +10,12 @@
 // bytes per voxel allowed, never more than the machine's memory.
 int64_t defaultMemoryCap(int64_t inputBytes, int64_t maxVoxels);
 
+// What a header's claims (an array, a compressed member to inflate) may take
+// of the cap: all of a cap given with --max-memory; of the default cap, what
+// its share for the voxels (64 bytes for each voxel allowed) leaves, and at
+// least half of it.
+int64_t headerClaimLimit(int64_t cap, bool capGiven, int64_t maxVoxels);
+
 // Lowers the address-space limit to `bytes` (never raises it). Builds with the
 // address checker are left uncapped: its shadow memory reserves terabytes.
 void capAddressSpace(int64_t bytes);

@@ -162,11 +162,19 @@ int64_t niftiDataEnd(const NiftiHeader& header, int64_t maxBytes) {
     return int64_t(header.dataOffset) + bytes;
 }
 
+std::string niftiMemoryRefusal(const NiftiHeader& header, int64_t maxBytes) {
+    return memoryRefusal(
+        "the NIfTI volume",
+        claimedSampleBytes(header.layout.dims, sampleTypeSize(header.layout.type)) +
+            header.dataOffset,
+        maxBytes);
+}
+
 bool decodeNiftiData(const NiftiHeader& header, std::vector<uint8_t> bytes, int64_t maxBytes,
                      SampleVolume& out, std::string& error) {
     int64_t end = niftiDataEnd(header, maxBytes);
     if (end < 0) {
-        error = "the NIfTI volume's dimensions are larger than the memory allowed";
+        error = niftiMemoryRefusal(header, maxBytes);
         return false;
     }
     if (int64_t(bytes.size()) < end) {
@@ -215,7 +223,7 @@ bool readNiftiGrid(const uint8_t* data, size_t size, const GridReadOptions& opti
             int64_t end = niftiDataEnd(header, options.maxBytes);
             std::vector<uint8_t> whole;
             if (end < 0) {
-                error = "the NIfTI volume's dimensions are larger than the memory allowed";
+                error = niftiMemoryRefusal(header, options.maxBytes);
                 return refuseFile(options, "NIfTI-1", error);
             }
             if (!inflatePrefix(bytes.data(), bytes.size(), DeflateWrapper::gzip, size_t(end), whole,

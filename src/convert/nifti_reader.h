@@ -36,6 +36,10 @@ bool parseNiftiHeader(const uint8_t* data, size_t size, NiftiHeader& header, std
 // volume's samples; -1 when that passes `maxBytes`.
 int64_t niftiDataEnd(const NiftiHeader& header, int64_t maxBytes);
 
+// The refusal of a header whose data would pass `maxBytes` (see
+// memoryRefusal).
+std::string niftiMemoryRefusal(const NiftiHeader& header, int64_t maxBytes);
+
 // Takes the samples of `header` from `bytes` (the .nii itself, or the .img).
 bool decodeNiftiData(const NiftiHeader& header, std::vector<uint8_t> bytes, int64_t maxBytes,
                      SampleVolume& out, std::string& error);

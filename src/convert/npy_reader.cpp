@@ -230,7 +230,7 @@ bool parseNpy(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& 
     size_t item = sampleTypeSize(type);
     int64_t count = checkedSampleCount(out.dims, item, maxBytes);
     if (count < 0) {
-        error = "the array's shape is larger than the memory allowed";
+        error = memoryRefusal("the array's shape", claimedSampleBytes(out.dims, item), maxBytes);
         return false;
     }
     size_t dataStart = headerStart + headerLength;
@@ -379,7 +379,7 @@ bool parseNpz(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& 
         return false;
     }
     if (member.size > uint64_t(maxBytes) + 4096) {
-        error = "the zip member " + shownName + " is larger than the memory allowed";
+        error = memoryRefusal("the zip member " + shownName, member.size, maxBytes);
         return false;
     }
     std::vector<uint8_t> bytes;

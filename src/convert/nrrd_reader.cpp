@@ -284,7 +284,8 @@ bool decodeNrrdData(const NrrdHeader& header, std::vector<uint8_t> bytes, size_t
     size_t item = sampleTypeSize(header.layout.type);
     int64_t count = checkedSampleCount(header.layout.dims, item, maxBytes);
     if (count < 0) {
-        error = "the NRRD volume's sizes are larger than the memory allowed";
+        error = memoryRefusal("the NRRD volume", claimedSampleBytes(header.layout.dims, item),
+                              maxBytes);
         return false;
     }
     size_t needed = size_t(count) * item;
@@ -302,7 +303,7 @@ bool decodeNrrdData(const NrrdHeader& header, std::vector<uint8_t> bytes, size_t
     if (header.gzip) {
         std::vector<uint8_t> inflated;
         if (header.byteSkip > maxBytes) {
-            error = "the NRRD \"byte skip\" is larger than the memory allowed";
+            error = memoryRefusal("the NRRD \"byte skip\"", header.byteSkip, maxBytes);
             return false;
         }
         size_t skip = size_t(header.byteSkip);

@@ -93,7 +93,8 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInp
     const bool reduced = options.hollow || options.voxelSize > 0 || options.resolution > 0;
     readOptions.maxVoxels = reduced ? int64_t(maxVoxelCount) : options.maxVoxels;
     if (options.memoryCap > 0)
-        readOptions.maxBytes = options.memoryCap;
+        readOptions.maxBytes =
+            headerClaimLimit(options.memoryCap, options.memoryCapGiven, options.maxVoxels);
     readOptions.threshold = options.threshold;
     readOptions.colors = options.colors;
     return format->read(bytes.data(), bytes.size(), readOptions, grid, error);

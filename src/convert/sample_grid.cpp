@@ -9,6 +9,8 @@
 
 #include "convert/input_file.h"
 
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 #include <vector>
@@ -29,6 +31,18 @@ bool samplesToGrid(const SampleVolume& volume, bool isVolume, const GridReadOpti
 bool refuseFile(const GridReadOptions& options, const char* format, std::string& error) {
     error = std::string("cannot read ") + options.path + " as " + format + ": " + error;
     return false;
+}
+
+std::string memoryRefusal(const std::string& what, long double neededBytes, int64_t allowedBytes) {
+    const long double mebibyte = 1024.0L * 1024.0L;
+    // Needs rounded up and the allowance down, so that the two never meet.
+    const long double needed = std::ceil(neededBytes / mebibyte);
+    char figures[96];
+    snprintf(figures, sizeof figures,
+             needed < 1e15L ? "it needs %.0Lf MiB, more than the %lld MiB allowed"
+                            : "it needs %.3Lg MiB, more than the %lld MiB allowed",
+             needed, static_cast<long long>(allowedBytes / (int64_t(1) << 20)));
+    return what + " is larger than the memory allowed: " + figures + " (raise --max-memory)";
 }
 
 bool namedAs(const uint8_t* head, size_t size, const char* path, const char* extension) {

@@ -18,6 +18,12 @@ bool samplesToGrid(const SampleVolume& volume, bool isVolume, const GridReadOpti
 // how the sample readers refuse a file.
 bool refuseFile(const GridReadOptions& options, const char* format, std::string& error);
 
+// "WHAT is larger than the memory allowed: it needs N MiB, more than the M
+// MiB allowed (raise --max-memory)": how a reader refuses a header whose
+// claim would not fit, before it allocates anything for it. `neededBytes`
+// may be far beyond what 64 bits count.
+std::string memoryRefusal(const std::string& what, long double neededBytes, int64_t allowedBytes);
+
 // Whether a file of this name and first bytes goes by its name: when it
 // ends in `extension` and its content is not recognisably another format
 // (no magic number of a grid format at its start), so that content wins

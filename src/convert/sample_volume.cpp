@@ -34,6 +34,10 @@ int64_t checkedSampleCount(const int64_t dims[3], size_t itemSize, int64_t maxBy
     return count;
 }
 
+long double claimedSampleBytes(const int64_t dims[3], size_t itemSize) {
+    return static_cast<long double>(dims[0]) * dims[1] * dims[2] * itemSize;
+}
+
 void setSampleOrder(SampleVolume& volume, bool fortranOrder) {
     if (fortranOrder) {
         volume.strides[0] = 1;

@@ -101,6 +101,10 @@ void takeSamples(const SampleLayout& layout, std::vector<uint8_t> bytes, size_t 
 // refused before anything is allocated for it.
 int64_t checkedSampleCount(const int64_t dims[3], size_t itemSize, int64_t maxBytes);
 
+// The bytes `dims` samples of `itemSize` take, however far beyond 64 bits:
+// what a refused header claimed.
+long double claimedSampleBytes(const int64_t dims[3], size_t itemSize);
+
 // Sets C order (the last index fastest) or Fortran order (the first fastest).
 void setSampleOrder(SampleVolume& volume, bool fortranOrder);
 

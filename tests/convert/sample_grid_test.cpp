@@ -148,3 +148,59 @@ TEST(SampleGrid, HeaderNumbersBeyondFloatsAreRefusedNamingTheirFields) {
         EXPECT_TRUE(grid.voxels.positions.empty());
     }
 }
+
+TEST(SampleGrid, MemoryRefusalsSayWhatTheHeaderNeedsAndHowToAllowIt) {
+    // Needs round up and allowances down, so that the two figures never meet.
+    EXPECT_EQ(memoryRefusal("x", 1.5L * (1 << 20), (int64_t(3) << 20) / 2),
+              "x is larger than the memory allowed: it needs 2 MiB, more than the 1 MiB allowed "
+              "(raise --max-memory)");
+    EXPECT_EQ(memoryRefusal("x", 0x1p131L, int64_t(1) << 30),
+              "x is larger than the memory allowed: it needs 2.6e+33 MiB, more than the 1024 MiB "
+              "allowed (raise --max-memory)");
+    // Each reader, with 64 MiB allowed, on a header that claims more: refused
+    // before any of it is allocated (the data is not even there).
+    std::vector<uint8_t> nifti = fileBytes(gridSample("dtypes/nifti-u1-F-le.nii"));
+    const int16_t dims[3] = {1024, 1024, 128};
+    memcpy(&nifti[42], dims, sizeof dims);
+    nifti.resize(400);
+    std::vector<uint8_t> npy =
+        textBytes(std::string("\x93NUMPY\x01\x00\x76\x00", 10) +
+                  "{'descr': '|u1', 'fortran_order': False, 'shape': (1024, 1024, 128), }" +
+                  std::string(117 - 70, ' ') + "\n");
+    const std::string tail = " is larger than the memory allowed: it needs ";
+    struct Case {
+        std::vector<uint8_t> bytes;
+        const char* path;
+        std::string error;
+    };
+    const Case cases[] = {
+        {textBytes("#binvox 1\ndim 1024 1024 1024\ndata\n\x01\xff"), "g.binvox",
+         "cannot read g.binvox as binvox: the grid of 1024^3 voxels" + tail + "1024 MiB"},
+        {npy, "a.npy", "cannot read a.npy as NumPy .npy: the array's shape" + tail + "128 MiB"},
+        {textBytes("NRRD0004\ntype: uchar\ndimension: 3\nsizes: 1024 1024 128\nencoding: "
+                   "raw\n\n"),
+         "v.nrrd", "cannot read v.nrrd as NRRD: the NRRD volume" + tail + "128 MiB"},
+        // The offset of 352 bytes counts too.
+        {nifti, "v.nii", "cannot read v.nii as NIfTI-1: the NIfTI volume" + tail + "129 MiB"},
+        {gzipped(nifti), "v.nii.gz",
+         "cannot read v.nii.gz as NIfTI-1: the NIfTI volume" + tail + "129 MiB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        VoxelGrid grid;
+        std::string error;
+        const GridFormat* format = nullptr;
+        EXPECT_FALSE(readThroughTable(c.bytes, c.path, grid, error, format));
+        EXPECT_EQ(error, c.error + ", more than the 64 MiB allowed (raise --max-memory)");
+    }
+    // A gzip stream whose header is not one of a volume that states its
+    // size: refused once it holds more than is allowed, not as damaged.
+    std::vector<uint8_t> big = fileBytes(gridSample("labels.npy"));
+    big.resize(big.size() + (size_t(65) << 20));
+    VoxelGrid grid;
+    std::string error;
+    const GridFormat* format = nullptr;
+    EXPECT_FALSE(readThroughTable(gzipped(big), "big.npy.gz", grid, error, format));
+    EXPECT_EQ(error, "cannot read big.npy.gz as NumPy .npy: its gzip data is larger than the "
+                     "memory allowed: it holds more than the 64 MiB allowed (raise --max-memory)");
+}
