@@ -21,6 +21,7 @@ import sys
 import tempfile
 import time
 import unittest
+import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -103,6 +104,20 @@ def zip_with_sizes(data, claimed_size):
     patched = bytearray(raw)
     struct.pack_into("<I", patched, directory + 24, claimed_size)
     return bytes(patched)
+
+
+def honest_npz(n, path):
+    """Writes an .npz of one n x n x n uint8 array, zero but for ten ones,
+    deflated as numpy.savez_compressed would (a few hundred bytes per
+    megabyte of array)."""
+    with zipfile.ZipFile(path, "w", compression=zipfile.ZIP_DEFLATED, compresslevel=1) as archive:
+        info = zipfile.ZipInfo("a.npy", date_time=(1980, 1, 1, 0, 0, 0))
+        info.compress_type = zipfile.ZIP_DEFLATED
+        with archive.open(info, "w", force_zip64=True) as f:
+            f.write(make_grids.npy((n, n, n), "u1", []))
+            row = bytes(n * n)
+            for i in range(n):
+                f.write(b"\1" * 10 + row[10:] if i == n // 2 else row)
 
 
 class HostileFiles(unittest.TestCase):
@@ -258,6 +273,38 @@ class HostileFiles(unittest.TestCase):
              make_grids.nifti(shape, "u1", ones, pixdim=(1e-40,) * 3), ["--threshold", "1"], 1,
              ['vxlconv: {path}: the voxel size from "pixdim" (9.99995e-41) is too small for a '
               '32-bit float']),
+        ])
+
+    def test_memory_refusals_say_what_to_raise(self):
+        # An honest 1144^3 array in a 1.4 MB .npz needs more than the default
+        # cap leaves for it: refused before inflating, with the figures, not
+        # called damaged. (The allowance depends on the machine's memory.)
+        big = os.path.join(self.tmp, "honest.npz")
+        honest_npz(1144, big)
+        out = os.path.join(self.tmp, "out.vxl")
+        status, stdout, stderr = vxlconv(big, out)
+        self.assertEqual((status, stdout), (1, ""))
+        self.assertRegex(stderr, r'^vxlconv: cannot read %s as NumPy \.npz: the zip member "a\.npy" '
+                         r'is larger than the memory allowed: it needs 1428 MiB, more than the \d+ '
+                         r'MiB allowed \(raise --max-memory\)\n$' % big)
+        self.assertFalse(os.path.exists(out))
+        # A smaller one: refused under a cap below its 206 MiB, read once
+        # --max-memory allows it.
+        smaller = os.path.join(self.tmp, "smaller.npz")
+        honest_npz(600, smaller)
+        status, stdout, stderr = vxlconv(smaller, out, "--max-memory", "150")
+        self.assertEqual((status, stdout, stderr), (1, "", (
+            'vxlconv: cannot read %s as NumPy .npz: the zip member "a.npy" is larger than the memory '
+            'allowed: it needs 206 MiB, more than the 150 MiB allowed (raise --max-memory)\n' % smaller)))
+        status, stdout, stderr = vxlconv(smaller, out, "--max-memory", "600")
+        self.assertEqual((status, stdout, stderr), (0, "", ""))
+        self.assertEqual(read_voxels(out)[0], 10)
+
+    def test_gzip_within_gzip(self):
+        nested = gzip.compress(gzip.compress(make_grids.npy((2, 2, 2), "u1", [1] * 8), mtime=0), mtime=0)
+        self.expect_lines([
+            ("gzip within gzip", "twice.gz", nested, [], 1,
+             ["vxlconv: cannot read {path} as gzip data: the gzip data holds another gzip stream"]),
         ])
 
 
