@@ -1,0 +1,17 @@
+// Work that recurses as deep as its input nests (a library's importer
+// following a scene's nodes) runs on a thread of its own, with a stack sized
+// for what the input could hold rather than the few megabytes a process
+// starts with.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+// Runs `work` on a new thread with a stack of `stackBytes` and waits for it;
+// what it throws is thrown here. Should the work run past that stack all
+// the same, the process writes `overflowLine` to stderr and exits with
+// status 1 instead of dying of the fault. False, with nothing run, when no
+// such stack or thread can be had.
+bool runOnOwnStack(size_t stackBytes, const std::function<void()>& work,
+                   const std::string& overflowLine);
