@@ -9,6 +9,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -16,7 +19,6 @@ struct Gatherer {
     const aiScene* scene;
     SourceGeometry* out;
     ImportNotes* notes;
-    int depth;
 };
 
 // The material's diffuse colour (or base colour), and whether the file gave
@@ -99,21 +101,31 @@ void addMesh(Gatherer& g, const aiMesh* mesh, const aiMatrix4x4& transform) {
             out.points.push_back(base + i);
 }
 
-void addNode(Gatherer& g, const aiNode* node, const aiMatrix4x4& parent) {
-    // Scene graphs from files are trees; the depth bound keeps a damaged one
-    // from recursing without end.
-    if (!node || g.depth > 1000)
-        return;
-    const aiMatrix4x4 transform = parent * node->mTransformation;
-    for (unsigned m = 0; m < node->mNumMeshes; ++m) {
-        unsigned index = node->mMeshes[m];
-        if (index < g.scene->mNumMeshes && g.scene->mMeshes[index])
-            addMesh(g, g.scene->mMeshes[index], transform);
+// Every node's meshes in the frame of the scene, parents before children and
+// children in order, however deep the tree: the walk keeps its own list of
+// nodes to visit instead of recursing. A node met twice makes the graph no
+// tree, and is refused rather than followed round.
+bool addNodes(Gatherer& g, const aiNode* root, std::string& error) {
+    std::vector<std::pair<const aiNode*, aiMatrix4x4>> pending{{root, aiMatrix4x4()}};
+    std::unordered_set<const aiNode*> visited;
+    while (!pending.empty()) {
+        const aiNode* node = pending.back().first;
+        const aiMatrix4x4 transform = pending.back().second * node->mTransformation;
+        pending.pop_back();
+        if (!visited.insert(node).second) {
+            error = "its scene holds a node more than once (a loop or a shared branch)";
+            return false;
+        }
+        for (unsigned m = 0; m < node->mNumMeshes; ++m) {
+            unsigned index = node->mMeshes[m];
+            if (index < g.scene->mNumMeshes && g.scene->mMeshes[index])
+                addMesh(g, g.scene->mMeshes[index], transform);
+        }
+        for (unsigned c = node->mNumChildren; c-- > 0;)
+            if (node->mChildren[c])
+                pending.emplace_back(node->mChildren[c], transform);
     }
-    ++g.depth;
-    for (unsigned c = 0; c < node->mNumChildren; ++c)
-        addNode(g, node->mChildren[c], transform);
-    --g.depth;
+    return true;
 }
 
 } // namespace
@@ -134,7 +146,10 @@ bool importAsset(const char* path, SourceGeometry& out, ImportNotes& notes, std:
     }
     out = SourceGeometry();
     notes = ImportNotes();
-    Gatherer g{scene, &out, &notes, 0};
-    addNode(g, scene->mRootNode, aiMatrix4x4());
+    Gatherer g{scene, &out, &notes};
+    if (!addNodes(g, scene->mRootNode, error)) {
+        error = std::string("cannot read ") + path + ": " + error;
+        return false;
+    }
     return true;
 }
