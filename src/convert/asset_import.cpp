@@ -1,6 +1,9 @@
 #include "convert/asset_import.h"
 
+#include "convert/input_file.h"
 #include "convert/quoted_text.h"
+#include "platform/memory_room.h"
+#include "platform/stack_thread.h"
 
 #include <assimp/Importer.hpp>
 #include <assimp/material.h>
@@ -9,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -128,9 +132,8 @@ bool addNodes(Gatherer& g, const aiNode* root, std::string& error) {
     return true;
 }
 
-} // namespace
-
-bool importAsset(const char* path, SourceGeometry& out, ImportNotes& notes, std::string& error) {
+// The import proper, on whatever stack it is given.
+bool importFile(const char* path, SourceGeometry& out, ImportNotes& notes, std::string& error) {
     Assimp::Importer importer;
     const aiScene* scene = importer.ReadFile(path, aiProcess_Triangulate);
     if (!scene) {
@@ -152,4 +155,39 @@ bool importAsset(const char* path, SourceGeometry& out, ImportNotes& notes, std:
         return false;
     }
     return true;
+}
+
+// The importers follow a scene's nesting by recursion, in reading the file,
+// in building the scene and in freeing it. Their stack is sized for the
+// deepest nesting the file could hold: so many bytes of stack for each byte
+// of file, from the costliest level per byte measured (bench/RESULTS.md),
+// with room to spare; never more than a limit, nor more than half of what
+// the memory cap leaves. A file that nests deeper than that (compressed
+// inside a zip, or a node that holds itself) meets the stack's end and gets
+// one line.
+constexpr size_t importStackBase = size_t(16) << 20;
+constexpr size_t importStackPerFileByte = 128;
+constexpr size_t importStackMost = size_t(1) << 30;
+
+size_t importStackBytes(const char* path) {
+    const uint64_t fileBytes = uint64_t(inputFileBytes(path));
+    uint64_t bytes =
+        importStackBase + std::min<uint64_t>(fileBytes, importStackMost) * importStackPerFileByte;
+    bytes = std::min<uint64_t>(bytes, importStackMost);
+    const uint64_t room = measureMemoryRoom().addressSpace;
+    if (room != unlimitedRoom)
+        bytes = std::min<uint64_t>(bytes, std::max<uint64_t>(room / 2, size_t(8) << 20));
+    return size_t(bytes);
+}
+
+} // namespace
+
+bool importAsset(const char* path, SourceGeometry& out, ImportNotes& notes, std::string& error) {
+    bool read = false;
+    const std::string overflow = std::string("vxlconv: cannot read ") + path +
+                                 ": its scene nests deeper than the importer can follow\n";
+    if (!runOnOwnStack(
+            importStackBytes(path), [&] { read = importFile(path, out, notes, error); }, overflow))
+        throw std::bad_alloc(); // no room even for the importer's stack
+    return read;
 }
