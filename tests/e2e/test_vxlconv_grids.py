@@ -28,6 +28,7 @@ sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 import harness  # noqa: E402
 import make_grids  # noqa: E402
+import make_scenes  # noqa: E402
 
 import test_vxlconv  # noqa: E402  (its vxlconv runner and voxel-file reader)
 
@@ -305,6 +306,22 @@ class HostileFiles(unittest.TestCase):
         self.expect_lines([
             ("gzip within gzip", "twice.gz", nested, [], 1,
              ["vxlconv: cannot read {path} as gzip data: the gzip data holds another gzip stream"]),
+        ])
+
+    def test_deep_scenes(self):
+        # Scenes nested deeper than a process's stack lets the importer
+        # follow: converted whole (the one triangle deepest down is there,
+        # or there would be nothing to voxelise), or refused in one line.
+        loop = make_scenes.collada('<node><instance_node url="#a"/></node>',
+                       '<node id="a"><instance_node url="#b"/></node>'
+                       '<node id="b"><instance_geometry url="#g"/><instance_node url="#a"/></node>')
+        self.expect_lines([
+            ("glTF 1,500 nodes deep", "deep1500.gltf", make_scenes.deep_gltf(1500), [], 0, []),
+            ("COLLADA 1,500 nodes deep", "deep1500.dae", make_scenes.deep_collada(1500), [], 0, []),
+            ("glTF 100,000 nodes deep", "deep.gltf", make_scenes.deep_gltf(100000), [], 0, []),
+            ("COLLADA 20,000 nodes deep", "deep.dae", make_scenes.deep_collada(20000), [], 0, []),
+            ("COLLADA nodes that hold each other", "loop.dae", loop, [], 1,
+             ["vxlconv: cannot read {path}: its scene nests deeper than the importer can follow"]),
         ])
 
 
