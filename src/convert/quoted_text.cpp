@@ -32,7 +32,8 @@ bool isFormatControl(uint32_t point) {
 }
 
 // Appends the escaped text to `out`; true when some of it was left out.
-bool escapeInto(const std::string& text, size_t most, std::string& out) {
+// Double quotes are escaped only inside quotes of ours.
+bool escapeInto(const std::string& text, size_t most, bool quoted, std::string& out) {
     char escape[8];
     size_t at = 0;
     while (at < text.size()) {
@@ -46,7 +47,7 @@ bool escapeInto(const std::string& text, size_t most, std::string& out) {
         } else if (length > 1) {
             snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(point));
             out += escape;
-        } else if (c == '\\' || c == '"') {
+        } else if (c == '\\' || (c == '"' && quoted)) {
             out += '\\';
             out += char(c);
         } else if (c == '\n' || c == '\r' || c == '\t') {
@@ -67,14 +68,14 @@ bool escapeInto(const std::string& text, size_t most, std::string& out) {
 
 std::string escapedText(const std::string& text, size_t most) {
     std::string out;
-    if (escapeInto(text, most, out))
+    if (escapeInto(text, most, false, out))
         out += "...";
     return out;
 }
 
 std::string quotedText(const std::string& text, size_t most) {
     std::string out = "\"";
-    const bool cut = escapeInto(text, most, out);
+    const bool cut = escapeInto(text, most, true, out);
     out += cut ? "\"..." : "\"";
     return out;
 }

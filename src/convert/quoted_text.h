@@ -8,13 +8,14 @@
 #include <cstddef>
 #include <string>
 
-// `text` with control characters escaped as C writes them: \n, \r, \t, \\,
-// \" and \xHH for the other bytes below 32, DEL and bytes that are not UTF-8;
-// \uHHHH for the C1 controls, the direction marks, overrides and isolates,
-// and the line and paragraph separators. Other UTF-8 characters are kept.
+// `text` with control characters escaped as C writes them: \n, \r, \t, a
+// doubled backslash, and \xHH for the other bytes below 32, DEL and bytes
+// that are not UTF-8; \uHHHH for the C1 controls, the direction marks,
+// overrides and isolates, and the line and paragraph separators. Other UTF-8 characters are kept.
 // Only the first `most` bytes are shown (whole characters); "..." follows
 // when some were left out.
 std::string escapedText(const std::string& text, size_t most = std::string::npos);
 
-// escapedText in double quotes: "name", or "long nam"... when cut.
+// escapedText in double quotes, with \" for the quotes it holds: "name", or
+// "long nam"... when cut.
 std::string quotedText(const std::string& text, size_t most = 80);

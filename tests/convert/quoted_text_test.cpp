@@ -9,10 +9,10 @@ TEST(QuotedText, ControlCharactersBecomeCEscapes) {
     EXPECT_EQ(quotedText("a.npy"), "\"a.npy\"");
     EXPECT_EQ(quotedText("x\ny\x1b[2Jz"), "\"x\\ny\\x1b[2Jz\"");
     EXPECT_EQ(quotedText("\r\t\x7f"s + '\0' + "\x01"), "\"\\r\\t\\x7f\\x00\\x01\"");
-    // The escape and the quotes themselves are escaped, so that no name can
-    // pass for an escape or close the quotes early.
+    // The escape itself is escaped, so that no name can pass for an escape;
+    // quotes only where they would close ours.
     EXPECT_EQ(quotedText("a\\n\"b"), "\"a\\\\n\\\"b\"");
-    EXPECT_EQ(escapedText("a\\n\"b"), "a\\\\n\\\"b");
+    EXPECT_EQ(escapedText("a\\n\"b"), "a\\\\n\"b");
 }
 
 TEST(QuotedText, KeepsUtf8ButNotTerminalOrDirectionControls) {
