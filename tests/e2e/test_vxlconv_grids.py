@@ -236,6 +236,9 @@ class HostileFiles(unittest.TestCase):
         for at in (8, stored.index(b"PK\x01\x02") + 10):  # the local and central method fields
             struct.pack_into("<H", bzip2, at, 12)
         shown = '"a.npy\\nvxlconv: converted\\x1b[2J\\x1b[1;1H\\u202e"'
+        # The importer's reasons quote the file too: here a buffer's name.
+        gltf = make_scenes.deep_gltf(1).replace(b'"uri":"data:', b'"uri":"\\u001b[2J\\ndata:')
+        uri = gltf[gltf.index(b"\\u001b"):].split(b'"')[0].decode().replace("\\u001b", "\\x1b")
         self.expect_lines([
             ("zip member name in a note", "names.npz", bytes(stored), [], 0,
              ["vxlconv: note: {path}: read the array %s, the first of the archive's 2" % shown]),
@@ -245,6 +248,8 @@ class HostileFiles(unittest.TestCase):
             ("binvox header word", "clear.binvox", b"#binvox 1\ndim 2 2 2\n\x1b[2Jwipe\rout\ndata\n\x01\x08",
              [], 1, ['vxlconv: cannot read {path} as binvox: the header line "\\x1b[2Jwipe\\rout" '
                      'is not one binvox knows']),
+            ("importer's reason", "buffer.gltf", gltf, [], 1,
+             ['vxlconv: cannot read {path}: GLTF: could not open referenced file "%s"' % uri]),
             ("NRRD type name", "type.nrrd",
              make_grids.nrrd(shape, "u1", [1] * 24)[0].replace(b"type: uint8", b"type: \x1b]0;title\x07"),
              ["--threshold", "1"], 1,
