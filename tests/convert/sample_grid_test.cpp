@@ -27,6 +27,17 @@ bool readThroughTable(const std::vector<uint8_t>& bytes, const std::string& path
     return format->read(bytes.data(), bytes.size(), options, grid, error);
 }
 
+// What the reader table says of `bytes`, which it must refuse without
+// leaving any voxel behind.
+std::string refusalOf(const std::vector<uint8_t>& bytes, const std::string& path) {
+    VoxelGrid grid;
+    std::string error;
+    const GridFormat* format = nullptr;
+    EXPECT_FALSE(readThroughTable(bytes, path, grid, error, format));
+    EXPECT_TRUE(grid.voxels.positions.empty());
+    return error;
+}
+
 } // namespace
 
 TEST(SampleGrid, EveryCutOfEverySampleIsRefusedOrReadAsTheWhole) {
@@ -140,12 +151,7 @@ TEST(SampleGrid, HeaderNumbersBeyondFloatsAreRefusedNamingTheirFields) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        VoxelGrid grid;
-        std::string error;
-        const GridFormat* format = nullptr;
-        EXPECT_FALSE(readThroughTable(c.bytes, c.path, grid, error, format));
-        EXPECT_EQ(error, c.error);
-        EXPECT_TRUE(grid.voxels.positions.empty());
+        EXPECT_EQ(refusalOf(c.bytes, c.path), c.error);
     }
 }
 
@@ -187,20 +193,14 @@ TEST(SampleGrid, MemoryRefusalsSayWhatTheHeaderNeedsAndHowToAllowIt) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
-        VoxelGrid grid;
-        std::string error;
-        const GridFormat* format = nullptr;
-        EXPECT_FALSE(readThroughTable(c.bytes, c.path, grid, error, format));
-        EXPECT_EQ(error, c.error + ", more than the 64 MiB allowed (raise --max-memory)");
+        EXPECT_EQ(refusalOf(c.bytes, c.path),
+                  c.error + ", more than the 64 MiB allowed (raise --max-memory)");
     }
     // A gzip stream whose header is not one of a volume that states its
     // size: refused once it holds more than is allowed, not as damaged.
     std::vector<uint8_t> big = fileBytes(gridSample("labels.npy"));
     big.resize(big.size() + (size_t(65) << 20));
-    VoxelGrid grid;
-    std::string error;
-    const GridFormat* format = nullptr;
-    EXPECT_FALSE(readThroughTable(gzipped(big), "big.npy.gz", grid, error, format));
-    EXPECT_EQ(error, "cannot read big.npy.gz as NumPy .npy: its gzip data is larger than the "
-                     "memory allowed: it holds more than the 64 MiB allowed (raise --max-memory)");
+    EXPECT_EQ(refusalOf(gzipped(big), "big.npy.gz"),
+              "cannot read big.npy.gz as NumPy .npy: its gzip data is larger than the memory "
+              "allowed: it holds more than the 64 MiB allowed (raise --max-memory)");
 }
