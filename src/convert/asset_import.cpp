@@ -2,7 +2,6 @@
 
 #include "convert/input_file.h"
 #include "convert/quoted_text.h"
-#include "platform/memory_room.h"
 #include "platform/stack_thread.h"
 
 #include <assimp/Importer.hpp>
@@ -161,33 +160,36 @@ bool importFile(const char* path, SourceGeometry& out, ImportNotes& notes, std::
 // in building the scene and in freeing it. Their stack is sized for the
 // deepest nesting the file could hold: so many bytes of stack for each byte
 // of file, from the costliest level per byte measured (bench/RESULTS.md),
-// with room to spare; never more than a limit, nor more than half of what
-// the memory cap leaves. A file that nests deeper than that (compressed
-// inside a zip, or a node that holds itself) meets the stack's end and gets
-// one line.
-constexpr size_t importStackBase = size_t(16) << 20;
-constexpr size_t importStackPerFileByte = 128;
-constexpr size_t importStackMost = size_t(1) << 30;
+// with room to spare, and never more than a limit. It is reserved on top of
+// the memory cap (runOnOwnStack), which keeps its room for the heap. A file
+// that nests deeper than that (compressed inside a zip, or a node that holds
+// itself) meets the stack's end and gets one line.
+constexpr uint64_t importStackBase = uint64_t(16) << 20;
+constexpr uint64_t importStackPerFileByte = 128;
+constexpr uint64_t importStackMost = uint64_t(1) << 30;
+// What a process's main thread usually has: tried when no more can be had.
+constexpr uint64_t importStackLeast = uint64_t(8) << 20;
 
-size_t importStackBytes(const char* path) {
-    const uint64_t fileBytes = uint64_t(inputFileBytes(path));
-    uint64_t bytes =
-        importStackBase + std::min<uint64_t>(fileBytes, importStackMost) * importStackPerFileByte;
-    bytes = std::min<uint64_t>(bytes, importStackMost);
-    const uint64_t room = measureMemoryRoom().addressSpace;
-    if (room != unlimitedRoom)
-        bytes = std::min<uint64_t>(bytes, std::max<uint64_t>(room / 2, size_t(8) << 20));
-    return size_t(bytes);
+uint64_t importStackBytes(const char* path) {
+    const uint64_t fileBytes = std::min<uint64_t>(inputFileBytes(path), importStackMost);
+    return std::min(importStackBase + fileBytes * importStackPerFileByte, importStackMost);
 }
 
 } // namespace
 
 bool importAsset(const char* path, SourceGeometry& out, ImportNotes& notes, std::string& error) {
-    bool read = false;
     const std::string overflow = std::string("vxlconv: cannot read ") + path +
-                                 ": its scene nests deeper than the importer can follow\n";
-    if (!runOnOwnStack(
-            importStackBytes(path), [&] { read = importFile(path, out, notes, error); }, overflow))
-        throw std::bad_alloc(); // no room even for the importer's stack
-    return read;
+                                 ": its scene nests deeper than the importer can follow, or a "
+                                 "node holds itself";
+    bool read = false;
+    const auto work = [&] { read = importFile(path, out, notes, error); };
+    const uint64_t wanted = importStackBytes(path);
+    if (runOnOwnStack(size_t(wanted), work, overflow + "\n"))
+        return read;
+    const std::string shortOfStack =
+        " (only " + std::to_string(importStackLeast >> 20) + " MiB of stack could be had)\n";
+    if (wanted > importStackLeast &&
+        runOnOwnStack(size_t(importStackLeast), work, overflow + shortOfStack))
+        return read;
+    throw std::bad_alloc(); // no room even for that
 }

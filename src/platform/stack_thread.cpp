@@ -3,8 +3,10 @@
 #include <csignal>
 #include <cstdint>
 #include <exception>
+#include <malloc.h>
 #include <pthread.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -72,6 +74,25 @@ void* runWork(void* argument) {
     return nullptr;
 }
 
+// Raises the address-space limit, where there is one, by `bytes` (as far as
+// the hard limit allows); gives back the limit it replaced, or 0.
+rlim_t widenAddressSpace(size_t bytes) {
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return 0;
+    const rlim_t before = limit.rlim_cur;
+    limit.rlim_cur = limit.rlim_max - before > bytes ? before + bytes : limit.rlim_max;
+    return setrlimit(RLIMIT_AS, &limit) == 0 ? before : 0;
+}
+
+void restoreAddressSpace(rlim_t before) {
+    struct rlimit limit;
+    if (before != 0 && getrlimit(RLIMIT_AS, &limit) == 0) {
+        limit.rlim_cur = before;
+        setrlimit(RLIMIT_AS, &limit);
+    }
+}
+
 } // namespace
 
 bool runOnOwnStack(size_t stackBytes, const std::function<void()>& work,
@@ -79,11 +100,15 @@ bool runOnOwnStack(size_t stackBytes, const std::function<void()>& work,
     const size_t page = size_t(sysconf(_SC_PAGESIZE));
     stackBytes = (stackBytes + page - 1) / page * page;
     // Reserved, not committed: only what the work really reaches is ever
-    // filled.
+    // filled. The address-space limit grows by the reservation, so that it
+    // leaves the work's heap the room it had.
+    const rlim_t limitBefore = widenAddressSpace(guardBytes + stackBytes);
     void* mapped = mmap(nullptr, guardBytes + stackBytes, PROT_READ | PROT_WRITE,
                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
-    if (mapped == MAP_FAILED)
+    if (mapped == MAP_FAILED) {
+        restoreAddressSpace(limitBefore);
         return false;
+    }
     char* low = static_cast<char*>(mapped);
     pthread_attr_t attributes;
     bool ok = mprotect(low, guardBytes, PROT_NONE) == 0 && pthread_attr_init(&attributes) == 0;
@@ -93,6 +118,7 @@ bool runOnOwnStack(size_t stackBytes, const std::function<void()>& work,
     }
     if (!ok) {
         munmap(mapped, guardBytes + stackBytes);
+        restoreAddressSpace(limitBefore);
         return false;
     }
     guardLow = reinterpret_cast<uintptr_t>(low);
@@ -106,6 +132,10 @@ bool runOnOwnStack(size_t stackBytes, const std::function<void()>& work,
     sigaction(SIGSEGV, &onOverflow, &previousSegv);
     sigaction(SIGBUS, &onOverflow, &previousBus);
 
+    // The work allocates from the process's main heap: a heap of its own
+    // would reserve 64 MiB of address space beyond the stack under the limit
+    // (glibc's arena for a new thread), and the work would lose that room.
+    mallopt(M_ARENA_MAX, 1);
     ThreadWork task{&work, nullptr};
     pthread_t thread;
     const bool started = pthread_create(&thread, &attributes, runWork, &task) == 0;
@@ -118,6 +148,7 @@ bool runOnOwnStack(size_t stackBytes, const std::function<void()>& work,
     guardLow = guardHigh = 0;
     overflowText = nullptr;
     munmap(mapped, guardBytes + stackBytes);
+    restoreAddressSpace(limitBefore);
     if (task.thrown)
         std::rethrow_exception(task.thrown);
     return started;

@@ -3,10 +3,15 @@
 // the given line instead of a fault.
 #include <gtest/gtest.h>
 
+#include "platform/address_sanitizer.h"
+#include "platform/memory_room.h"
 #include "platform/stack_thread.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <sys/resource.h>
+#include <vector>
 
 namespace {
 
@@ -58,3 +63,31 @@ TEST(StackThreadDeathTest, RunningPastTheStackEndsWithTheLine) {
                     size_t(1) << 20, [] { recurse(1u << 20); }, "tool: the work nested too deep\n"),
                 testing::ExitedWithCode(1), "^tool: the work nested too deep\n$");
 }
+
+#ifndef VOXSCOPE_ADDRESS_SANITIZER // its shadow memory cannot live under a limit
+TEST(StackThreadDeathTest, TheStackComesOnTopOfTheAddressSpaceLimit) {
+    // A limit 160 MiB above what the process maps now: a 256 MiB stack and
+    // a 112 MiB block of heap fit under it only if the stack is counted on
+    // top and the thread reserves no heap of its own (64 MiB). Afterwards the limit is
+    // what it was.
+    EXPECT_EXIT(
+        {
+            rlimit limit;
+            getrlimit(RLIMIT_AS, &limit);
+            const rlim_t cap = procFieldBytes("/proc/self/status", "VmSize") + (160 << 20);
+            limit.rlim_cur = cap;
+            setrlimit(RLIMIT_AS, &limit);
+            bool filled = false;
+            const bool ran = runOnOwnStack(
+                size_t(256) << 20,
+                [&] {
+                    std::vector<char> block(size_t(112) << 20, 1);
+                    filled = block[12345] == 1;
+                },
+                "overflow\n");
+            getrlimit(RLIMIT_AS, &limit);
+            exit(ran && filled && limit.rlim_cur == cap ? 0 : 2);
+        },
+        testing::ExitedWithCode(0), "");
+}
+#endif
