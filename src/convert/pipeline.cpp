@@ -94,6 +94,7 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInp
     readOptions.maxVoxels = reduced ? int64_t(maxVoxelCount) : options.maxVoxels;
     if (options.memoryCap > 0)
         readOptions.maxBytes = options.memoryCap;
+    readOptions.output = options.output.c_str();
     readOptions.threshold = options.threshold;
     readOptions.colors = options.colors;
     return format->read(bytes.data(), bytes.size(), readOptions, grid, error);

@@ -54,10 +54,12 @@ int64_t detachedDataBytes(const char* path) {
     std::string data;
     NrrdHeader nrrd;
     NiftiHeader nifti;
-    if (parseNrrdHeader(head.data(), head.size(), nrrd, error) && !nrrd.dataFile.empty())
-        data = nrrdDataPath(path, nrrd);
-    else if (parseNiftiHeader(head.data(), head.size(), nifti, error) && nifti.pair)
+    if (parseNrrdHeader(head.data(), head.size(), nrrd, error) && !nrrd.dataFile.empty()) {
+        if (!nrrdDataPath(path, nrrd, data, error))
+            return 0;
+    } else if (parseNiftiHeader(head.data(), head.size(), nifti, error) && nifti.pair) {
         data = niftiImagePath(path);
+    }
     struct stat info;
     if (data.empty() || stat(data.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return 0;
