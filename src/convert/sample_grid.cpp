@@ -48,7 +48,8 @@ int64_t detachedDataBytes(const char* path) {
     std::vector<uint8_t> head;
     std::string error;
     // A header is a few hundred bytes; the fields that name a data file come
-    // within the first few kilobytes of any real one.
+    // within the first few kilobytes of any real one. Only a regular file is
+    // looked at: a pipe's bytes are its reader's alone.
     if (!readFileHead(path, 65536, head, error))
         return 0;
     std::string data;
