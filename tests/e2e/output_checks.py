@@ -1,0 +1,135 @@
+"""What the output-file tests of vxlconv and vxlrender share: paths that name
+no regular file, the programs' temporary files, runs under a file-size limit,
+on a full disk and interrupted mid-write."""
+
+import os
+import resource
+import shutil
+import socket
+import stat
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import harness  # noqa: E402
+
+RUN_TIMEOUT = 120.0
+EARLIER = b"an earlier output\n"
+
+
+def temporaries(folder, program):
+    """The program's temporary files left in `folder`."""
+    return sorted(n for n in os.listdir(folder) if n.startswith("." + program + "-"))
+
+
+def not_regular_outputs(folder):
+    """(path, kind) of outputs that are no regular file and that any user can
+    make or name: a FIFO, a socket, a directory and /dev/null."""
+    fifo = os.path.join(folder, "fifo-out")
+    os.mkfifo(fifo)
+    sock_path = os.path.join(folder, "socket-out")
+    sock = socket.socket(socket.AF_UNIX)
+    sock.bind(sock_path)
+    sock.close()
+    directory = os.path.join(folder, "dir-out")
+    os.mkdir(directory)
+    return [(fifo, "a FIFO"), (sock_path, "a socket"), (directory, "a directory"),
+            ("/dev/null", "a character device")]
+
+
+def device_outputs(test, folder):
+    """A device node of our own and /dev/full, as (path, kind); skips the
+    test unless it runs as root, the only user for whom replacing a device
+    could happen at all."""
+    if os.geteuid() != 0:
+        test.skipTest("not root: device nodes other than /dev/null are tried only as root")
+    node = os.path.join(folder, "device-out")
+    os.mknod(node, 0o600 | stat.S_IFCHR, os.makedev(1, 3))
+    return [(node, "a character device"), ("/dev/full", "a character device")]
+
+
+def kind(path):
+    """The file type bits of what `path` names, following links."""
+    return stat.S_IFMT(os.stat(path).st_mode)
+
+
+def run(args, timeout=RUN_TIMEOUT, file_limit=None, env=None):
+    """(status, stdout, stderr) of `args`, optionally under a file-size limit
+    of `file_limit` bytes."""
+
+    def limit():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (file_limit, file_limit))
+
+    done = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, timeout=timeout, env=env,
+                          preexec_fn=limit if file_limit else None)
+    return done.returncode, done.stdout.decode(errors="replace"), done.stderr.decode(errors="replace")
+
+
+def write_earlier(path):
+    with open(path, "wb") as f:
+        f.write(EARLIER)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def interrupt_while_writing(test, args, folder, program, sig, env=None):
+    """Starts `args`, waits (with a deadline) for its temporary file in
+    `folder` to hold bytes, so that the output is being written, then sends
+    `sig`; the program must end by that signal."""
+    proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, env=env)
+
+    def writing():
+        for name in temporaries(folder, program):
+            try:
+                if os.path.getsize(os.path.join(folder, name)) > 0:
+                    return True
+            except OSError:
+                pass
+        return proc.poll() is not None
+
+    try:
+        harness.wait_until(writing, RUN_TIMEOUT, interval=0.002, message="the temporary file")
+        test.assertIsNone(proc.poll(), "finished before it could be interrupted")
+        proc.send_signal(sig)
+        test.assertEqual(proc.wait(timeout=RUN_TIMEOUT), -sig)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+
+
+def full_disk_run(args_before_output, output_name, bytes_free=65536):
+    """Runs PROGRAM ARGS... FOLDER/OUTPUT_NAME with FOLDER a tmpfs of
+    `bytes_free` bytes that already holds an earlier OUTPUT_NAME, in a mount
+    namespace of its own (needs root and unshare). Returns (output path,
+    status, stderr, what the folder holds afterwards, the output's bytes
+    afterwards), or None when no such disk can be made here."""
+    if os.geteuid() != 0 or not shutil.which("unshare"):
+        return None
+    script = ('set -e; mkdir -p "$1"; mount -t tmpfs -o size="$2" none "$1" || exit 90; '
+              'printf "an earlier output\\n" > "$1/$3"; dir="$1"; out="$1/$3"; shift 3; '
+              'set +e; "$@" "$out"; echo "status=$?"; ls -A "$dir"; echo "--"; '
+              'cat "$out" 2>/dev/null; exit 0')
+    mount_point = "/tmp/voxscope-full-disk-%d-%d" % (os.getpid(), int(time.monotonic() * 1000))
+    done = subprocess.run(["unshare", "--mount", "--propagation", "private", "sh", "-c", script, "sh",
+                           mount_point, str(bytes_free), output_name] + list(args_before_output),
+                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=RUN_TIMEOUT)
+    try:
+        os.rmdir(mount_point)
+    except OSError:
+        pass
+    if done.returncode != 0 or b"status=" not in done.stdout:
+        return None
+    head, _, contents = done.stdout.partition(b"\n--\n")
+    lines = head.decode().splitlines()
+    status = int(lines[0].split("=")[1])
+    return (os.path.join(mount_point, output_name), status, done.stderr.decode(errors="replace"),
+            lines[1:], contents)
