@@ -22,6 +22,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import check_thumbnailer  # noqa: E402
 import harness  # noqa: E402
+import output_checks  # noqa: E402
 import png_file  # noqa: E402
 
 VXLRENDER = None
@@ -504,6 +505,70 @@ class Refusals(harness.ScratchCase):
                 self.assertEqual(leftovers(self.tmp), [])
                 with open(out, "rb") as f:
                     self.assertEqual(f.read(), b"an earlier picture")
+
+    def test_outputs_that_are_not_regular_files_are_refused_at_once(self):
+        folder = os.path.join(self.tmp, "special")
+        os.mkdir(folder)
+        outputs = output_checks.not_regular_outputs(folder)
+        for path, kind in outputs:
+            with self.subTest(kind=kind, path=path):
+                before = output_checks.kind(path)
+                status, stdout, stderr = render([self.terrain, path])
+                self.assertEqual((status, stdout, stderr.decode()),
+                                 (1, b"", "vxlrender: cannot write %s: it is %s\n" % (path, kind)))
+                self.assertEqual(output_checks.kind(path), before)
+                self.assertEqual(leftovers(folder), [])
+
+    def test_device_nodes_are_never_replaced(self):
+        folder = os.path.join(self.tmp, "devices")
+        os.mkdir(folder)
+        for path, kind in output_checks.device_outputs(self, folder):
+            with self.subTest(path=path):
+                before = os.stat(path)
+                status, stdout, stderr = render([self.terrain, path])
+                self.assertEqual((status, stdout, stderr.decode()),
+                                 (1, b"", "vxlrender: cannot write %s: it is %s\n" % (path, kind)))
+                after = os.stat(path)
+                self.assertEqual((after.st_mode, after.st_rdev, after.st_ino),
+                                 (before.st_mode, before.st_rdev, before.st_ino))
+                self.assertEqual(leftovers(os.path.dirname(path)), [])
+
+    def test_an_output_naming_the_input_is_refused(self):
+        model = os.path.join(self.tmp, "model.vxl")
+        shutil.copy(self.terrain, model)
+        os.symlink("model.vxl", os.path.join(self.tmp, "model-link.vxl"))
+        before = output_checks.read(model)
+        for out in (model, os.path.join(self.tmp, ".", "model.vxl"),
+                    os.path.join(self.tmp, "model-link.vxl")):
+            with self.subTest(out=out):
+                status, stdout, stderr = render([model, out])
+                self.assertEqual((status, stdout, stderr.decode()), (
+                    1, b"", "vxlrender: %s is the input; write the output to another file\n" % out))
+                self.assertEqual(output_checks.read(model), before)
+                self.assertEqual(leftovers(self.tmp), [])
+
+    def test_a_file_size_limit_fails_the_write_and_says_so(self):
+        out = os.path.join(self.tmp, "limited.png")
+        output_checks.write_earlier(out)
+        env = dict(os.environ)
+        env.pop("DISPLAY", None)
+        status, stdout, stderr = output_checks.run([VXLRENDER, self.terrain, out], file_limit=5000,
+                                                   env=env)
+        self.assertEqual((status, stdout, stderr),
+                         (1, "", "vxlrender: cannot write %s: File too large\n" % out))
+        self.assertEqual(output_checks.read(out), output_checks.EARLIER)
+        self.assertEqual(leftovers(self.tmp), [])
+
+    def test_a_full_disk_fails_the_write_and_says_so(self):
+        ran = output_checks.full_disk_run([VXLRENDER, self.terrain, "--size", "1600x1200"],
+                                          "full.png", bytes_free=16384)
+        if ran is None:
+            self.skipTest("no small disk can be mounted here (needs root and unshare)")
+        out, status, stderr, left, contents = ran
+        self.assertEqual((status, stderr),
+                         (1, "vxlrender: cannot write %s: No space left on device\n" % out))
+        self.assertEqual(left, ["full.png"], "a temporary file was left")
+        self.assertEqual(contents, output_checks.EARLIER)
 
     def test_no_egl_is_one_line(self):
         out = os.path.join(self.tmp, "no-egl.png")
