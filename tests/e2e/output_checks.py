@@ -50,6 +50,35 @@ def device_outputs(test, folder):
     return [(node, "a character device"), ("/dev/full", "a character device")]
 
 
+class KeepDevice:
+    """Around a run that names a system device as its output: should the
+    program replace it (the fault the tests look for, which as root happened
+    to /dev/null and /dev/full), the node is made again as it was, so that a
+    failing test does not leave the machine without it."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def __enter__(self):
+        self.before = os.stat(self.path)
+        return self
+
+    def __exit__(self, *exc):
+        try:
+            now = os.lstat(self.path)
+            if (now.st_mode, now.st_rdev) == (self.before.st_mode, self.before.st_rdev):
+                return False
+        except FileNotFoundError:
+            pass
+        if not (stat.S_ISCHR(self.before.st_mode) or stat.S_ISBLK(self.before.st_mode)):
+            return False
+        if os.path.lexists(self.path):
+            os.remove(self.path)
+        os.mknod(self.path, self.before.st_mode, self.before.st_rdev)
+        os.chmod(self.path, stat.S_IMODE(self.before.st_mode))
+        return False
+
+
 def kind(path):
     """The file type bits of what `path` names, following links."""
     return stat.S_IFMT(os.stat(path).st_mode)

@@ -192,7 +192,8 @@ class OutputAndInputFiles(unittest.TestCase):
             with self.subTest(kind=kind, path=path):
                 before = output_checks.kind(path)
                 # A FIFO output with no reader would hang an open for writing.
-                status, stdout, stderr = output_checks.run([VXLCONV, self.vox, path], timeout=30)
+                with output_checks.KeepDevice(path):
+                    status, stdout, stderr = output_checks.run([VXLCONV, self.vox, path], timeout=30)
                 self.assertEqual((status, stdout, stderr),
                                  (1, "", "vxlconv: cannot write %s: it is %s\n" % (path, kind)))
                 self.assertEqual(output_checks.kind(path), before)
@@ -202,7 +203,8 @@ class OutputAndInputFiles(unittest.TestCase):
         for path, kind in output_checks.device_outputs(self, self.dir):
             with self.subTest(path=path):
                 before = os.stat(path)
-                status, stdout, stderr = output_checks.run([VXLCONV, self.vox, path], timeout=30)
+                with output_checks.KeepDevice(path):
+                    status, stdout, stderr = output_checks.run([VXLCONV, self.vox, path], timeout=30)
                 self.assertEqual((status, stdout, stderr),
                                  (1, "", "vxlconv: cannot write %s: it is %s\n" % (path, kind)))
                 after = os.stat(path)

@@ -513,7 +513,8 @@ class Refusals(harness.ScratchCase):
         for path, kind in outputs:
             with self.subTest(kind=kind, path=path):
                 before = output_checks.kind(path)
-                status, stdout, stderr = render([self.terrain, path])
+                with output_checks.KeepDevice(path):
+                    status, stdout, stderr = render([self.terrain, path])
                 self.assertEqual((status, stdout, stderr.decode()),
                                  (1, b"", "vxlrender: cannot write %s: it is %s\n" % (path, kind)))
                 self.assertEqual(output_checks.kind(path), before)
@@ -525,7 +526,8 @@ class Refusals(harness.ScratchCase):
         for path, kind in output_checks.device_outputs(self, folder):
             with self.subTest(path=path):
                 before = os.stat(path)
-                status, stdout, stderr = render([self.terrain, path])
+                with output_checks.KeepDevice(path):
+                    status, stdout, stderr = render([self.terrain, path])
                 self.assertEqual((status, stdout, stderr.decode()),
                                  (1, b"", "vxlrender: cannot write %s: it is %s\n" % (path, kind)))
                 after = os.stat(path)
