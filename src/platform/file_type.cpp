@@ -3,19 +3,16 @@
 #include <sys/stat.h>
 
 const char* fileTypeName(mode_t mode) {
-    if (S_ISREG(mode))
-        return "a regular file";
-    if (S_ISDIR(mode))
-        return "a directory";
-    if (S_ISFIFO(mode))
-        return "a FIFO";
-    if (S_ISCHR(mode))
-        return "a character device";
-    if (S_ISBLK(mode))
-        return "a block device";
-    if (S_ISSOCK(mode))
-        return "a socket";
-    if (S_ISLNK(mode))
-        return "a symbolic link";
+    static const struct {
+        mode_t type;
+        const char* name;
+    } names[] = {
+        {S_IFREG, "a regular file"},     {S_IFDIR, "a directory"},    {S_IFIFO, "a FIFO"},
+        {S_IFCHR, "a character device"}, {S_IFBLK, "a block device"}, {S_IFSOCK, "a socket"},
+        {S_IFLNK, "a symbolic link"},
+    };
+    for (const auto& entry : names)
+        if ((mode & S_IFMT) == entry.type)
+            return entry.name;
     return "an unknown kind of file";
 }

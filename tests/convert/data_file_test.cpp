@@ -14,13 +14,6 @@
 namespace {
 
 struct DataFiles : ScratchDirTest {
-    std::string write(const std::string& name, const std::string& text) {
-        const std::string path = dir + "/" + name;
-        FILE* f = fopen(path.c_str(), "wb");
-        fwrite(text.data(), 1, text.size(), f);
-        fclose(f);
-        return path;
-    }
     // Whether `path` is refused with exactly `message`.
     void expectRefused(const std::string& path, const std::string& message,
                        const std::string& output = "") {

@@ -124,11 +124,7 @@ struct NiftiPair : ScratchDirTest {
         samples.assign(nii.begin() + 352, nii.end());
     }
     std::string write(const std::string& name, const std::vector<uint8_t>& bytes) {
-        const std::string path = dir + "/" + name;
-        FILE* f = fopen(path.c_str(), "wb");
-        fwrite(bytes.data(), 1, bytes.size(), f);
-        fclose(f);
-        return path;
+        return ScratchDirTest::write(name, std::string(bytes.begin(), bytes.end()));
     }
     bool read(VoxelGrid& grid, std::string& error, const std::string& output = "") {
         const std::string path = write("pair.hdr", header);

@@ -119,13 +119,6 @@ namespace {
 
 // A detached header and its data file in a scratch folder.
 struct DetachedNrrd : ScratchDirTest {
-    std::string write(const std::string& name, const std::string& bytes) {
-        const std::string path = dir + "/" + name;
-        FILE* f = fopen(path.c_str(), "wb");
-        fwrite(bytes.data(), 1, bytes.size(), f);
-        fclose(f);
-        return path;
-    }
     // Reads a header of 2x2x2 bytes whose other fields are `fields`.
     bool read(const std::string& fields, SampleVolume& v, std::string& error,
               const std::string& output = "", int64_t maxBytes = plenty) {

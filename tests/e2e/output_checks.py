@@ -79,9 +79,21 @@ class KeepDevice:
         return False
 
 
-def kind(path):
-    """The file type bits of what `path` names, following links."""
-    return stat.S_IFMT(os.stat(path).st_mode)
+def assert_outputs_refused(test, program, run_on, outputs):
+    """For each (path, kind) of `outputs`, `run_on(path)` must give status 1
+    and exactly "PROGRAM: cannot write PATH: it is KIND", leave what the path
+    names as it was (type, device numbers, inode) and no temporary file."""
+    for path, kind in outputs:
+        with test.subTest(kind=kind, path=path):
+            before = os.stat(path)
+            with KeepDevice(path):
+                status, stdout, stderr = run_on(path)
+            test.assertEqual((status, stdout, stderr),
+                             (1, "", "%s: cannot write %s: it is %s\n" % (program, path, kind)))
+            after = os.stat(path)
+            test.assertEqual((after.st_mode, after.st_rdev, after.st_ino),
+                             (before.st_mode, before.st_rdev, before.st_ino))
+            test.assertEqual(temporaries(os.path.dirname(path), program), [])
 
 
 def run(args, timeout=RUN_TIMEOUT, file_limit=None, env=None):
@@ -107,24 +119,24 @@ def read(path):
         return f.read()
 
 
-def interrupt_while_writing(test, args, folder, program, sig, env=None):
+def interrupt(test, args, folder, program, sig, env=None, writing=True):
     """Starts `args`, waits (with a deadline) for its temporary file in
-    `folder` to hold bytes, so that the output is being written, then sends
-    `sig`; the program must end by that signal."""
+    `folder`, holding bytes when `writing` (the output is being written),
+    then sends `sig`; the program must end by that signal."""
     proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL, env=env)
 
-    def writing():
+    def begun():
         for name in temporaries(folder, program):
             try:
-                if os.path.getsize(os.path.join(folder, name)) > 0:
+                if not writing or os.path.getsize(os.path.join(folder, name)) > 0:
                     return True
             except OSError:
                 pass
         return proc.poll() is not None
 
     try:
-        harness.wait_until(writing, RUN_TIMEOUT, interval=0.002, message="the temporary file")
+        harness.wait_until(begun, RUN_TIMEOUT, interval=0.002, message="the temporary file")
         test.assertIsNone(proc.poll(), "finished before it could be interrupted")
         proc.send_signal(sig)
         test.assertEqual(proc.wait(timeout=RUN_TIMEOUT), -sig)
@@ -162,3 +174,19 @@ def full_disk_run(args_before_output, output_name, bytes_free=65536):
     status = int(lines[0].split("=")[1])
     return (os.path.join(mount_point, output_name), status, done.stderr.decode(errors="replace"),
             lines[1:], contents)
+
+
+def assert_full_disk_refused(test, program, args_before_output, output_name, bytes_free=65536):
+    """On a full disk (full_disk_run) the run must fail with exactly
+    "PROGRAM: cannot write OUT: No space left on device", leaving the earlier
+    output byte for byte and no temporary file; skips the test where no such
+    disk can be made."""
+    ran = full_disk_run(args_before_output, output_name, bytes_free)
+    if ran is None:
+        test.skipTest("no small disk can be mounted here (needs root and unshare)")
+    out, status, stderr, left, contents = ran
+    test.assertEqual((status, stderr),
+                     (1, "%s: cannot write %s: No space left on device\n" % (program, out)))
+    test.assertEqual(left, [output_name], "a temporary file was left")
+    test.assertEqual(contents, EARLIER)
+

@@ -187,30 +187,17 @@ class OutputAndInputFiles(unittest.TestCase):
         self.assertEqual(output_checks.read(out), output_checks.EARLIER, "the earlier output changed")
         self.assertEqual(output_checks.temporaries(self.dir, "vxlconv"), [])
 
+    def convert_to(self, path):
+        # A FIFO output with no reader would hang an open for writing.
+        return output_checks.run([VXLCONV, self.vox, path], timeout=30)
+
     def test_outputs_that_are_not_regular_files_are_refused_at_once(self):
-        for path, kind in output_checks.not_regular_outputs(self.dir):
-            with self.subTest(kind=kind, path=path):
-                before = output_checks.kind(path)
-                # A FIFO output with no reader would hang an open for writing.
-                with output_checks.KeepDevice(path):
-                    status, stdout, stderr = output_checks.run([VXLCONV, self.vox, path], timeout=30)
-                self.assertEqual((status, stdout, stderr),
-                                 (1, "", "vxlconv: cannot write %s: it is %s\n" % (path, kind)))
-                self.assertEqual(output_checks.kind(path), before)
-                self.assertEqual(output_checks.temporaries(self.dir, "vxlconv"), [])
+        output_checks.assert_outputs_refused(self, "vxlconv", self.convert_to,
+                                             output_checks.not_regular_outputs(self.dir))
 
     def test_device_nodes_are_never_replaced(self):
-        for path, kind in output_checks.device_outputs(self, self.dir):
-            with self.subTest(path=path):
-                before = os.stat(path)
-                with output_checks.KeepDevice(path):
-                    status, stdout, stderr = output_checks.run([VXLCONV, self.vox, path], timeout=30)
-                self.assertEqual((status, stdout, stderr),
-                                 (1, "", "vxlconv: cannot write %s: it is %s\n" % (path, kind)))
-                after = os.stat(path)
-                self.assertEqual((after.st_mode, after.st_rdev, after.st_ino),
-                                 (before.st_mode, before.st_rdev, before.st_ino))
-                self.assertEqual(output_checks.temporaries(os.path.dirname(path), "vxlconv"), [])
+        output_checks.assert_outputs_refused(self, "vxlconv", self.convert_to,
+                                             output_checks.device_outputs(self, self.dir))
 
     def test_an_output_naming_the_input_by_any_path_is_refused(self):
         out = os.path.join(self.dir, "input.vxl")
@@ -231,8 +218,7 @@ class OutputAndInputFiles(unittest.TestCase):
         output_checks.write_earlier(out)
         for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
             with self.subTest(signal=sig.name):
-                output_checks.interrupt_while_writing(self, [VXLCONV, self.big, out], self.dir,
-                                                      "vxlconv", sig)
+                output_checks.interrupt(self, [VXLCONV, self.big, out], self.dir, "vxlconv", sig)
                 self.assertLeftAlone(out)
 
     def test_a_file_size_limit_fails_the_write_and_says_so(self):
@@ -244,14 +230,7 @@ class OutputAndInputFiles(unittest.TestCase):
         self.assertLeftAlone(out)
 
     def test_a_full_disk_fails_the_write_and_says_so(self):
-        ran = output_checks.full_disk_run([VXLCONV, self.medium], "full.vxl")
-        if ran is None:
-            self.skipTest("no small disk can be mounted here (needs root and unshare)")
-        out, status, stderr, left, contents = ran
-        self.assertEqual((status, stderr),
-                         (1, "vxlconv: cannot write %s: No space left on device\n" % out))
-        self.assertEqual(left, ["full.vxl"], "a temporary file was left")
-        self.assertEqual(contents, output_checks.EARLIER)
+        output_checks.assert_full_disk_refused(self, "vxlconv", [VXLCONV, self.medium], "full.vxl")
 
     def test_a_pipe_or_fifo_input_is_read_once_and_whole(self):
         direct = os.path.join(self.dir, "direct.vxl")

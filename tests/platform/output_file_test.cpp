@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/resource.h>
@@ -29,36 +28,8 @@ struct OutputFile : ScratchDirTest {
         abandonOutputFile();
         ScratchDirTest::TearDown();
     }
-    // Names in the folder other than `keep`.
-    std::vector<std::string> others(const std::string& keep = "") {
-        std::vector<std::string> names;
-        DIR* d = opendir(dir.c_str());
-        while (dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n != "." && n != ".." && n != keep)
-                names.push_back(n);
-        }
-        closedir(d);
-        return names;
-    }
-    std::string contents(const std::string& path) {
-        std::string text;
-        FILE* f = fopen(path.c_str(), "rb");
-        if (!f)
-            return "(missing)";
-        char buffer[256];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
-            text.append(buffer, n);
-        fclose(f);
-        return text;
-    }
     std::string earlier(const std::string& name) {
-        const std::string path = dir + "/" + name;
-        FILE* f = fopen(path.c_str(), "wb");
-        fputs("an earlier output", f);
-        fclose(f);
-        return path;
+        return write(name, "an earlier output");
     }
 };
 

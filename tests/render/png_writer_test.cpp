@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -23,30 +22,6 @@ struct PngWriter : ScratchDirTest {
     void TearDown() override {
         abandonOutputFile();
         ScratchDirTest::TearDown();
-    }
-    // Names in the folder other than `keep`.
-    std::vector<std::string> others(const std::string& keep = "") {
-        std::vector<std::string> names;
-        DIR* d = opendir(dir.c_str());
-        while (dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n != "." && n != ".." && n != keep)
-                names.push_back(n);
-        }
-        closedir(d);
-        return names;
-    }
-    std::string contents(const std::string& path) {
-        std::string text;
-        FILE* f = fopen(path.c_str(), "rb");
-        if (!f)
-            return "(missing)";
-        char buffer[256];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
-            text.append(buffer, n);
-        fclose(f);
-        return text;
     }
 };
 
