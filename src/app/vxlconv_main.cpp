@@ -29,8 +29,11 @@ static int convert(int argc, char** argv) {
     case OptionsResult::convert:
         break;
     }
-    // The cap is set before anything is read, so that it covers every reader;
-    // the readers take no header's claim beyond it either.
+    // The output is checked and begun before anything is read; the cap is set
+    // before anything is read too, so that it covers every reader; the
+    // readers take no header's claim beyond it either.
+    if (!beginConversionOutput(options, error))
+        die(error);
     const char* input = options.input.c_str();
     if (options.memoryCap == 0)
         options.memoryCap =

@@ -12,6 +12,7 @@
 #include "app/vxlrender_options.h"
 #include "camera/camera_state.h"
 #include "camera/iso_view.h"
+#include "platform/output_file.h"
 #include "render/frame_display.h"
 #include "render/offscreen_context.h"
 #include "render/png_writer.h"
@@ -36,10 +37,11 @@ int main(int argc, char** argv) {
     case ParseResult::render:
         break;
     }
-    // The cheap refusals first: an output that cannot be written, a file
-    // that gets no thumbnail, no way to draw. From here on every way out
-    // removes the temporary file.
-    if (!beginPngFile(options.output, &error))
+    // The cheap refusals first: an output over the input or that cannot be
+    // written, a file that gets no thumbnail, no way to draw. From here on
+    // every way out removes the temporary file.
+    if (!refuseOutputOverInput(options.input, options.output, &error) ||
+        !beginOutputFile(options.output, "vxlrender", &error))
         die(error);
     if (options.thumbnail && !checkThumbnailInput(options.input, &error))
         die(error);

@@ -40,8 +40,9 @@ const char renderHelpText[] =
     "\n"
     "The picture is written to a temporary file beside OUTPUT.png and renamed into\n"
     "place once complete: a failed or interrupted run leaves no partial picture and\n"
-    "an existing OUTPUT.png as it was. Errors are lines on stderr and exit status\n"
-    "1; a file the viewer cannot open gets the viewer's own messages.\n"
+    "an existing OUTPUT.png as it was; only a regular file is ever replaced. Errors\n"
+    "are lines on stderr and exit status 1; a file the viewer cannot open gets the\n"
+    "viewer's own messages.\n"
     "\n"
     "Example: vxlrender model.vxl model.png --size 1024x768 --view iso\n";
 

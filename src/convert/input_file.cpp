@@ -1,9 +1,13 @@
 #include "convert/input_file.h"
 
+#include "platform/file_type.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -36,15 +40,35 @@ int64_t inputFileBytes(const char* path) {
 }
 
 bool readFileHead(const char* path, size_t most, std::vector<uint8_t>& head, std::string& error) {
-    FILE* file = fopen(path, "rb");
-    if (!file)
+    // Opened without waiting for a FIFO's writer, and let go of unread if it
+    // is one.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return failWith(path, errno, error);
+    struct stat info = {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        error = std::string(path) + " is " + fileTypeName(info.st_mode) + ", not a regular file";
+        return false;
+    }
     head.resize(most);
-    head.resize(fread(head.data(), 1, most, file));
-    const bool failed = ferror(file);
-    const int code = errno;
-    fclose(file);
-    return failed ? failWith(path, code, error) : true;
+    size_t used = 0;
+    while (used < most) {
+        ssize_t n = read(fd, head.data() + used, most - used);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int code = errno;
+            close(fd);
+            return failWith(path, code, error);
+        }
+        if (n == 0)
+            break;
+        used += size_t(n);
+    }
+    head.resize(used);
+    close(fd);
+    return true;
 }
 
 bool readWholeFile(const char* path, std::vector<uint8_t>& bytes, std::string& error) {

@@ -1,9 +1,10 @@
 #include "convert/nifti_reader.h"
 
+#include "convert/data_file.h"
 #include "convert/inflate_stream.h"
-#include "convert/input_file.h"
 #include "convert/sample_grid.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -101,9 +102,10 @@ bool parseNiftiHeader(const uint8_t* data, size_t size, NiftiHeader& header, std
         }
     for (int a = 0; a < 3; ++a)
         header.layout.dims[a] = a + 1 <= dim[0] ? dim[a + 1] : 1;
+    // At most four factors below 2^15: the product fits.
     for (int n = 4; n <= dim[0]; ++n)
-        if (dim[n] > 1)
-            header.moreVolumes = true;
+        header.volumes *= dim[n];
+    header.moreVolumes = header.volumes > 1;
     int datatype = readShort(data + 70, big);
     int bitpix = readShort(data + 72, big);
     if (!typeByCode(datatype, header.layout.type)) {
@@ -201,6 +203,58 @@ std::string niftiImagePath(const std::string& path) {
     return stem + (upper ? ".IMG" : ".img");
 }
 
+namespace {
+
+// The bytes of a pair's image that decodeNiftiData takes for `header`: raw
+// samples alone (the offset set to 0 for them), after its size is checked
+// against the header's, or gzip data decompressed as far as the first
+// volume reaches.
+bool readPairImage(NiftiHeader& header, const std::string& path, const DataFile& file,
+                   int64_t maxBytes, std::vector<uint8_t>& bytes, std::string& error) {
+    const int64_t end = niftiDataEnd(header, maxBytes);
+    if (end < 0) {
+        error = "the NIfTI volume's dimensions are larger than the memory allowed";
+        return false;
+    }
+    std::vector<uint8_t> magic;
+    if (!readDataBytes(file, path, 0, size_t(std::min<int64_t>(file.size, 2)), magic, error))
+        return false;
+    const std::string holds =
+        "its image file " + path + " holds " + std::to_string(file.size) + " bytes";
+    if (startsWithGzip(magic.data(), magic.size())) {
+        if (file.size > maxBytes) {
+            error = holds + " of gzip data, more than the memory allowed (" +
+                    std::to_string(maxBytes) + ")";
+            return false;
+        }
+        std::vector<uint8_t> compressed;
+        if (!readDataBytes(file, path, 0, size_t(file.size), compressed, error))
+            return false;
+        if (!inflatePrefix(compressed.data(), compressed.size(), DeflateWrapper::gzip, size_t(end),
+                           bytes, error)) {
+            error = "its image file's gzip data: " + error;
+            return false;
+        }
+        return true;
+    }
+    const int64_t volumeBytes = end - int64_t(header.dataOffset);
+    int64_t whole = 0;
+    const bool overflows = __builtin_mul_overflow(volumeBytes, header.volumes, &whole) ||
+                           __builtin_add_overflow(whole, int64_t(header.dataOffset), &whole);
+    if (overflows || whole != file.size) {
+        error = holds + "; the header's offset, dimensions and datatype need " +
+                (overflows ? std::string("more than a file can hold")
+                           : "exactly " + std::to_string(whole));
+        return false;
+    }
+    if (!readDataBytes(file, path, int64_t(header.dataOffset), size_t(volumeBytes), bytes, error))
+        return false;
+    header.dataOffset = 0;
+    return true;
+}
+
+} // namespace
+
 bool readNiftiGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
                    std::string& error) {
     NiftiHeader header;
@@ -213,26 +267,14 @@ bool readNiftiGrid(const uint8_t* data, size_t size, const GridReadOptions& opti
     if (!header.pair) {
         bytes.assign(data, data + size);
     } else {
-        std::string image = niftiImagePath(options.path);
-        if (!readWholeFile(image.c_str(), bytes, error)) {
-            error = "its image file: " + error;
+        const std::string image = niftiImagePath(options.path);
+        DataFile file;
+        if (!openDataFile(image, "image file", options.output, file, error))
             return refuseFile(options, "NIfTI-1", error);
-        }
-        if (startsWithGzip(bytes.data(), bytes.size())) {
-            // Decompressed no further than the header says the volume reaches.
-            int64_t end = niftiDataEnd(header, options.maxBytes);
-            std::vector<uint8_t> whole;
-            if (end < 0) {
-                error = niftiMemoryRefusal(header, options.maxBytes);
-                return refuseFile(options, "NIfTI-1", error);
-            }
-            if (!inflatePrefix(bytes.data(), bytes.size(), DeflateWrapper::gzip, size_t(end), whole,
-                               error)) {
-                error = "its image file's gzip data: " + error;
-                return refuseFile(options, "NIfTI-1", error);
-            }
-            bytes.swap(whole);
-        }
+        const bool read = readPairImage(header, image, file, options.maxBytes, bytes, error);
+        closeDataFile(file);
+        if (!read)
+            return refuseFile(options, "NIfTI-1", error);
     }
     SampleVolume volume;
     if (!decodeNiftiData(header, std::move(bytes), options.maxBytes, volume, error))

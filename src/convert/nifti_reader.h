@@ -24,6 +24,7 @@ struct NiftiHeader {
     bool pair = false;        // "ni1": the samples are in a separate .img file
     size_t dataOffset = 0;    // where the samples start (in the .img for a pair)
     bool moreVolumes = false; // a series of volumes: the first is read
+    int64_t volumes = 1;      // how many: dim[4] x ... x dim[dim[0]]
 };
 
 // Reads the header: the volume's first three dimensions (a 4-D series gives
@@ -48,8 +49,10 @@ bool decodeNiftiData(const NiftiHeader& header, std::vector<uint8_t> bytes, int6
 std::string niftiImagePath(const std::string& path);
 
 // The grid reader of NIfTI-1 volumes (a .nii, or a .hdr whose .img is read
-// from beside it): voxels where the scaled value is at least --threshold,
-// grey by value (or as --colors says), resampled to cubes of the largest
-// spacing. A series gives its first volume, with a note.
+// from beside it: a regular file, not the output; raw, exactly as long as
+// the header's offset and every volume, of which only the first volume's
+// samples are read; gzip, no larger than the memory cap): voxels where the scaled value is at least
+// --threshold, grey by value (or as --colors says), resampled to cubes of the largest spacing. A
+// series gives its first volume, with a note.
 bool readNiftiGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
                    std::string& error);

@@ -1,9 +1,9 @@
 #include "convert/nrrd_reader.h"
 
 #include "camera/vec3.h"
+#include "convert/data_file.h"
 #include "convert/header_text.h"
 #include "convert/inflate_stream.h"
-#include "convert/input_file.h"
 #include "convert/quoted_text.h"
 #include "convert/sample_grid.h"
 
@@ -338,35 +338,103 @@ bool decodeNrrdData(const NrrdHeader& header, std::vector<uint8_t> bytes, size_t
     return true;
 }
 
+namespace {
+
+// The samples of a raw detached data file, checked against its size before
+// any of it is read.
+bool readRawDataFile(const NrrdHeader& header, const std::string& path, const DataFile& file,
+                     int64_t maxBytes, SampleVolume& out, std::string& error) {
+    const size_t item = sampleTypeSize(header.layout.type);
+    const int64_t count = checkedSampleCount(header.layout.dims, item, maxBytes);
+    if (count < 0) {
+        error = "the NRRD volume's sizes are larger than the memory allowed";
+        return false;
+    }
+    const int64_t needed = count * int64_t(item);
+    const int64_t skip = header.byteSkip == -1 ? 0 : header.byteSkip;
+    const std::string holds =
+        "its data file " + path + " holds " + std::to_string(file.size) + " bytes";
+    int64_t least = 0;
+    const bool overflows = __builtin_add_overflow(skip, needed, &least);
+    if (overflows || least > file.size) {
+        error = holds + "; the header's sizes, type and skips need " +
+                (overflows ? std::string("more than a file can hold")
+                           : "at least " + std::to_string(least));
+        return false;
+    }
+    // Skipped lines come first and can take only what the samples and the
+    // byte skip leave.
+    int64_t start = 0;
+    if (header.lineSkip > 0) {
+        start = endOfLines(file, header.lineSkip, file.size - skip - needed);
+        if (start < 0) {
+            error = holds + ", too few for its \"line skip\" before " + std::to_string(needed) +
+                    " bytes of samples";
+            return false;
+        }
+    }
+    int64_t first = file.size - needed; // a byte skip of -1: the file's last bytes
+    if (header.byteSkip != -1) {
+        first = start + skip;
+        if (file.size != first + needed) {
+            error = holds + "; the header's sizes, type and skips need exactly " +
+                    std::to_string(first + needed);
+            return false;
+        }
+    }
+    std::vector<uint8_t> samples;
+    if (!readDataBytes(file, path, first, size_t(needed), samples, error))
+        return false;
+    takeSamples(header.layout, std::move(samples), 0, out);
+    return true;
+}
+
+bool readDataFile(const NrrdHeader& header, const std::string& path, const DataFile& file,
+                  int64_t maxBytes, SampleVolume& out, std::string& error) {
+    if (!header.gzip)
+        return readRawDataFile(header, path, file, maxBytes, out, error);
+    if (file.size > maxBytes) {
+        error = "its data file " + path + " holds " + std::to_string(file.size) +
+                " bytes of gzip data, more than the memory allowed (" + std::to_string(maxBytes) +
+                ")";
+        return false;
+    }
+    std::vector<uint8_t> data;
+    if (!readDataBytes(file, path, 0, size_t(file.size), data, error))
+        return false;
+    return decodeNrrdData(header, std::move(data), 0, maxBytes, out, error);
+}
+
+} // namespace
+
 bool readNrrd(const std::string& path, std::vector<uint8_t> bytes, int64_t maxBytes,
-              SampleVolume& out, std::string& error) {
+              SampleVolume& out, std::string& error, const std::string& output) {
     NrrdHeader header;
     if (!parseNrrdHeader(bytes.data(), bytes.size(), header, error))
         return false;
     if (header.dataFile.empty())
         return decodeNrrdData(header, std::move(bytes), header.headerEnd, maxBytes, out, error);
-    std::vector<uint8_t> data;
-    if (!readWholeFile(nrrdDataPath(path, header).c_str(), data, error)) {
-        // The name comes from the header: shown escaped, like any word of it.
-        error = "its data file: " + escapedText(error);
+    bytes = std::vector<uint8_t>();
+    std::string dataPath;
+    DataFile file;
+    if (!nrrdDataPath(path, header, dataPath, error) ||
+        !openDataFile(dataPath, "data file", output, file, error))
         return false;
-    }
-    return decodeNrrdData(header, std::move(data), 0, maxBytes, out, error);
+    const bool read = readDataFile(header, dataPath, file, maxBytes, out, error);
+    closeDataFile(file);
+    return read;
 }
 
-std::string nrrdDataPath(const std::string& path, const NrrdHeader& header) {
-    if (!header.dataFile.empty() && header.dataFile[0] == '/')
-        return header.dataFile;
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? header.dataFile
-                                      : path.substr(0, slash + 1) + header.dataFile;
+bool nrrdDataPath(const std::string& path, const NrrdHeader& header, std::string& dataPath,
+                  std::string& error) {
+    return dataFilePath(path, header.dataFile, dataPath, error);
 }
 
 bool readNrrdGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
                   std::string& error) {
     SampleVolume volume;
     if (!readNrrd(options.path, std::vector<uint8_t>(data, data + size), options.maxBytes, volume,
-                  error))
+                  error, options.output))
         return refuseFile(options, "NRRD", error);
     return samplesToGrid(volume, true, options, out, error);
 }

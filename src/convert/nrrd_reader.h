@@ -40,13 +40,18 @@ bool decodeNrrdData(const NrrdHeader& header, std::vector<uint8_t> bytes, size_t
                     int64_t maxBytes, SampleVolume& out, std::string& error);
 
 // Reads the NRRD file at `path` whose bytes are `bytes`: attached data from
-// the same bytes, detached data from the data file, which is looked for next
-// to the header (relative to the header's folder, unless absolute).
+// the same bytes, detached data from the data file, which must be a regular
+// file in the header's folder or below (data_file.h) and not `output`. Raw
+// detached data must be exactly as long as the header's skips and samples
+// (with a byte skip of -1, at least the samples), which are all that is read
+// of it; gzip-encoded detached data no larger than `maxBytes`.
 bool readNrrd(const std::string& path, std::vector<uint8_t> bytes, int64_t maxBytes,
-              SampleVolume& out, std::string& error);
+              SampleVolume& out, std::string& error, const std::string& output = std::string());
 
-// The path of the data file a detached header at `path` names.
-std::string nrrdDataPath(const std::string& path, const NrrdHeader& header);
+// The path of the data file a detached header at `path` names; false with a
+// sentence in `error` when the header may not name it (data_file.h).
+bool nrrdDataPath(const std::string& path, const NrrdHeader& header, std::string& dataPath,
+                  std::string& error);
 
 // The grid reader of NRRD volumes: voxels where the value is at least
 // --threshold, grey by value (or as --colors says), resampled to cubes of

@@ -10,10 +10,10 @@
 #include "convert/voxelizer.h"
 #include "convert/vxl_writer.h"
 #include "model/voxel_model.h"
+#include "platform/output_file.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -95,6 +95,7 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInp
     if (options.memoryCap > 0)
         readOptions.maxBytes =
             headerClaimLimit(options.memoryCap, options.memoryCapGiven, options.maxVoxels);
+    readOptions.output = options.output.c_str();
     readOptions.threshold = options.threshold;
     readOptions.colors = options.colors;
     return format->read(bytes.data(), bytes.size(), readOptions, grid, error);
@@ -133,20 +134,12 @@ bool runGridStages(const ConversionOptions& options, bool voxelInput, VoxelGrid&
     return true;
 }
 
-// Whether the two paths name one file (the same name, a link, or another
-// path to it). Writing the output truncates it first, and a failed write
-// removes it: over its own input that would lose the input.
-bool sameFile(const std::string& a, const std::string& b) {
-    struct stat first, second;
-    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
-           first.st_dev == second.st_dev && first.st_ino == second.st_ino && S_ISREG(first.st_mode);
+bool beginConversionOutput(const ConversionOptions& options, std::string& error) {
+    return refuseOutputOverInput(options.input.c_str(), options.output.c_str(), &error) &&
+           beginOutputFile(options.output.c_str(), "vxlconv", &error);
 }
 
 bool convertFile(const ConversionOptions& options, std::string& error) {
-    if (sameFile(options.input, options.output)) {
-        error = options.output + " is the input; write the output to another file";
-        return false;
-    }
     VoxelGrid grid;
     bool voxelInput = false;
     if (!readInput(options, grid, voxelInput, error))
@@ -157,5 +150,5 @@ bool convertFile(const ConversionOptions& options, std::string& error) {
         error = options.input + ": no voxels to write";
         return false;
     }
-    return writeVoxelFile(options.output.c_str(), grid.voxels, error);
+    return finishVoxelFile(grid.voxels, error);
 }

@@ -5,7 +5,7 @@
 //                                                                        v
 //   grid stages: coarser grid (voxel inputs) ─> hollow ─> voxel limit
 //                                                                        v
-//                                               OUTPUT.vxl <─ writeVoxelFile
+//                                              OUTPUT.vxl <─ finishVoxelFile
 #pragma once
 
 #include "convert/conversion_options.h"
@@ -25,6 +25,12 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInp
 bool runGridStages(const ConversionOptions& options, bool voxelInput, VoxelGrid& grid,
                    std::string& error);
 
-// The whole conversion: read, stages, write. On failure sets `error` to one
-// sentence and leaves no output file.
+// Refuses an output that names the input, or that is not a regular file,
+// and begins the output file (platform/output_file.h): before any work, so
+// that nothing is read for an output that could not be written.
+bool beginConversionOutput(const ConversionOptions& options, std::string& error);
+
+// The whole conversion, once the output is begun: read, stages, write. On
+// failure sets `error` to one sentence; the temporary file is removed and an
+// existing output left as it was.
 bool convertFile(const ConversionOptions& options, std::string& error);

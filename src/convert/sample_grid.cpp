@@ -62,16 +62,19 @@ int64_t detachedDataBytes(const char* path) {
     std::vector<uint8_t> head;
     std::string error;
     // A header is a few hundred bytes; the fields that name a data file come
-    // within the first few kilobytes of any real one.
+    // within the first few kilobytes of any real one. Only a regular file is
+    // looked at: a pipe's bytes are its reader's alone.
     if (!readFileHead(path, 65536, head, error))
         return 0;
     std::string data;
     NrrdHeader nrrd;
     NiftiHeader nifti;
-    if (parseNrrdHeader(head.data(), head.size(), nrrd, error) && !nrrd.dataFile.empty())
-        data = nrrdDataPath(path, nrrd);
-    else if (parseNiftiHeader(head.data(), head.size(), nifti, error) && nifti.pair)
+    if (parseNrrdHeader(head.data(), head.size(), nrrd, error) && !nrrd.dataFile.empty()) {
+        if (!nrrdDataPath(path, nrrd, data, error))
+            return 0;
+    } else if (parseNiftiHeader(head.data(), head.size(), nifti, error) && nifti.pair) {
         data = niftiImagePath(path);
+    }
     struct stat info;
     if (data.empty() || stat(data.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return 0;

@@ -31,7 +31,8 @@ std::string memoryRefusal(const std::string& what, long double neededBytes, int6
 bool namedAs(const uint8_t* head, size_t size, const char* path, const char* extension);
 
 // The size of the data file that a detached NRRD header or a NIfTI .hdr at
-// `path` names (0 for any other file), so that the memory cap, which grows
+// `path` names (0 for any other file, and for an input that is not a regular
+// file, which only its reader reads), so that the memory cap, which grows
 // with the input's size, counts the data too.
 int64_t detachedDataBytes(const char* path);
 

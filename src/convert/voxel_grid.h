@@ -66,6 +66,9 @@ struct GridReadOptions {
     // (--threshold) and how they are coloured (--colors).
     ThresholdRule threshold;
     ColorMode colors = ColorMode::automatic;
+    // The conversion's output, which no second file a header names (a data
+    // file, a pair's image) may be: empty when there is none to protect.
+    const char* output = "";
 };
 
 // A reader of one voxel format: the whole file in memory, to a grid.

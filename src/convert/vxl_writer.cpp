@@ -1,9 +1,10 @@
 #include "convert/vxl_writer.h"
 
+#include "platform/output_file.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <sys/stat.h>
 
 namespace {
 
@@ -69,27 +70,11 @@ bool writeVoxelStream(FILE* out, const VoxelList& voxels) {
     return !b.failed;
 }
 
-bool writeVoxelFile(const char* path, const VoxelList& voxels, std::string& error) {
-    FILE* out = fopen(path, "wb");
-    if (!out) {
-        error = std::string("cannot write ") + path + ": " + strerror(errno);
-        return false;
-    }
-    // Only a regular file is removed after a failed write: the output may be
-    // a device or a pipe that must stay.
-    struct stat info;
-    const bool regular = fstat(fileno(out), &info) == 0 && S_ISREG(info.st_mode);
-    bool written = writeVoxelStream(out, voxels);
-    int savedErrno = errno;
-    if (fclose(out) != 0 && written) {
-        written = false;
-        savedErrno = errno;
-    }
-    if (!written) {
-        error = std::string("cannot write ") + path + ": " + strerror(savedErrno);
-        if (regular)
-            remove(path);
-        return false;
-    }
-    return true;
+bool finishVoxelFile(const VoxelList& voxels, std::string& error) {
+    FILE* out = outputFileStream();
+    if (!out)
+        return failOutputFile("no file was begun", &error);
+    if (!writeVoxelStream(out, voxels))
+        return failOutputFile(strerror(errno), &error);
+    return finishOutputFile(&error);
 }

@@ -25,6 +25,8 @@ constexpr int64_t defaultMaxVoxels = 10000000;
 // the very same 32-bit float. Returns false when a write fails.
 bool writeVoxelStream(FILE* out, const VoxelList& voxels);
 
-// Writes the file at `path`. On failure sets `error` to a sentence naming the
-// file and the reason, removes what was written and returns false.
-bool writeVoxelFile(const char* path, const VoxelList& voxels, std::string& error);
+// Writes `voxels` to the output file begun with beginOutputFile
+// (platform/output_file.h) and renames it into place. On failure sets
+// `error` to a sentence naming the file and the reason, removes what was
+// written, leaves an existing output as it was and returns false.
+bool finishVoxelFile(const VoxelList& voxels, std::string& error);

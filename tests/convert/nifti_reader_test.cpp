@@ -2,9 +2,12 @@
 
 #include "convert/nifti_reader.h"
 #include "grid_samples.h"
+#include "scratch_dir.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -103,4 +106,85 @@ TEST(NiftiReader, ImagePathOfAHeader) {
     EXPECT_EQ(niftiImagePath("dir/brain.hdr"), "dir/brain.img");
     EXPECT_EQ(niftiImagePath("DIR/BRAIN.HDR"), "DIR/BRAIN.IMG");
     EXPECT_EQ(niftiImagePath("d.x/brain"), "d.x/brain.img");
+}
+
+namespace {
+
+// A .hdr/.img pair made from the 2x3x4 uint8 sample: its header marked
+// "ni1" with the samples at `offset` of the image, `volumes` of them.
+struct NiftiPair : ScratchDirTest {
+    std::vector<uint8_t> header;
+    std::vector<uint8_t> samples;
+    void SetUp() override {
+        ScratchDirTest::SetUp();
+        const std::vector<uint8_t> nii = fileBytes(gridSample("dtypes/nifti-u1-F-le.nii"));
+        header.assign(nii.begin(), nii.begin() + 348);
+        memcpy(header.data() + 344, "ni1\0", 4);
+        putFloat(header, 108, 0.0f);
+        samples.assign(nii.begin() + 352, nii.end());
+    }
+    std::string write(const std::string& name, const std::vector<uint8_t>& bytes) {
+        return ScratchDirTest::write(name, std::string(bytes.begin(), bytes.end()));
+    }
+    bool read(VoxelGrid& grid, std::string& error, const std::string& output = "") {
+        const std::string path = write("pair.hdr", header);
+        GridReadOptions options;
+        options.path = path.c_str();
+        options.output = output.c_str();
+        options.threshold = ThresholdRule{true, 0.0};
+        return readNiftiGrid(header.data(), header.size(), options, grid, error);
+    }
+    std::string holds(size_t bytes) {
+        return "cannot read " + dir + "/pair.hdr as NIfTI-1: its image file " + dir +
+               "/pair.img holds " + std::to_string(bytes) + " bytes";
+    }
+};
+
+} // namespace
+
+TEST_F(NiftiPair, TheImageIsExactlyWhatTheHeaderSays) {
+    VoxelGrid grid;
+    std::string error;
+    write("pair.img", samples);
+    ASSERT_TRUE(read(grid, error)) << error;
+    EXPECT_EQ(grid.voxels.colors.size(), 3 * samples.size());
+    const std::string need = "; the header's offset, dimensions and datatype need exactly ";
+    std::vector<uint8_t> longer = samples;
+    longer.push_back(0);
+    write("pair.img", longer);
+    EXPECT_FALSE(read(grid, error));
+    EXPECT_EQ(error, holds(25) + need + "24");
+    write("pair.img", std::vector<uint8_t>(samples.begin(), samples.end() - 1));
+    EXPECT_FALSE(read(grid, error));
+    EXPECT_EQ(error, holds(23) + need + "24");
+    // An offset and a series of three volumes: all of them count, the first
+    // is read.
+    putFloat(header, 108, 16.0f);
+    putShort(header, 40, 4);
+    putShort(header, 48, 3);
+    std::vector<uint8_t> series(16, 0xee);
+    for (int n = 0; n < 3; ++n)
+        series.insert(series.end(), samples.begin(), samples.end());
+    write("pair.img", series);
+    ASSERT_TRUE(read(grid, error)) << error;
+    EXPECT_EQ(grid.voxels.colors.size(), 3 * samples.size());
+    series.pop_back();
+    write("pair.img", series);
+    EXPECT_FALSE(read(grid, error));
+    EXPECT_EQ(error, holds(87) + need + "88");
+}
+
+TEST_F(NiftiPair, AnImageThatIsNotAFileOrIsTheOutputIsRefused) {
+    VoxelGrid grid;
+    std::string error;
+    const std::string image = dir + "/pair.img";
+    ASSERT_EQ(mkfifo(image.c_str(), 0600), 0);
+    EXPECT_FALSE(read(grid, error));
+    EXPECT_EQ(error, "cannot read " + dir + "/pair.hdr as NIfTI-1: its image file " + image +
+                         " is a FIFO, not a regular file");
+    ASSERT_EQ(remove(image.c_str()), 0);
+    write("pair.img", samples);
+    EXPECT_FALSE(read(grid, error, image));
+    EXPECT_EQ(error, "cannot read " + dir + "/pair.hdr as NIfTI-1: its image file " + image +
+                         " is the output; write the output to another file");
 }

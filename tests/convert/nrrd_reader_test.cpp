@@ -2,6 +2,12 @@
 
 #include "convert/nrrd_reader.h"
 #include "grid_samples.h"
+#include "scratch_dir.h"
+
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
 
 namespace {
 
@@ -107,4 +113,118 @@ TEST(NrrdReader, RefusesWhatItCannotHonour) {
         [](const std::string& text, SampleVolume& v, std::string& error) {
             return readText(text, v, error);
         });
+}
+
+namespace {
+
+// A detached header and its data file in a scratch folder.
+struct DetachedNrrd : ScratchDirTest {
+    // Reads a header of 2x2x2 bytes whose other fields are `fields`.
+    bool read(const std::string& fields, SampleVolume& v, std::string& error,
+              const std::string& output = "", int64_t maxBytes = plenty) {
+        const std::string header = write("volume.nhdr", uint8Head + fields);
+        return readNrrd(header, fileBytes(header), maxBytes, v, error, output);
+    }
+    std::string holds(const std::string& name, int64_t bytes) {
+        return "its data file " + dir + "/" + name + " holds " + std::to_string(bytes) + " bytes";
+    }
+};
+
+} // namespace
+
+TEST_F(DetachedNrrd, RawDataIsExactlyWhatTheHeaderSays) {
+    SampleVolume v;
+    std::string error;
+    const std::string raw = "encoding: raw\ndata file: volume.raw\n";
+    write("volume.raw", "\x01\x02\x03\x04\x05\x06\x07\x08");
+    ASSERT_TRUE(read(raw, v, error)) << error;
+    EXPECT_EQ(sampleValue(v, 1, 1, 1), 8.0);
+    // One byte more or less than the samples: refused from the size alone.
+    write("volume.raw", "123456789");
+    EXPECT_FALSE(read(raw, v, error));
+    EXPECT_EQ(error,
+              holds("volume.raw", 9) + "; the header's sizes, type and skips need exactly 8");
+    write("volume.raw", "1234567");
+    EXPECT_FALSE(read(raw, v, error));
+    EXPECT_EQ(error,
+              holds("volume.raw", 7) + "; the header's sizes, type and skips need at least 8");
+    // Skips count: lines, then bytes, then the samples, and nothing after.
+    write("volume.raw", "a line\nxx\x01\x02\x03\x04\x05\x06\x07\x09");
+    ASSERT_TRUE(
+        read("encoding: raw\nline skip: 1\nbyte skip: 2\ndata file: volume.raw\n", v, error))
+        << error;
+    EXPECT_EQ(sampleValue(v, 1, 1, 1), 9.0);
+    EXPECT_FALSE(
+        read("encoding: raw\nline skip: 2\nbyte skip: 2\ndata file: volume.raw\n", v, error));
+    EXPECT_EQ(error, holds("volume.raw", 17) +
+                         ", too few for its \"line skip\" before 8 bytes of samples");
+    // A byte skip of -1: the last bytes, whatever comes before them.
+    write("volume.raw", "anything at all\x01\x02\x03\x04\x05\x06\x07\x0a");
+    ASSERT_TRUE(read("encoding: raw\nbyte skip: -1\ndata file: volume.raw\n", v, error)) << error;
+    EXPECT_EQ(sampleValue(v, 1, 1, 1), 10.0);
+    write("volume.raw", "1234567");
+    EXPECT_FALSE(read("encoding: raw\nbyte skip: -1\ndata file: volume.raw\n", v, error));
+    EXPECT_EQ(error,
+              holds("volume.raw", 7) + "; the header's sizes, type and skips need at least 8");
+}
+
+TEST_F(DetachedNrrd, AHugeSparseDataFileIsRefusedUnread) {
+    // 3 GB of holes behind a 2x2x2 header: reading it would take seconds and
+    // the memory cap; its size alone refuses it.
+    const std::string path = write("sparse.raw", "");
+    ASSERT_EQ(truncate(path.c_str(), int64_t(3) << 30), 0);
+    SampleVolume v;
+    std::string error;
+    EXPECT_FALSE(read("encoding: raw\ndata file: sparse.raw\n", v, error));
+    EXPECT_EQ(error, holds("sparse.raw", int64_t(3) << 30) +
+                         "; the header's sizes, type and skips need exactly 8");
+    // Gzip data is read whole, so its file may be no larger than the cap.
+    EXPECT_FALSE(read("encoding: gzip\ndata file: sparse.raw\n", v, error, "", int64_t(1) << 30));
+    EXPECT_EQ(error, holds("sparse.raw", int64_t(3) << 30) +
+                         " of gzip data, more than the memory allowed (1073741824)");
+}
+
+TEST_F(DetachedNrrd, GzipDataFileWithinTheCapIsRead) {
+    uint8_t samples[8] = {1, 2, 3, 4, 5, 6, 7, 11};
+    std::string packed(64, '\0');
+    z_stream z = {};
+    ASSERT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 16 + 15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    z.next_in = samples;
+    z.avail_in = sizeof samples;
+    z.next_out = reinterpret_cast<Bytef*>(&packed[0]);
+    z.avail_out = uInt(packed.size());
+    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    packed.resize(z.total_out);
+    deflateEnd(&z);
+    write("volume.raw.gz", packed);
+    SampleVolume v;
+    std::string error;
+    ASSERT_TRUE(read("encoding: gzip\ndata file: volume.raw.gz\n", v, error)) << error;
+    EXPECT_EQ(sampleValue(v, 1, 1, 1), 11.0);
+    EXPECT_FALSE(read("encoding: gzip\ndata file: volume.raw.gz\n", v, error, "",
+                      int64_t(packed.size()) - 1));
+    EXPECT_NE(error.find("of gzip data, more than the memory allowed"), std::string::npos) << error;
+}
+
+TEST_F(DetachedNrrd, NamesOutsideTheFolderAndFilesThatAreNotFilesAreRefused) {
+    SampleVolume v;
+    std::string error;
+    const std::string why = "; a header may name only files in its own folder or below, so that "
+                            "it cannot point at other files on the machine";
+    EXPECT_FALSE(read("encoding: raw\ndata file: ../../../../etc/passwd\n", v, error));
+    EXPECT_EQ(error, "its data file \"../../../../etc/passwd\" goes through \"..\"" + why);
+    EXPECT_FALSE(read("encoding: raw\ndata file: /etc/passwd\n", v, error));
+    EXPECT_EQ(error, "its data file \"/etc/passwd\" is an absolute path" + why);
+    const std::string fifo = dir + "/fifo.raw";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(read("encoding: raw\ndata file: fifo.raw\n", v, error));
+    EXPECT_EQ(error, "its data file " + fifo + " is a FIFO, not a regular file");
+    ASSERT_EQ(symlink("/dev/zero", (dir + "/zero.raw").c_str()), 0);
+    EXPECT_FALSE(read("encoding: raw\ndata file: zero.raw\n", v, error));
+    EXPECT_EQ(error,
+              "its data file " + dir + "/zero.raw is a character device, not a regular file");
+    // The data file is the output: refused before it is read.
+    const std::string data = write("volume.raw", "12345678");
+    EXPECT_FALSE(read("encoding: raw\ndata file: volume.raw\n", v, error, data));
+    EXPECT_EQ(error, "its data file " + data + " is the output; write the output to another file");
 }

@@ -5,11 +5,13 @@
 #include "convert/voxelizer.h"
 #include "convert/vxl_writer.h"
 #include "model/voxel_model.h"
+#include "platform/output_file.h"
 #include "vox_builder.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,7 +28,8 @@ std::string scratchFile(const char* name) {
 void expectRoundTrip(const VoxelList& list) {
     const std::string path = scratchFile("round.vxl");
     std::string error;
-    ASSERT_TRUE(writeVoxelFile(path.c_str(), list, error)) << error;
+    ASSERT_TRUE(beginOutputFile(path.c_str(), "vxlconv", &error)) << error;
+    ASSERT_TRUE(finishVoxelFile(list, error)) << error;
     VoxelModel* m = loadVoxels(path.c_str());
     remove(path.c_str());
     ASSERT_NE(m, nullptr);
@@ -92,18 +95,31 @@ TEST(VoxelWriter, FailedWritesAreReportedAndLeaveNoFile) {
     list.colors = {4, 5, 6};
     std::string error;
     const std::string missingDir = scratchFile("no-such-dir") + "/out.vxl";
-    EXPECT_FALSE(writeVoxelFile(missingDir.c_str(), list, error));
+    EXPECT_FALSE(beginOutputFile(missingDir.c_str(), "vxlconv", &error));
     EXPECT_NE(error.find(missingDir), std::string::npos) << error;
 
-    // A full device: the write fails, the failure is reported, and the
-    // device itself is left alone.
-    struct stat info;
-    if (stat("/dev/full", &info) != 0)
+    // A full disk: the write fails, the failure is reported, and neither
+    // the output nor a temporary file is left.
+    const std::string out = scratchFile("full.vxl");
+    ASSERT_TRUE(beginOutputFile(out.c_str(), "vxlconv", &error)) << error;
+    int full = open("/dev/full", O_WRONLY);
+    if (full < 0) {
+        abandonOutputFile();
         GTEST_SKIP() << "no /dev/full here";
+    }
+    ASSERT_GE(dup2(full, fileno(outputFileStream())), 0);
+    close(full);
     error.clear();
-    EXPECT_FALSE(writeVoxelFile("/dev/full", list, error));
+    EXPECT_FALSE(finishVoxelFile(list, error));
     EXPECT_NE(error.find("No space left"), std::string::npos) << error;
-    EXPECT_EQ(stat("/dev/full", &info), 0);
+    struct stat info;
+    EXPECT_NE(stat(out.c_str(), &info), 0);
+    // A device is never written to nor replaced: it is refused at once and
+    // left alone.
+    EXPECT_FALSE(beginOutputFile("/dev/full", "vxlconv", &error));
+    EXPECT_EQ(error, "cannot write /dev/full: it is a character device");
+    ASSERT_EQ(stat("/dev/full", &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode));
 }
 
 } // namespace

@@ -10,10 +10,12 @@ harness's --binary and --examples.
 import argparse
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -22,6 +24,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 import harness  # noqa: E402
 import make_solid  # noqa: E402
 import make_vox  # noqa: E402
+import output_checks  # noqa: E402
 
 VXLCONV = None
 MODELS = None
@@ -144,6 +147,124 @@ class CommandLine(unittest.TestCase):
         self.assertEqual(status, 0, err)
         count, _ = read_header(out)
         self.assertGreater(count, 1000)
+
+
+def write_lattice(path, count):
+    """A voxel file of `count` voxels on a 100 x 100 x N lattice."""
+    with open(path, "w") as f:
+        f.write("%d 1.0\n" % count)
+        f.write("".join("%d %d %d %d %d %d\n" % (i % 100, i // 100 % 100, i // 10000, i % 256, 7, 9)
+                        for i in range(count)))
+
+
+class OutputAndInputFiles(unittest.TestCase):
+    """The output is made beside itself and renamed into place when whole:
+    never over anything but a regular file, and a failed or interrupted run
+    leaves the earlier output byte for byte and no temporary file. A pipe or
+    FIFO input is read once, whole, by its reader."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="vxlconv-files-")
+        cls.vox = os.path.join(cls.tmp, "scene.vox")
+        with open(cls.vox, "wb") as f:
+            f.write(make_vox.scene_file())
+        # Written out, 2,000,000 voxels take long enough to be caught
+        # mid-write; 12,800 are more than the 64 KiB anything could peek at.
+        cls.big = os.path.join(cls.tmp, "big.vxl")
+        write_lattice(cls.big, 2000000)
+        cls.medium = os.path.join(cls.tmp, "medium.vxl")
+        write_lattice(cls.medium, 12800)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="out-", dir=self.tmp)
+
+    def assertLeftAlone(self, out):
+        self.assertEqual(output_checks.read(out), output_checks.EARLIER, "the earlier output changed")
+        self.assertEqual(output_checks.temporaries(self.dir, "vxlconv"), [])
+
+    def convert_to(self, path):
+        # A FIFO output with no reader would hang an open for writing.
+        return output_checks.run([VXLCONV, self.vox, path], timeout=30)
+
+    def test_outputs_that_are_not_regular_files_are_refused_at_once(self):
+        output_checks.assert_outputs_refused(self, "vxlconv", self.convert_to,
+                                             output_checks.not_regular_outputs(self.dir))
+
+    def test_device_nodes_are_never_replaced(self):
+        output_checks.assert_outputs_refused(self, "vxlconv", self.convert_to,
+                                             output_checks.device_outputs(self, self.dir))
+
+    def test_an_output_naming_the_input_by_any_path_is_refused(self):
+        out = os.path.join(self.dir, "input.vxl")
+        shutil.copy(self.medium, out)
+        os.link(out, os.path.join(self.dir, "hard.vxl"))
+        before = output_checks.read(out)
+        for name in ("input.vxl", "./input.vxl", "hard.vxl"):
+            with self.subTest(name):
+                other = os.path.join(self.dir, name)
+                status, stdout, stderr = output_checks.run([VXLCONV, out, other, "--hollow"])
+                self.assertEqual((status, stdout, stderr), (
+                    1, "", "vxlconv: %s is the input; write the output to another file\n" % other))
+                self.assertEqual(output_checks.read(out), before)
+                self.assertEqual(output_checks.temporaries(self.dir, "vxlconv"), [])
+
+    def test_an_interrupted_conversion_leaves_the_earlier_output(self):
+        out = os.path.join(self.dir, "interrupted.vxl")
+        output_checks.write_earlier(out)
+        for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            with self.subTest(signal=sig.name):
+                output_checks.interrupt(self, [VXLCONV, self.big, out], self.dir, "vxlconv", sig)
+                self.assertLeftAlone(out)
+
+    def test_a_file_size_limit_fails_the_write_and_says_so(self):
+        out = os.path.join(self.dir, "limited.vxl")
+        output_checks.write_earlier(out)
+        status, stdout, stderr = output_checks.run([VXLCONV, self.medium, out], file_limit=100000)
+        self.assertEqual((status, stdout, stderr),
+                         (1, "", "vxlconv: cannot write %s: File too large\n" % out))
+        self.assertLeftAlone(out)
+
+    def test_a_full_disk_fails_the_write_and_says_so(self):
+        output_checks.assert_full_disk_refused(self, "vxlconv", [VXLCONV, self.medium], "full.vxl")
+
+    def test_a_pipe_or_fifo_input_is_read_once_and_whole(self):
+        direct = os.path.join(self.dir, "direct.vxl")
+        self.assertEqual(output_checks.run([VXLCONV, self.medium, direct])[0], 0)
+        expected = output_checks.read(direct)
+        self.assertEqual(read_header(direct)[0], 12800)
+        piped = os.path.join(self.dir, "piped.vxl")
+        with open(self.medium, "rb") as source:
+            done = subprocess.run([VXLCONV, "/dev/stdin", piped], stdin=source, stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, timeout=CONVERT_TIMEOUT)
+        self.assertEqual((done.returncode, done.stdout, done.stderr), (0, b"", b""))
+        self.assertEqual(output_checks.read(piped), expected)
+
+        fifo = os.path.join(self.dir, "input.fifo")
+        os.mkfifo(fifo)
+
+        def feed():
+            try:
+                with open(fifo, "wb") as f:
+                    f.write(output_checks.read(self.medium))
+            except BrokenPipeError:
+                pass
+
+        writer = threading.Thread(target=feed, daemon=True)
+        writer.start()
+        through_fifo = os.path.join(self.dir, "fifo.vxl")
+        try:
+            status, stdout, stderr = output_checks.run([VXLCONV, fifo, through_fifo], timeout=60)
+        finally:
+            # Lets a writer still waiting for a reader go.
+            os.close(os.open(fifo, os.O_RDONLY | os.O_NONBLOCK))
+            writer.join(timeout=10)
+        self.assertEqual((status, stdout, stderr), (0, "", ""))
+        self.assertEqual(output_checks.read(through_fifo), expected)
 
 
 def first_frame(test, server, path, name):

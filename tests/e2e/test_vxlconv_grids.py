@@ -29,6 +29,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 import harness  # noqa: E402
 import make_grids  # noqa: E402
 import make_scenes  # noqa: E402
+import output_checks  # noqa: E402
 
 import test_vxlconv  # noqa: E402  (its vxlconv runner and voxel-file reader)
 
@@ -207,6 +208,104 @@ class HostileFiles(unittest.TestCase):
                 # being taken up: a refusal after gigabytes takes minutes.
                 self.assertLess(took, 60, "the refusal took %.1fs" % took)
 
+    def test_second_files_a_header_names(self):
+        """Data files and pair images: only regular files in the header's
+        folder or below, exactly as long as the header says, never the
+        output. Each refusal is its exact line, quickly (a FIFO would hang,
+        /dev/zero fill the memory cap), with the earlier output kept."""
+        shape = (2, 2, 2)
+        labels = [1, 2, 3, 4, 5, 6, 7, 8]
+        raw = make_grids.pack_samples("u1", labels, False)
+        hdr, img = make_grids.nifti(shape, "u1", labels, pair=True)
+        why = ("; a header may name only files in its own folder or below, so that it cannot "
+               "point at other files on the machine")
+        d = self.tmp
+
+        def header(name, data_file):
+            return lambda: self.path(name, make_grids.nrrd(shape, "u1", labels,
+                                                           data_file=data_file)[0])
+
+        def sparse(name, size):
+            path = self.path(name, b"")
+            os.truncate(path, size)
+
+        nrrd = "vxlconv: cannot read %s/v.nhdr as NRRD: " % d
+        nifti = "vxlconv: cannot read %s/pair.hdr as NIfTI-1: " % d
+        cases = [
+            ("a FIFO with no writer", lambda: os.mkfifo(os.path.join(d, "fifo.raw")),
+             header("v.nhdr", "fifo.raw"),
+             nrrd + "its data file %s/fifo.raw is a FIFO, not a regular file" % d),
+            ("/dev/zero by its name", None, header("v.nhdr", "/dev/zero"),
+             nrrd + 'its data file "/dev/zero" is an absolute path' + why),
+            ("/dev/zero through a link", lambda: os.symlink("/dev/zero", os.path.join(d, "zero.raw")),
+             header("v.nhdr", "zero.raw"),
+             nrrd + "its data file %s/zero.raw is a character device, not a regular file" % d),
+            ("/dev/urandom through a link",
+             lambda: os.symlink("/dev/urandom", os.path.join(d, "random.raw")),
+             header("v.nhdr", "random.raw"),
+             nrrd + "its data file %s/random.raw is a character device, not a regular file" % d),
+            ("3 GB of holes for 8 bytes", lambda: sparse("sparse.raw", 3 << 30),
+             header("v.nhdr", "sparse.raw"),
+             nrrd + "its data file %s/sparse.raw holds 3221225472 bytes; the header's sizes, type "
+             "and skips need exactly 8" % d),
+            ("a path out of the folder", None, header("v.nhdr", "../../../../etc/passwd"),
+             nrrd + 'its data file "../../../../etc/passwd" goes through ".."' + why),
+            ("a data file one byte longer", lambda: self.path("long.raw", raw + b"\0"),
+             header("v.nhdr", "long.raw"),
+             nrrd + "its data file %s/long.raw holds 9 bytes; the header's sizes, type and skips "
+             "need exactly 8" % d),
+            ("a data file one byte shorter", lambda: self.path("short.raw", raw[:-1]),
+             header("v.nhdr", "short.raw"),
+             nrrd + "its data file %s/short.raw holds 7 bytes; the header's sizes, type and skips "
+             "need at least 8" % d),
+            ("a pair whose image is a FIFO", lambda: os.mkfifo(os.path.join(d, "pair.img")),
+             lambda: self.path("pair.hdr", hdr),
+             nifti + "its image file %s/pair.img is a FIFO, not a regular file" % d),
+            ("a pair image one byte longer", lambda: self.path("pair.img", img + b"\0"),
+             lambda: self.path("pair.hdr", hdr),
+             nifti + "its image file %s/pair.img holds 9 bytes; the header's offset, dimensions "
+             "and datatype need exactly 8" % d),
+        ]
+        out = os.path.join(d, "out.vxl")
+        for name, make, source, line in cases:
+            with self.subTest(name):
+                for stale in ("fifo.raw", "pair.img"):
+                    if os.path.lexists(os.path.join(d, stale)):
+                        os.remove(os.path.join(d, stale))
+                if make:
+                    make()
+                output_checks.write_earlier(out)
+                status, stdout, stderr = output_checks.run(
+                    [test_vxlconv.VXLCONV, source(), out, "--threshold", "1"], timeout=60)
+                self.assertEqual((status, stdout, stderr), (1, "", line + "\n"))
+                self.assertEqual(output_checks.read(out), output_checks.EARLIER)
+                self.assertEqual(output_checks.temporaries(d, "vxlconv"), [])
+
+    def test_the_output_is_never_a_file_the_input_reads(self):
+        shape = (2, 2, 2)
+        labels = [1, 2, 3, 4, 5, 6, 7, 8]
+        d = self.tmp
+        header, raw = make_grids.nrrd(shape, "u1", labels, data_file="v.raw")
+        nhdr, data = self.path("v.nhdr", header), self.path("v.raw", raw)
+        hdr_bytes, img_bytes = make_grids.nifti(shape, "u1", labels, pair=True)
+        hdr, img = self.path("pair.hdr", hdr_bytes), self.path("pair.img", img_bytes)
+        os.link(data, os.path.join(d, "hard.raw"))
+        line = ("vxlconv: cannot read %s as %s: its %s %s is the output; write the output to "
+                "another file\n")
+        cases = [
+            (nhdr, data, line % (nhdr, "NRRD", "data file", data)),
+            (nhdr, os.path.join(d, ".", "v.raw"), line % (nhdr, "NRRD", "data file", data)),
+            (nhdr, os.path.join(d, "hard.raw"), line % (nhdr, "NRRD", "data file", data)),
+            (hdr, img, line % (hdr, "NIfTI-1", "image file", img)),
+        ]
+        for source, out, expected in cases:
+            with self.subTest(out=out):
+                status, stdout, stderr = output_checks.run(
+                    [test_vxlconv.VXLCONV, source, out, "--threshold", "1"])
+                self.assertEqual((status, stdout, stderr), (1, "", expected))
+                self.assertEqual(output_checks.read(data), raw)
+                self.assertEqual(output_checks.read(img), img_bytes)
+                self.assertEqual(output_checks.temporaries(d, "vxlconv"), [])
 
     def expect_lines(self, cases):
         """Each case is (name, filename, data, options, status, stderr lines,

@@ -22,6 +22,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import check_thumbnailer  # noqa: E402
 import harness  # noqa: E402
+import output_checks  # noqa: E402
 import png_file  # noqa: E402
 
 VXLRENDER = None
@@ -489,21 +490,60 @@ class Refusals(harness.ScratchCase):
             with self.subTest(signal=sig.name):
                 env = dict(os.environ)
                 env.pop("DISPLAY", None)
-                proc = subprocess.Popen([VXLRENDER, model, out, "--size", "1600x1200"], env=env,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                try:
-                    harness.wait_until(lambda: leftovers(self.tmp) or proc.poll() is not None,
-                                       RUN_TIMEOUT, interval=0.005, message="the temporary file")
-                    self.assertIsNone(proc.poll(), "finished before it could be interrupted")
-                    proc.send_signal(sig)
-                    self.assertEqual(proc.wait(timeout=RUN_TIMEOUT), -sig)
-                finally:
-                    if proc.poll() is None:
-                        proc.kill()
-                        proc.wait()
+                # The temporary file is made before the model is read: the
+                # signal comes while the picture is being made.
+                output_checks.interrupt(self, [VXLRENDER, model, out, "--size", "1600x1200"],
+                                        self.tmp, "vxlrender", sig, env=env, writing=False)
                 self.assertEqual(leftovers(self.tmp), [])
                 with open(out, "rb") as f:
                     self.assertEqual(f.read(), b"an earlier picture")
+
+    def render_to(self, path):
+        status, stdout, stderr = render([self.terrain, path])
+        return status, stdout.decode(), stderr.decode()
+
+    def test_outputs_that_are_not_regular_files_are_refused_at_once(self):
+        folder = os.path.join(self.tmp, "special")
+        os.mkdir(folder)
+        output_checks.assert_outputs_refused(self, "vxlrender", self.render_to,
+                                             output_checks.not_regular_outputs(folder))
+
+    def test_device_nodes_are_never_replaced(self):
+        folder = os.path.join(self.tmp, "devices")
+        os.mkdir(folder)
+        output_checks.assert_outputs_refused(self, "vxlrender", self.render_to,
+                                             output_checks.device_outputs(self, folder))
+
+    def test_an_output_naming_the_input_is_refused(self):
+        model = os.path.join(self.tmp, "model.vxl")
+        shutil.copy(self.terrain, model)
+        os.symlink("model.vxl", os.path.join(self.tmp, "model-link.vxl"))
+        before = output_checks.read(model)
+        for out in (model, os.path.join(self.tmp, ".", "model.vxl"),
+                    os.path.join(self.tmp, "model-link.vxl")):
+            with self.subTest(out=out):
+                status, stdout, stderr = render([model, out])
+                self.assertEqual((status, stdout, stderr.decode()), (
+                    1, b"", "vxlrender: %s is the input; write the output to another file\n" % out))
+                self.assertEqual(output_checks.read(model), before)
+                self.assertEqual(leftovers(self.tmp), [])
+
+    def test_a_file_size_limit_fails_the_write_and_says_so(self):
+        out = os.path.join(self.tmp, "limited.png")
+        output_checks.write_earlier(out)
+        env = dict(os.environ)
+        env.pop("DISPLAY", None)
+        status, stdout, stderr = output_checks.run([VXLRENDER, self.terrain, out], file_limit=5000,
+                                                   env=env)
+        self.assertEqual((status, stdout, stderr),
+                         (1, "", "vxlrender: cannot write %s: File too large\n" % out))
+        self.assertEqual(output_checks.read(out), output_checks.EARLIER)
+        self.assertEqual(leftovers(self.tmp), [])
+
+    def test_a_full_disk_fails_the_write_and_says_so(self):
+        output_checks.assert_full_disk_refused(
+            self, "vxlrender", [VXLRENDER, self.terrain, "--size", "1600x1200"], "full.png",
+            bytes_free=16384)
 
     def test_no_egl_is_one_line(self):
         out = os.path.join(self.tmp, "no-egl.png")
