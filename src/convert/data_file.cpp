@@ -1,5 +1,6 @@
 #include "convert/data_file.h"
 
+#include "convert/quoted_text.h"
 #include "platform/file_type.h"
 
 #include <algorithm>
@@ -29,14 +30,18 @@ bool climbs(const std::string& name) {
 
 } // namespace
 
+std::string shownPath(const std::string& path) {
+    return escapedText(path, 4096);
+}
+
 bool dataFilePath(const std::string& headerPath, const std::string& name, std::string& path,
                   std::string& error) {
     if (!name.empty() && name[0] == '/') {
-        error = "its data file \"" + name + "\" is an absolute path" + withinFolder;
+        error = "its data file " + quotedText(name, 4096) + " is an absolute path" + withinFolder;
         return false;
     }
     if (climbs(name)) {
-        error = "its data file \"" + name + "\" goes through \"..\"" + withinFolder;
+        error = "its data file " + quotedText(name, 4096) + " goes through \"..\"" + withinFolder;
         return false;
     }
     size_t slash = headerPath.rfind('/');
@@ -48,7 +53,7 @@ bool openDataFile(const std::string& path, const char* role, const std::string& 
                   DataFile& file, std::string& error) {
     const std::string its = std::string("its ") + role;
     auto refuseKind = [&](mode_t mode) {
-        error = its + " " + path + " is " + fileTypeName(mode) + ", not a regular file";
+        error = its + " " + shownPath(path) + " is " + fileTypeName(mode) + ", not a regular file";
         return false;
     };
     // A device or FIFO is refused from its name before it is opened at all
@@ -59,7 +64,7 @@ bool openDataFile(const std::string& path, const char* role, const std::string& 
         return refuseKind(info.st_mode);
     file.fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (file.fd < 0) {
-        error = its + ": cannot read " + path + ": " + strerror(errno);
+        error = its + ": cannot read " + shownPath(path) + ": " + strerror(errno);
         return false;
     }
     if (fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -71,7 +76,7 @@ bool openDataFile(const std::string& path, const char* role, const std::string& 
     if (!output.empty() && stat(output.c_str(), &out) == 0 && out.st_dev == info.st_dev &&
         out.st_ino == info.st_ino) {
         closeDataFile(file);
-        error = its + " " + path + " is the output; write the output to another file";
+        error = its + " " + shownPath(path) + " is the output; write the output to another file";
         return false;
     }
     file.size = int64_t(info.st_size);
@@ -87,7 +92,7 @@ bool readDataBytes(const DataFile& file, const std::string& path, int64_t offset
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            error = "cannot read " + path + ": " +
+            error = "cannot read " + shownPath(path) + ": " +
                     (n < 0 ? strerror(errno) : "it became shorter while it was read");
             bytes.clear();
             return false;

@@ -17,6 +17,10 @@
 bool dataFilePath(const std::string& headerPath, const std::string& name, std::string& path,
                   std::string& error);
 
+// A data file's path as messages show it: its name comes from the header,
+// so its control characters are escaped (escapedText).
+std::string shownPath(const std::string& path);
+
 struct DataFile {
     int fd = -1;
     int64_t size = 0;

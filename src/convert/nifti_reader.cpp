@@ -220,7 +220,7 @@ bool readPairImage(NiftiHeader& header, const std::string& path, const DataFile&
     if (!readDataBytes(file, path, 0, size_t(std::min<int64_t>(file.size, 2)), magic, error))
         return false;
     const std::string holds =
-        "its image file " + path + " holds " + std::to_string(file.size) + " bytes";
+        "its image file " + shownPath(path) + " holds " + std::to_string(file.size) + " bytes";
     if (startsWithGzip(magic.data(), magic.size())) {
         if (file.size > maxBytes) {
             error = holds + " of gzip data, more than the memory allowed (" +

@@ -353,7 +353,7 @@ bool readRawDataFile(const NrrdHeader& header, const std::string& path, const Da
     const int64_t needed = count * int64_t(item);
     const int64_t skip = header.byteSkip == -1 ? 0 : header.byteSkip;
     const std::string holds =
-        "its data file " + path + " holds " + std::to_string(file.size) + " bytes";
+        "its data file " + shownPath(path) + " holds " + std::to_string(file.size) + " bytes";
     int64_t least = 0;
     const bool overflows = __builtin_add_overflow(skip, needed, &least);
     if (overflows || least > file.size) {
@@ -394,7 +394,7 @@ bool readDataFile(const NrrdHeader& header, const std::string& path, const DataF
     if (!header.gzip)
         return readRawDataFile(header, path, file, maxBytes, out, error);
     if (file.size > maxBytes) {
-        error = "its data file " + path + " holds " + std::to_string(file.size) +
+        error = "its data file " + shownPath(path) + " holds " + std::to_string(file.size) +
                 " bytes of gzip data, more than the memory allowed (" + std::to_string(maxBytes) +
                 ")";
         return false;

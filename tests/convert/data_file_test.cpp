@@ -102,4 +102,20 @@ TEST_F(DataFiles, ReadsNoFurtherThanAsked) {
     closeDataFile(file);
 }
 
+TEST_F(DataFiles, NamesFromTheHeaderAreShownEscaped) {
+    // The name is the header's: a line break or an escape sequence in it
+    // must not reach the terminal as itself.
+    std::string path, error;
+    EXPECT_FALSE(dataFilePath("head.nhdr", "/x\n\x1b[2J", path, error));
+    const std::string shown = "its data file \"/x\\n\\x1b[2J\" is an absolute path; ";
+    EXPECT_EQ(error.substr(0, shown.size()), shown);
+    const std::string missing = dir + "/x\x1b[2J\nvxlconv: done.raw";
+    expectRefused(missing, "its data file: cannot read " + dir +
+                               "/x\\x1b[2J\\nvxlconv: done.raw: No such file or directory");
+    const std::string fifo = dir + "/\x1b]0;title\x07.raw";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    expectRefused(fifo,
+                  "its data file " + dir + "/\\x1b]0;title\\x07.raw is a FIFO, not a regular file");
+}
+
 } // namespace

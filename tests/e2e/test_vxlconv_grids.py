@@ -349,6 +349,10 @@ class HostileFiles(unittest.TestCase):
                      'is not one binvox knows']),
             ("importer's reason", "buffer.gltf", gltf, [], 1,
              ['vxlconv: cannot read {path}: GLTF: could not open referenced file "%s"' % uri]),
+            ("NRRD data file name", "named.nhdr",
+             make_grids.nrrd(shape, "u1", [1] * 24, data_file="x\x1b[2J\x07y.raw")[0], ["--threshold", "1"], 1,
+             ["vxlconv: cannot read {path} as NRRD: its data file: cannot read %s/x\\x1b[2J\\x07y.raw: "
+              "No such file or directory" % self.tmp]),
             ("NRRD type name", "type.nrrd",
              make_grids.nrrd(shape, "u1", [1] * 24)[0].replace(b"type: uint8", b"type: \x1b]0;title\x07"),
              ["--threshold", "1"], 1,
