@@ -213,7 +213,7 @@ bool readPairImage(NiftiHeader& header, const std::string& path, const DataFile&
                    int64_t maxBytes, std::vector<uint8_t>& bytes, std::string& error) {
     const int64_t end = niftiDataEnd(header, maxBytes);
     if (end < 0) {
-        error = "the NIfTI volume's dimensions are larger than the memory allowed";
+        error = niftiMemoryRefusal(header, maxBytes);
         return false;
     }
     std::vector<uint8_t> magic;
@@ -224,7 +224,7 @@ bool readPairImage(NiftiHeader& header, const std::string& path, const DataFile&
     if (startsWithGzip(magic.data(), magic.size())) {
         if (file.size > maxBytes) {
             error = holds + " of gzip data, more than the memory allowed (" +
-                    std::to_string(maxBytes) + ")";
+                    std::to_string(maxBytes >> 20) + " MiB; raise --max-memory)";
             return false;
         }
         std::vector<uint8_t> compressed;

@@ -347,7 +347,8 @@ bool readRawDataFile(const NrrdHeader& header, const std::string& path, const Da
     const size_t item = sampleTypeSize(header.layout.type);
     const int64_t count = checkedSampleCount(header.layout.dims, item, maxBytes);
     if (count < 0) {
-        error = "the NRRD volume's sizes are larger than the memory allowed";
+        error = memoryRefusal("the NRRD volume", claimedSampleBytes(header.layout.dims, item),
+                              maxBytes);
         return false;
     }
     const int64_t needed = count * int64_t(item);
@@ -395,8 +396,8 @@ bool readDataFile(const NrrdHeader& header, const std::string& path, const DataF
         return readRawDataFile(header, path, file, maxBytes, out, error);
     if (file.size > maxBytes) {
         error = "its data file " + shownPath(path) + " holds " + std::to_string(file.size) +
-                " bytes of gzip data, more than the memory allowed (" + std::to_string(maxBytes) +
-                ")";
+                " bytes of gzip data, more than the memory allowed (" +
+                std::to_string(maxBytes >> 20) + " MiB; raise --max-memory)";
         return false;
     }
     std::vector<uint8_t> data;

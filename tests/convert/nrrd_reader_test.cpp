@@ -181,7 +181,8 @@ TEST_F(DetachedNrrd, AHugeSparseDataFileIsRefusedUnread) {
     // Gzip data is read whole, so its file may be no larger than the cap.
     EXPECT_FALSE(read("encoding: gzip\ndata file: sparse.raw\n", v, error, "", int64_t(1) << 30));
     EXPECT_EQ(error, holds("sparse.raw", int64_t(3) << 30) +
-                         " of gzip data, more than the memory allowed (1073741824)");
+                         " of gzip data, more than the memory allowed (1024 MiB; raise "
+                         "--max-memory)");
 }
 
 TEST_F(DetachedNrrd, GzipDataFileWithinTheCapIsRead) {
