@@ -2,7 +2,7 @@
 
 #include "camera/trackball.h"
 #include "platform/sleep.h"
-#include "render/glut_window.h"
+#include "window/glut_window.h"
 
 void idleCallback() {
     if (!trackball.spinning) {

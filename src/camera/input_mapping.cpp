@@ -6,7 +6,7 @@
 #include "camera/depth_pick.h"
 #include "camera/pan_zoom.h"
 #include "camera/trackball.h"
-#include "render/glut_window.h"
+#include "window/glut_window.h"
 
 PointerState pointer = {};
 

@@ -4,7 +4,7 @@
 
 #include "camera/camera_state.h"
 #include "platform/clock.h"
-#include "render/glut_window.h"
+#include "window/glut_window.h"
 
 TrackballState trackball = {};
 PerfClock perfClock = {};

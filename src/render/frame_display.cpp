@@ -6,9 +6,9 @@
 #include <cmath>
 
 #include "camera/camera_state.h"
-#include "render/gl_readback.h"
-#include "render/glut_window.h"
 #include "render/voxel_geometry.h"
+#include "window/gl_readback.h"
+#include "window/glut_window.h"
 
 static constexpr double degreesPerRadian = 57.29577951308232;
 

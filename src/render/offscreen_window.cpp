@@ -1,9 +1,9 @@
 // The window seams of a program that draws one frame off screen: the "window"
 // is the framebuffer, nothing is shown or swapped, and no frame is read back
 // for a depth pick, since there is no pointer to pick with.
-#include "render/gl_readback.h"
-#include "render/glut_window.h"
 #include "render/offscreen_context.h"
+#include "window/gl_readback.h"
+#include "window/glut_window.h"
 
 void postRedisplay() {}
 

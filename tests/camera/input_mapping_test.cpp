@@ -9,8 +9,8 @@
 #include "camera/input_mapping.h"
 #include "camera/trackball.h"
 #include "fakes.h"
-#include "render/glut_window.h"
 #include "view_checks.h"
+#include "window/glut_window.h"
 
 namespace {
 

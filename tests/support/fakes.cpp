@@ -8,9 +8,9 @@
 #include "platform/clock.h"
 #include "platform/sleep.h"
 #include "render/frame_display.h"
-#include "render/gl_readback.h"
-#include "render/glut_window.h"
 #include "render/voxel_geometry.h"
+#include "window/gl_readback.h"
+#include "window/glut_window.h"
 
 FakeWindow fakeWindow;
 FakeClock fakeClock;
