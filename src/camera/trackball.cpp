@@ -3,11 +3,10 @@
 #include <cmath>
 
 #include "camera/camera_state.h"
-#include "platform/clock.h"
+#include "platform/perf_clock.h"
 #include "window/glut_window.h"
 
 TrackballState trackball = {};
-PerfClock perfClock = {};
 
 // Ball radius 0.8 in normalised pointer units. The squared radius is the float
 // product, one unit in the last place above the float nearest 0.64, and the
@@ -23,17 +22,6 @@ static constexpr float extrapolation = 1.5f;
 
 // Below this speed (radians per second) a release never spins.
 static constexpr float minSpinSpeed = 0.05f;
-
-double elapsedSeconds(uint64_t since, uint64_t* now) {
-    *now = readMonotonicCounter();
-    if (!perfClock.frequencyQueried) {
-        perfClock.counterAvailable = queryMonotonicFrequency(&perfClock.counterFrequency) ? 1 : 0;
-        perfClock.frequencyQueried = 1;
-    }
-    if (!perfClock.counterAvailable || perfClock.counterFrequency == 0)
-        return 1.0;
-    return double(*now - since) / double(perfClock.counterFrequency);
-}
 
 Vec3 trackballLift(float x, float y) {
     double s = double(x) * x + double(y) * y;

@@ -8,6 +8,7 @@
 #include "camera/idle_animation.h"
 #include "camera/trackball.h"
 #include "fakes.h"
+#include "platform/perf_clock.h"
 #include "view_checks.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include "camera/input_mapping.h"
 #include "camera/trackball.h"
 #include "platform/clock.h"
+#include "platform/perf_clock.h"
 #include "platform/sleep.h"
 #include "render/frame_display.h"
 #include "render/voxel_geometry.h"
