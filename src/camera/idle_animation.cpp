@@ -1,6 +1,7 @@
 #include "camera/idle_animation.h"
 
 #include "camera/trackball.h"
+#include "camera/trackball_state.h"
 #include "platform/perf_clock.h"
 #include "platform/sleep.h"
 #include "window/glut_window.h"

@@ -6,6 +6,7 @@
 #include "camera/depth_pick.h"
 #include "camera/pan_zoom.h"
 #include "camera/trackball.h"
+#include "camera/trackball_state.h"
 #include "window/glut_window.h"
 
 PointerState pointer = {};

@@ -3,10 +3,9 @@
 #include <cmath>
 
 #include "camera/camera_state.h"
+#include "camera/trackball_state.h"
 #include "platform/perf_clock.h"
 #include "window/glut_window.h"
-
-TrackballState trackball = {};
 
 // Ball radius 0.8 in normalised pointer units. The squared radius is the float
 // product, one unit in the last place above the float nearest 0.64, and the

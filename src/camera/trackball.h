@@ -2,18 +2,7 @@
 // speed estimate that decides whether a released turn keeps spinning.
 #pragma once
 
-#include <cstdint>
-
 #include "camera/quaternion.h"
-
-struct TrackballState {
-    uint8_t spinning;          // a released turn keeps going in the idle callback
-    float angularSpeed;        // smoothed drag speed, radians per second
-    Vec3 spinAxis;             // axis of the latest step, view coordinates
-    uint64_t lastRotationTick; // counter reading of the last rotation update
-};
-
-extern TrackballState trackball;
 
 // Drag steps faster than this are averaged; a release within it may spin.
 constexpr float speedWindowSeconds = 0.2f;

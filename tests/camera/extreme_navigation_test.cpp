@@ -17,7 +17,7 @@
 #include "camera/camera_state.h"
 #include "camera/idle_animation.h"
 #include "camera/input_mapping.h"
-#include "camera/trackball.h"
+#include "camera/trackball_state.h"
 #include "fakes.h"
 #include "model/voxel_model.h"
 #include "render/frame_display.h"

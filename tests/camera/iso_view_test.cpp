@@ -10,7 +10,7 @@
 #include "app/vxlrender_options.h"
 #include "camera/camera_state.h"
 #include "camera/iso_view.h"
-#include "camera/trackball.h"
+#include "camera/trackball_state.h"
 #include "fakes.h"
 #include "model/voxel_model.h"
 

@@ -7,6 +7,7 @@
 
 #include "camera/camera_state.h"
 #include "camera/trackball.h"
+#include "camera/trackball_state.h"
 #include "fakes.h"
 #include "view_checks.h"
 

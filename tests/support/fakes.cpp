@@ -4,7 +4,7 @@
 
 #include "camera/camera_state.h"
 #include "camera/input_mapping.h"
-#include "camera/trackball.h"
+#include "camera/trackball_state.h"
 #include "platform/clock.h"
 #include "platform/perf_clock.h"
 #include "platform/sleep.h"

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "camera/camera_state.h"
-#include "camera/trackball.h"
+#include "camera/trackball_state.h"
 #include "fakes.h"
 
 constexpr double pi = 3.14159265358979323846;
