@@ -1,6 +1,6 @@
 #include "camera/idle_animation.h"
 
-#include "camera/trackball.h"
+#include "camera/pivot_turn.h"
 #include "camera/trackball_state.h"
 #include "platform/perf_clock.h"
 #include "platform/sleep.h"

@@ -11,11 +11,6 @@ constexpr float speedWindowSeconds = 0.2f;
 // continues as a hyperbolic sheet beyond 0.8 / sqrt(2) from the centre.
 Vec3 trackballLift(float x, float y);
 
-// Turns the view by `step` (in view coordinates) about the pivot point: the
-// eye orbits the pivot at the pivot distance and keeps looking at it. Returns
-// the new view rotation as a normalised quaternion.
-Quaternion turnAboutPivot(Quaternion step);
-
 // One drag step from the previous to the current normalised pointer position.
 void trackballDrag(float prevX, float prevY, float curX, float curY);
 
