@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "camera/camera_state.h"
-#include "render/frame_display.h"
+#include "window/drawn_frame.h"
 #include "window/gl_readback.h"
 #include "window/glut_window.h"
 

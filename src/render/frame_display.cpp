@@ -7,6 +7,7 @@
 
 #include "camera/camera_state.h"
 #include "render/voxel_geometry.h"
+#include "window/drawn_frame.h"
 #include "window/gl_readback.h"
 #include "window/glut_window.h"
 
@@ -25,8 +26,6 @@ bool frameFrustum(int w, int h, float distance, FrustumBounds* out) {
     *out = {-right, right, -top, top, nearPlane, farPlane};
     return true;
 }
-
-DrawnFrameSize lastDrawnFrame = {};
 
 // Pivot distances within these powers of two are drawn unscaled.
 static constexpr int unscaledExponentLimit = 20;

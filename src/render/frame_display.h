@@ -20,14 +20,6 @@ bool frameFrustum(int w, int h, float distance, FrustumBounds* out);
 // power of two together changes no pixel, since every product scales exactly.
 float viewScale(float distance);
 
-// The window size of the last frame drawn; 0 x 0 until the first. The depth
-// buffer holds that frame, so the depth pick reads it only while the window
-// still has this size.
-struct DrawnFrameSize {
-    int width, height;
-};
-extern DrawnFrameSize lastDrawnFrame;
-
 // Puts the fixed-function state back to a known base and clears to black
 // with the given alpha: 1 (opaque) for the window, 0 where a picture with a
 // transparent background shows nothing.

@@ -22,6 +22,7 @@
 #include "model/voxel_model.h"
 #include "render/frame_display.h"
 #include "view_checks.h"
+#include "window/drawn_frame.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "platform/clock.h"
 #include "platform/perf_clock.h"
 #include "platform/sleep.h"
-#include "render/frame_display.h"
 #include "render/voxel_geometry.h"
+#include "window/drawn_frame.h"
 #include "window/gl_readback.h"
 #include "window/glut_window.h"
 
