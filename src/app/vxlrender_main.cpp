@@ -12,7 +12,7 @@
 #include "app/vxlrender_options.h"
 #include "camera/camera_state.h"
 #include "camera/iso_view.h"
-#include "render/frame_display.h"
+#include "render/frame_drawing.h"
 #include "render/offscreen_context.h"
 #include "render/png_writer.h"
 #include "render/voxel_geometry.h"

@@ -20,7 +20,7 @@
 #include "camera/trackball_state.h"
 #include "fakes.h"
 #include "model/voxel_model.h"
-#include "render/frame_display.h"
+#include "render/frame_drawing.h"
 #include "view_checks.h"
 #include "window/drawn_frame.h"
 

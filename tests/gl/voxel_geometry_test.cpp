@@ -13,7 +13,7 @@
 #include "camera/iso_view.h"
 #include "camera/pivot_turn.h"
 #include "model/voxel_model.h"
-#include "render/frame_display.h"
+#include "render/frame_drawing.h"
 #include "render/voxel_geometry.h"
 
 namespace {

@@ -1,4 +1,5 @@
-// Drawing one frame from the camera and the window size.
+// One frame of the model from the camera at a given size, into whatever GL
+// context is current: the projection, the scale and the drawing, no window.
 #pragma once
 
 struct FrustumBounds {
@@ -35,10 +36,3 @@ void clearFrame();
 // frameFrustum gives no projection. Needs no window: the viewer and the
 // off-screen renderer both draw through it.
 bool drawFrame(int w, int h, float backgroundAlpha, void (*drawModel)());
-
-// The viewer's frame: drawFrame at the window's size from display list 1,
-// then the read-back the depth pick uses. Returns false as drawFrame does.
-bool renderFrame();
-
-// The display callback: renderFrame, then show it and wait for it to finish.
-void display();

@@ -1,4 +1,4 @@
-#include "render/frame_display.h"
+#include "render/frame_drawing.h"
 
 #include <GL/gl.h>
 #include <algorithm>
@@ -6,10 +6,6 @@
 #include <cmath>
 
 #include "camera/camera_state.h"
-#include "render/voxel_geometry.h"
-#include "window/drawn_frame.h"
-#include "window/gl_readback.h"
-#include "window/glut_window.h"
 
 static constexpr double degreesPerRadian = 57.29577951308232;
 
@@ -84,22 +80,4 @@ bool drawFrame(int w, int h, float backgroundAlpha, void (*drawModel)()) {
     glEnable(GL_CULL_FACE);
     drawModel();
     return true;
-}
-
-bool renderFrame() {
-    int w = windowWidth(), h = windowHeight();
-    if (!drawFrame(w, h, 1.0f, drawVoxels))
-        return false;
-    lastDrawnFrame = {w, h};
-    captureFrameReadback(w, h);
-    return true;
-}
-
-void display() {
-    // A window with no area (minimised) has nothing to show; keep what the
-    // screen had rather than hand GL a projection without numbers.
-    if (!renderFrame())
-        return;
-    swapBuffers();
-    glFinish();
 }
