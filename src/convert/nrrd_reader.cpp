@@ -1,10 +1,10 @@
 #include "convert/nrrd_reader.h"
 
-#include "camera/vec3.h"
 #include "convert/data_file.h"
 #include "convert/header_text.h"
 #include "convert/inflate_stream.h"
 #include "convert/sample_grid.h"
+#include "math/vec3.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
 #include "convert/voxelizer.h"
 
-#include "camera/vec3.h"
 #include "convert/cell_colors.h"
 #include "convert/triangle_box.h"
+#include "math/vec3.h"
 
 #include <algorithm>
 #include <cmath>
