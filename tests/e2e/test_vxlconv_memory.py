@@ -1,10 +1,12 @@
 """vxlconv's memory in proportion to what it makes: a conversion that cannot
-fit its control group is refused with one line instead of being killed.
+fit its control group is refused with one line instead of being killed,
+and deflated arrays are inflated into one buffer of their stated size.
 
 Takes --vxlconv PATH.
 """
 
 import argparse
+import gzip
 import os
 import shutil
 import subprocess
@@ -75,6 +77,32 @@ class MemoryInProportion(unittest.TestCase):
         status, _, stderr = vxlconv(small, out, prefix=enter)
         self.assertEqual((status, stderr), (0, ""))
         self.assertEqual(voxel_count(out), 64)
+
+    def test_deflated_arrays_are_inflated_once_to_their_stated_size(self):
+        # 256 MiB of samples with one voxel, deflated to a few hundred KB:
+        # under a 350 MB cap they fit once, not beside a buffer doubled from
+        # half their size.
+        shape = (512, 512, 1024)
+        samples = bytearray(256 * MIB)
+        samples[-1] = 1
+        npy = make_grids.npy(shape, "u1", []) + bytes(samples)
+        nrrd = (b"NRRD0004\ntype: uint8\ndimension: 3\nsizes: 1024 512 512\nencoding: gzip\n\n"
+                + gzip.compress(bytes(samples), 1))
+        del samples
+        inputs = {
+            "npz": self.path("big.npz", make_grids.npz({"a.npy": npy})),
+            "gzip-compressed npy": self.path("big.npy.gz", gzip.compress(npy, 1)),
+            "gzip NRRD": self.path("big.nrrd", nrrd),
+        }
+        del npy
+        out = self.path("inflated.vxl")
+        for name, path in inputs.items():
+            with self.subTest(name):
+                extra = ["--threshold", "1"] if name == "gzip NRRD" else []
+                status, stdout, stderr = vxlconv(path, out, "--max-memory", "350", *extra)
+                self.assertEqual((status, stdout, stderr), (0, "", ""))
+                self.assertEqual(voxel_count(out), 1)
+
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser(add_help=False)
