@@ -1,6 +1,12 @@
 """vxlconv's memory in proportion to what it makes: a conversion that cannot
 fit its control group is refused with one line instead of being killed,
-and deflated arrays are inflated into one buffer of their stated size.
+deflated arrays are inflated into one buffer of their stated size, a .vox
+scene that places one model many times is placed once, and a scene beyond
+the voxel limit is refused before its voxels are built.
+
+The refusals run under a --max-memory that what is refused would have
+needed and the refusal must not: each case must end with its own line, not
+"not enough memory".
 
 Takes --vxlconv PATH.
 """
@@ -19,6 +25,7 @@ sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 from control_group import make_control_group  # noqa: E402
 import make_grids  # noqa: E402
+import make_vox  # noqa: E402
 
 VXLCONV = None
 TIMEOUT = 120
@@ -36,6 +43,33 @@ def voxel_count(path):
         return int(f.readline().split()[0])
 
 
+def cube_model(edge):
+    """A solid cube of `edge` voxels a side, its colours varying by cell."""
+    voxels = [(x, y, z, 1 + (x + 2 * y + 3 * z) % 200)
+              for x in range(edge) for y in range(edge) for z in range(edge)]
+    return [make_vox.size_chunk(edge, edge, edge), make_vox.xyzi_chunk(voxels)]
+
+
+def placed_vox(translations):
+    """Model 0 placed once per translation, each by a transform of its own
+    under one group (node 1); `translations` may repeat."""
+    nodes = [make_vox.transform_chunk(0, 1)]
+    children = list(range(3, 3 + len(translations)))
+    nodes.append(make_vox.group_chunk(1, children))
+    nodes.append(make_vox.shape_chunk(2, 0))
+    for node, (x, y, z) in zip(children, translations):
+        nodes.append(make_vox.transform_chunk(node, 2, {"_t": "%d %d %d" % (x, y, z)}))
+    return make_vox.vox_file(cube_model(8) + nodes)
+
+
+def repeated_vox(times):
+    """Model 0 placed `times` times by one transform that a group lists
+    `times` times over: 4 bytes a placement."""
+    return make_vox.vox_file(cube_model(8) + [
+        make_vox.transform_chunk(0, 1), make_vox.group_chunk(1, [2] * times),
+        make_vox.transform_chunk(2, 3, {"_t": "5 5 5"}), make_vox.shape_chunk(3, 0)])
+
+
 class MemoryInProportion(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -51,6 +85,12 @@ class MemoryInProportion(unittest.TestCase):
             with open(path, "wb") as f:
                 f.write(data)
         return path
+
+    def assert_refused(self, args, line):
+        out = self.path("refused.vxl")
+        status, stdout, stderr = vxlconv(*(list(args[:1]) + [out] + list(args[1:])))
+        self.assertEqual((status, stdout, stderr), (1, "", line))
+        self.assertFalse(os.path.exists(out))
 
     def test_a_conversion_beyond_its_control_group_is_refused_not_killed(self):
         procs, group = make_control_group(256 * MIB)
@@ -102,6 +142,31 @@ class MemoryInProportion(unittest.TestCase):
                 status, stdout, stderr = vxlconv(path, out, "--max-memory", "350", *extra)
                 self.assertEqual((status, stdout, stderr), (0, "", ""))
                 self.assertEqual(voxel_count(out), 1)
+
+    def test_repeated_vox_placements_are_placed_once(self):
+        # 20,000 placements of a 512-voxel model at one spot are its 512
+        # voxels, the same file as one placement gives: within the default
+        # limit of 10,000,000, and hollowed under a 200 MB cap.
+        once, many = self.path("once.vox", repeated_vox(1)), self.path("many.vox", repeated_vox(20000))
+        for options, count in (((), 8 ** 3), (("--hollow", "--max-memory", "200"), 8 ** 3 - 6 ** 3)):
+            written = []
+            for source in (once, many):
+                out = self.path(os.path.basename(source) + ".vxl")
+                status, stdout, stderr = vxlconv(source, out, *options)
+                self.assertEqual((status, stdout, stderr), (0, "", ""), options)
+                with open(out, "rb") as f:
+                    written.append(f.read())
+            self.assertEqual(written[0], written[1], options)
+            self.assertEqual(int(written[0].split()[0]), count, options)
+
+    def test_scenes_beyond_the_voxel_limit_are_refused_before_building(self):
+        # 20,000 placements of 512 voxels each, side by side: 10,240,000
+        # voxels, over the default limit of 10,000,000.
+        apart = self.path("apart.vox", placed_vox([(9 * (i % 200), 9 * (i // 200), 0)
+                                                   for i in range(20000)]))
+        self.assert_refused([apart, "--max-memory", "300"],
+                            "vxlconv: %s: the scene has more than 10000000 voxels "
+                            "(raise --max-voxels)\n" % apart)
 
 
 if __name__ == "__main__":
