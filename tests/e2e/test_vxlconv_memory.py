@@ -1,8 +1,8 @@
 """vxlconv's memory in proportion to what it makes: a conversion that cannot
 fit its control group is refused with one line instead of being killed,
 deflated arrays are inflated into one buffer of their stated size, a .vox
-scene that places one model many times is placed once, and a scene beyond
-the voxel limit is refused before its voxels are built.
+scene that places one model many times is placed once, and a scene or a
+mesh grid beyond the voxel limit is refused before its voxels are built.
 
 The refusals run under a --max-memory that what is refused would have
 needed and the refusal must not: each case must end with its own line, not
@@ -30,6 +30,7 @@ import make_vox  # noqa: E402
 VXLCONV = None
 TIMEOUT = 120
 MIB = 1 << 20
+LIMIT_LINE = "more than 10000000 voxels"
 
 
 def vxlconv(*args, prefix=()):
@@ -68,6 +69,29 @@ def repeated_vox(times):
     return make_vox.vox_file(cube_model(8) + [
         make_vox.transform_chunk(0, 1), make_vox.group_chunk(1, [2] * times),
         make_vox.transform_chunk(2, 3, {"_t": "5 5 5"}), make_vox.shape_chunk(3, 0)])
+
+
+CUBE_OBJ = """v 0 0 0
+v 1 0 0
+v 1 1 0
+v 0 1 0
+v 0 0 1
+v 1 0 1
+v 1 1 1
+v 0 1 1
+f 1 3 2
+f 1 4 3
+f 5 6 7
+f 5 7 8
+f 1 2 6
+f 1 6 5
+f 2 3 7
+f 2 7 6
+f 3 4 8
+f 3 8 7
+f 4 1 5
+f 4 5 8
+"""
 
 
 class MemoryInProportion(unittest.TestCase):
@@ -159,7 +183,7 @@ class MemoryInProportion(unittest.TestCase):
             self.assertEqual(written[0], written[1], options)
             self.assertEqual(int(written[0].split()[0]), count, options)
 
-    def test_scenes_beyond_the_voxel_limit_are_refused_before_building(self):
+    def test_scenes_and_grids_beyond_the_voxel_limit_are_refused_before_building(self):
         # 20,000 placements of 512 voxels each, side by side: 10,240,000
         # voxels, over the default limit of 10,000,000.
         apart = self.path("apart.vox", placed_vox([(9 * (i % 200), 9 * (i // 200), 0)
@@ -167,6 +191,11 @@ class MemoryInProportion(unittest.TestCase):
         self.assert_refused([apart, "--max-memory", "300"],
                             "vxlconv: %s: the scene has more than 10000000 voxels "
                             "(raise --max-voxels)\n" % apart)
+        # A unit cube's faces at 2,097,152 voxels a side would take trillions.
+        cube = self.path("cube.obj", CUBE_OBJ.encode())
+        self.assert_refused([cube, "--resolution", "2097152", "--max-memory", "300"],
+                            "vxlconv: %s: %s; choose a larger --voxel-size or a smaller "
+                            "--resolution, or raise --max-voxels\n" % (cube, LIMIT_LINE))
 
 
 if __name__ == "__main__":
