@@ -14,16 +14,16 @@ Takes --vxlconv PATH.
 import argparse
 import gzip
 import os
-import shutil
+import pathlib
 import subprocess
 import sys
-import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 from control_group import make_control_group  # noqa: E402
+import harness  # noqa: E402
 import make_grids  # noqa: E402
 import make_vox  # noqa: E402
 
@@ -94,20 +94,14 @@ f 4 5 8
 """
 
 
-class MemoryInProportion(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.tmp = tempfile.mkdtemp(prefix="vxlconv-memory-")
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.tmp, ignore_errors=True)
+class MemoryInProportion(harness.ScratchCase):
+    PREFIX = "vxlconv-memory-"
 
     def path(self, name, data=None):
+        """`name` in the scratch folder, written with `data` first if given."""
         path = os.path.join(self.tmp, name)
         if data is not None:
-            with open(path, "wb") as f:
-                f.write(data)
+            pathlib.Path(path).write_bytes(data)
         return path
 
     def assert_refused(self, args, line):
