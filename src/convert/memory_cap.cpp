@@ -1,6 +1,7 @@
 #include "convert/memory_cap.h"
 
 #include "platform/address_sanitizer.h"
+#include "platform/heap_cap.h"
 #include "platform/memory_room.h"
 
 #include <algorithm>
@@ -48,6 +49,6 @@ void capAddressSpace(int64_t bytes) {
         setrlimit(RLIMIT_AS, &limit);
     }
 #else
-    (void)bytes;
+    setHeapCap(bytes);
 #endif
 }

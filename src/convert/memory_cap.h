@@ -18,5 +18,6 @@ int64_t memoryCapWithin(int64_t inputBytes, int64_t maxVoxels, uint64_t machineB
                         uint64_t groupRoom);
 
 // Lowers the address-space limit to `bytes` (never raises it). Builds with the
-// address checker are left uncapped: its shadow memory reserves terabytes.
+// address checker cap the heap at `bytes` instead (platform/heap_cap.h): its
+// shadow memory reserves terabytes of address space.
 void capAddressSpace(int64_t bytes);
