@@ -71,27 +71,10 @@ def repeated_vox(times):
         make_vox.transform_chunk(2, 3, {"_t": "5 5 5"}), make_vox.shape_chunk(3, 0)])
 
 
-CUBE_OBJ = """v 0 0 0
-v 1 0 0
-v 1 1 0
-v 0 1 0
-v 0 0 1
-v 1 0 1
-v 1 1 1
-v 0 1 1
-f 1 3 2
-f 1 4 3
-f 5 6 7
-f 5 7 8
-f 1 2 6
-f 1 6 5
-f 2 3 7
-f 2 7 6
-f 3 4 8
-f 3 8 7
-f 4 1 5
-f 4 5 8
-"""
+# A unit cube: its corners, then its faces as triangles.
+CUBE_OBJ = "".join(["v %d %d %d\n" % (x, y, z) for z in (0, 1) for x, y in ((0, 0), (1, 0), (1, 1), (0, 1))]
+                   + ["f %d %d %d\n" % f for f in ((1, 3, 2), (1, 4, 3), (5, 6, 7), (5, 7, 8), (1, 2, 6), (1, 6, 5),
+                                                  (2, 3, 7), (2, 7, 6), (3, 4, 8), (3, 8, 7), (4, 1, 5), (4, 5, 8))])
 
 
 class MemoryInProportion(harness.ScratchCase):
