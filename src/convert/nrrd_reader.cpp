@@ -301,7 +301,7 @@ bool decodeNrrdData(const NrrdHeader& header, std::vector<uint8_t> bytes, size_t
             return false;
         }
         size_t skip = size_t(header.byteSkip);
-        if (!inflateStream(bytes.data() + pos, bytes.size() - pos, DeflateWrapper::gzip,
+        if (!inflateStated(bytes.data() + pos, bytes.size() - pos, DeflateWrapper::gzip,
                            needed + skip, inflated, error)) {
             error = "the NRRD gzip data: " + error;
             return false;
