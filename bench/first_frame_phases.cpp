@@ -22,8 +22,8 @@
 #include "camera/camera_state.h"
 #include "model/voxel_model.h"
 #include "platform/memory_room.h"
-#include "render/frame_display.h"
 #include "render/voxel_geometry.h"
+#include "render/window_frame.h"
 
 static double seconds() {
     timespec t;

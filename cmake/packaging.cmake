@@ -1,5 +1,6 @@
-# Installation and the Debian package: the two programs, their manual pages,
-# a desktop entry and the example model, in the usual places under the prefix.
+# Installation and the Debian package: the viewer and the converter, their
+# manual pages, a desktop entry and the example models, in the usual places
+# under the prefix; the renderer and its file type below.
 include(GNUInstallDirs)
 
 install(TARGETS voxscope vxlconv RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -42,7 +43,7 @@ set(CPACK_PACKAGE_DESCRIPTION
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "voxscope developers <voxscope@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-# dpkg-shlibdeps works out the library packages the two programs need.
+# dpkg-shlibdeps works out the library packages the three programs need.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -2,10 +2,10 @@
 # Install the Debian packages voxscope needs, and nothing when they are all
 # present already (no network, well under a second).
 #
-#   tools/deps.sh build   compiler, CMake, GL/GLU/freeglut and assimp headers,
-#                         software GL, and the virtual-display tools run.sh
-#                         falls back to
-#   tools/deps.sh test    all of the above plus GoogleTest, Google Benchmark,
+#   tools/deps.sh build   compiler, CMake, GL/GLU/freeglut, EGL, libpng, zlib,
+#                         assimp and GoogleTest headers, software GL, and the
+#                         virtual-display tools run.sh falls back to
+#   tools/deps.sh test    all of the above plus Google Benchmark,
 #                         python3, clang-format, assimp's test models and the
 #                         Debian packaging tools
 #   tools/deps.sh fuzz    the build set plus clang and its libFuzzer and
@@ -28,12 +28,15 @@ mode="${1:-build}"
 # and NumPy .npz inputs.
 # libegl-dev, libegl-mesa0, libpng-dev: vxlrender draws through EGL on Mesa's
 # surfaceless platform and writes PNG with libpng.
+# libgtest-dev: the default build (tools/build.sh, run.sh) configures the unit
+# tests too, and CMake stops without GoogleTest.
 build_pkgs=(
     cmake g++ make pkg-config
     freeglut3-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
     xvfb x11-utils xdotool imagemagick
     libassimp-dev zlib1g-dev
     libegl-dev libegl-mesa0 libpng-dev
+    libgtest-dev
 )
 # assimp-testmodels: real models the converter's end-to-end test converts;
 # dpkg-dev and file: CPack's Debian package and its library dependencies;
@@ -41,7 +44,7 @@ build_pkgs=(
 # bubblewrap: the sandbox file managers run thumbnailers in; shared-mime-info,
 # xdg-utils and libglib2.0-bin (gio): the installed file type resolved.
 test_pkgs=(
-    libgtest-dev libbenchmark-dev python3 clang-format
+    libbenchmark-dev python3 clang-format
     assimp-testmodels dpkg-dev file desktop-file-utils
     bubblewrap shared-mime-info xdg-utils libglib2.0-bin
 )

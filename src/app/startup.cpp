@@ -8,7 +8,7 @@
 #include "camera/input_mapping.h"
 #include "model/voxel_model.h"
 #include "render/draw_memory.h"
-#include "render/frame_display.h"
+#include "render/window_frame.h"
 
 void initWindowSystem(int* argc, char** argv) {
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);

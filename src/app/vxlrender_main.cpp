@@ -13,7 +13,7 @@
 #include "camera/camera_state.h"
 #include "camera/iso_view.h"
 #include "platform/output_file.h"
-#include "render/frame_display.h"
+#include "render/frame_drawing.h"
 #include "render/offscreen_context.h"
 #include "render/png_writer.h"
 #include "render/voxel_geometry.h"

@@ -3,7 +3,7 @@
 #include <cfloat>
 #include <cmath>
 
-#include "camera/trackball.h"
+#include "camera/trackball_state.h"
 #include "model/voxel_model.h"
 
 CameraState camera = {};

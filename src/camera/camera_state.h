@@ -2,7 +2,7 @@
 // to the pivot point that turns orbit about.
 #pragma once
 
-#include "camera/vec3.h"
+#include "math/vec3.h"
 
 struct CameraState {
     Vec3 center;    // bounding-box centre of the model, measured once

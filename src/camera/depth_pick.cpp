@@ -4,9 +4,9 @@
 #include <cmath>
 
 #include "camera/camera_state.h"
-#include "render/frame_display.h"
-#include "render/gl_readback.h"
-#include "render/glut_window.h"
+#include "window/drawn_frame.h"
+#include "window/gl_readback.h"
+#include "window/glut_window.h"
 
 static float distanceBetween(Vec3 a, Vec3 b) {
     double dx = double(a.x) - b.x, dy = double(a.y) - b.y, dz = double(a.z) - b.z;

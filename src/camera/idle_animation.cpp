@@ -1,8 +1,10 @@
 #include "camera/idle_animation.h"
 
-#include "camera/trackball.h"
+#include "camera/pivot_turn.h"
+#include "camera/trackball_state.h"
+#include "platform/perf_clock.h"
 #include "platform/sleep.h"
-#include "render/glut_window.h"
+#include "window/glut_window.h"
 
 void idleCallback() {
     if (!trackball.spinning) {

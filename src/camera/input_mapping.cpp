@@ -6,7 +6,8 @@
 #include "camera/depth_pick.h"
 #include "camera/pan_zoom.h"
 #include "camera/trackball.h"
-#include "render/glut_window.h"
+#include "camera/trackball_state.h"
+#include "window/glut_window.h"
 
 PointerState pointer = {};
 

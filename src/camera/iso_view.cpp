@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "camera/camera_state.h"
-#include "camera/trackball.h"
+#include "camera/pivot_turn.h"
 
 static constexpr double quarterPi = 0.78539816339744830962;
 

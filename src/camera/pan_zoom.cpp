@@ -5,7 +5,7 @@
 
 #include "camera/camera_state.h"
 #include "camera/quaternion.h"
-#include "render/glut_window.h"
+#include "window/glut_window.h"
 
 static constexpr double zoomRate = 2.25;
 

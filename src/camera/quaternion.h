@@ -3,7 +3,7 @@
 // rounded once when stored, so results are the same on every compiler.
 #pragma once
 
-#include "camera/vec3.h"
+#include "math/vec3.h"
 
 struct Quaternion {
     float w, x, y, z;

@@ -2,12 +2,10 @@
 
 #include <cmath>
 
-#include "camera/camera_state.h"
-#include "platform/clock.h"
-#include "render/glut_window.h"
-
-TrackballState trackball = {};
-PerfClock perfClock = {};
+#include "camera/pivot_turn.h"
+#include "camera/trackball_state.h"
+#include "platform/perf_clock.h"
+#include "window/glut_window.h"
 
 // Ball radius 0.8 in normalised pointer units. The squared radius is the float
 // product, one unit in the last place above the float nearest 0.64, and the
@@ -24,47 +22,10 @@ static constexpr float extrapolation = 1.5f;
 // Below this speed (radians per second) a release never spins.
 static constexpr float minSpinSpeed = 0.05f;
 
-double elapsedSeconds(uint64_t since, uint64_t* now) {
-    *now = readMonotonicCounter();
-    if (!perfClock.frequencyQueried) {
-        perfClock.counterAvailable = queryMonotonicFrequency(&perfClock.counterFrequency) ? 1 : 0;
-        perfClock.frequencyQueried = 1;
-    }
-    if (!perfClock.counterAvailable || perfClock.counterFrequency == 0)
-        return 1.0;
-    return double(*now - since) / double(perfClock.counterFrequency);
-}
-
 Vec3 trackballLift(float x, float y) {
     double s = double(x) * x + double(y) * y;
     double z = s < sheetStart ? std::sqrt(ballRadiusSquared - s) : sheetStart / std::sqrt(s);
     return vectorNormalize({x, y, float(z)});
-}
-
-static const Vec3 lookDirection = {0.0f, 0.0f, -1.0f};
-
-static Vec3 pivotPoint(Quaternion view) {
-    Vec3 forward = quaternionInverseTurn(view, lookDirection);
-    double d = camera.distance;
-    return {float(camera.eye.x + d * forward.x), float(camera.eye.y + d * forward.y),
-            float(camera.eye.z + d * forward.z)};
-}
-
-Quaternion turnAboutPivot(Quaternion step) {
-    Quaternion q = quaternionFromAngleAxis(camera.angle, camera.axis);
-    Vec3 pivot = pivotPoint(q);
-    // The step acts after the current rotation, so its axis is in view
-    // coordinates: the picture turns the way the pointer moves on screen.
-    q = quaternionNormalize(quaternionMultiply(step, q));
-    quaternionToAngleAxis(q, &camera.angle, &camera.axis);
-    Vec3 forward = quaternionInverseTurn(q, lookDirection);
-    double d = camera.distance;
-    // Only a model at the float limit can carry the pivot point or the orbit
-    // out of float range; the clamp keeps the eye finite there and changes
-    // nothing anywhere else.
-    camera.eye = clampEye({float(pivot.x - d * forward.x), float(pivot.y - d * forward.y),
-                           float(pivot.z - d * forward.z)});
-    return q;
 }
 
 void trackballDrag(float prevX, float prevY, float curX, float curY) {

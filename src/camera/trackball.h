@@ -1,43 +1,15 @@
-// Turning the view with the left button like a ball under the pointer, the
-// speed estimate that decides whether a released turn keeps spinning, and the
-// clock they share with the idle spin.
+// Turning the view with the left button like a ball under the pointer, and the
+// speed estimate that decides whether a released turn keeps spinning.
 #pragma once
 
-#include <cstdint>
-
 #include "camera/quaternion.h"
-
-struct TrackballState {
-    uint8_t spinning;          // a released turn keeps going in the idle callback
-    float angularSpeed;        // smoothed drag speed, radians per second
-    Vec3 spinAxis;             // axis of the latest step, view coordinates
-    uint64_t lastRotationTick; // counter reading of the last rotation update
-};
-
-struct PerfClock {
-    uint64_t counterFrequency; // counts per second
-    int32_t counterAvailable;  // nonzero when a monotonic counter exists
-    int32_t frequencyQueried;  // the frequency is asked for once, on first use
-};
-
-extern TrackballState trackball;
-extern PerfClock perfClock;
 
 // Drag steps faster than this are averaged; a release within it may spin.
 constexpr float speedWindowSeconds = 0.2f;
 
-// Reads the counter into *now and returns the seconds since `since`, or 1.0
-// when there is no monotonic counter.
-double elapsedSeconds(uint64_t since, uint64_t* now);
-
 // The unit vector over normalised pointer (x, y) on a ball of radius 0.8 that
 // continues as a hyperbolic sheet beyond 0.8 / sqrt(2) from the centre.
 Vec3 trackballLift(float x, float y);
-
-// Turns the view by `step` (in view coordinates) about the pivot point: the
-// eye orbits the pivot at the pivot distance and keeps looking at it. Returns
-// the new view rotation as a normalised quaternion.
-Quaternion turnAboutPivot(Quaternion step);
 
 // One drag step from the previous to the current normalised pointer position.
 void trackballDrag(float prevX, float prevY, float curX, float curY);

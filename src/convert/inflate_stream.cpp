@@ -8,11 +8,41 @@ bool startsWithGzip(const uint8_t* data, size_t size) {
     return size >= 2 && data[0] == 0x1f && data[1] == 0x8b;
 }
 
-// With `prefixOnly`, reaching the cap ends the work and is no error: the
-// first `maxBytes` bytes are what was asked for.
-static bool inflateUpTo(const uint8_t* data, size_t size, DeflateWrapper wrapper, size_t maxBytes,
-                        bool prefixOnly, std::vector<uint8_t>& out, std::string& error) {
-    out.clear();
+namespace {
+
+// Deflate gives at most 1032 bytes for each compressed byte (a 258-byte
+// match coded in two bits), so a stated size past that is never filled and
+// the buffer is not made larger than what the stream can give.
+size_t mostInflated(size_t compressedBytes) {
+    constexpr size_t ratio = 1032, slack = 65536;
+    return compressedBytes > (SIZE_MAX - slack) / ratio ? SIZE_MAX
+                                                        : compressedBytes * ratio + slack;
+}
+
+// A gzip stream ends with its last member's size modulo 2^32: the whole
+// output for the usual single member, a first guess otherwise.
+size_t gzipTrailerSize(const uint8_t* data, size_t size) {
+    if (size < 18 || !startsWithGzip(data, size))
+        return 0;
+    const uint8_t* p = data + size - 4;
+    return size_t(p[0]) | size_t(p[1]) << 8 | size_t(p[2]) << 16 | size_t(p[3]) << 24;
+}
+
+// Bytes made ready for zlib to write at a time: the buffer is zeroed as it
+// fills, so memory is taken as the stream yields, not as a header claims.
+constexpr size_t fillStep = size_t(1) << 18;
+
+// Inflates into a buffer first reserved at `firstBytes`, grown (doubling)
+// only when the stream gives more, up to `maxBytes` + 1: one byte past the
+// cap is room enough to see the stream overrun it. With `prefixOnly`,
+// reaching `maxBytes` ends the work and is no error: the first `maxBytes`
+// bytes are what was asked for.
+bool inflateInto(const uint8_t* data, size_t size, DeflateWrapper wrapper, size_t maxBytes,
+                 size_t firstBytes, bool prefixOnly, std::vector<uint8_t>& out,
+                 std::string& error) {
+    std::vector<uint8_t>().swap(out); // what it held goes before anything is inflated
+    const size_t room = prefixOnly || maxBytes == SIZE_MAX ? maxBytes : maxBytes + 1;
+    out.reserve(std::min(firstBytes, room));
     z_stream stream{};
     int windowBits = wrapper == DeflateWrapper::gzip ? 15 + 16 : -15;
     if (inflateInit2(&stream, windowBits) != Z_OK) {
@@ -29,14 +59,11 @@ static bool inflateUpTo(const uint8_t* data, size_t size, DeflateWrapper wrapper
             inputLeft -= stream.avail_in;
         }
         if (produced == out.size()) {
-            if (produced > maxBytes) {
-                error = "the compressed data holds more than it should";
-                ok = false;
-                break;
-            }
-            // One byte past the cap is room enough to see the stream overrun it.
-            size_t grown = std::min<size_t>(std::max<size_t>(2 * out.size(), 65536), maxBytes + 1);
-            out.resize(grown);
+            if (produced >= room)
+                break; // a prefix complete (an overrun was refused below)
+            if (out.size() == out.capacity())
+                out.reserve(std::min(std::max<size_t>(2 * out.capacity(), 65536), room));
+            out.resize(std::min({out.size() + fillStep, out.capacity(), room}));
         }
         stream.next_out = out.data() + produced;
         stream.avail_out = uInt(std::min<size_t>(out.size() - produced, UINT_MAX));
@@ -44,10 +71,6 @@ static bool inflateUpTo(const uint8_t* data, size_t size, DeflateWrapper wrapper
         int status = inflate(&stream, Z_NO_FLUSH);
         produced += before - stream.avail_out;
         if (produced > maxBytes) {
-            if (prefixOnly) {
-                produced = maxBytes;
-                break;
-            }
             error = "the compressed data holds more than it should";
             ok = false;
             break;
@@ -86,12 +109,24 @@ static bool inflateUpTo(const uint8_t* data, size_t size, DeflateWrapper wrapper
     return true;
 }
 
+} // namespace
+
 bool inflateStream(const uint8_t* data, size_t size, DeflateWrapper wrapper, size_t maxBytes,
                    std::vector<uint8_t>& out, std::string& error) {
-    return inflateUpTo(data, size, wrapper, maxBytes, false, out, error);
+    size_t first = wrapper == DeflateWrapper::gzip ? gzipTrailerSize(data, size) : 0;
+    first = std::min(std::max<size_t>(first + 1, 65536), mostInflated(size));
+    return inflateInto(data, size, wrapper, maxBytes, first, false, out, error);
+}
+
+bool inflateStated(const uint8_t* data, size_t size, DeflateWrapper wrapper, size_t statedBytes,
+                   std::vector<uint8_t>& out, std::string& error) {
+    size_t first =
+        std::min(statedBytes == SIZE_MAX ? statedBytes : statedBytes + 1, mostInflated(size));
+    return inflateInto(data, size, wrapper, statedBytes, first, false, out, error);
 }
 
 bool inflatePrefix(const uint8_t* data, size_t size, DeflateWrapper wrapper, size_t bytes,
                    std::vector<uint8_t>& out, std::string& error) {
-    return inflateUpTo(data, size, wrapper, bytes, true, out, error);
+    return inflateInto(data, size, wrapper, bytes, std::min(bytes, mostInflated(size)), true, out,
+                       error);
 }

@@ -1,6 +1,8 @@
 #include "convert/memory_cap.h"
 
 #include "platform/address_sanitizer.h"
+#include "platform/heap_cap.h"
+#include "platform/memory_room.h"
 
 #include <algorithm>
 #include <sys/resource.h>
@@ -14,18 +16,27 @@
 // the program and its libraries, a multiple of the file's size for what is
 // read from it, room for the voxels allowed, and never more than the
 // machine's memory. A request beyond it fails at once and is reported.
+// Inside a control group with a memory limit, the kernel would end the
+// program without a word once the group is full, so the cap is kept within
+// what the group can still give as well.
 static constexpr int64_t mebibyte = int64_t(1) << 20;
 static constexpr int64_t capBase = 1024 * mebibyte;
 static constexpr int64_t capPerInputByte = 64;
 static constexpr int64_t capPerVoxel = 64;
 
+int64_t memoryCapWithin(int64_t inputBytes, int64_t maxVoxels, uint64_t machineBytes,
+                        uint64_t groupRoom) {
+    uint64_t cap = uint64_t(capBase + capPerInputByte * inputBytes + capPerVoxel * maxVoxels);
+    cap = std::min({cap, machineBytes, groupRoom, uint64_t(INT64_MAX)});
+    return std::max<int64_t>(int64_t(cap), 1);
+}
+
 int64_t defaultMemoryCap(int64_t inputBytes, int64_t maxVoxels) {
-    int64_t cap = capBase + capPerInputByte * inputBytes + capPerVoxel * maxVoxels;
     long pages = sysconf(_SC_PHYS_PAGES);
     long pageSize = sysconf(_SC_PAGE_SIZE);
-    if (pages > 0 && pageSize > 0)
-        cap = std::min(cap, int64_t(pages) * int64_t(pageSize));
-    return cap;
+    uint64_t machine =
+        pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : unlimitedRoom;
+    return memoryCapWithin(inputBytes, maxVoxels, machine, ownControlGroupRoom());
 }
 
 int64_t headerClaimLimit(int64_t cap, bool capGiven, int64_t maxVoxels) {
@@ -44,6 +55,6 @@ void capAddressSpace(int64_t bytes) {
         setrlimit(RLIMIT_AS, &limit);
     }
 #else
-    (void)bytes;
+    setHeapCap(bytes);
 #endif
 }

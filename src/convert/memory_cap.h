@@ -7,8 +7,15 @@
 
 // 1 GiB for the program and its libraries, 64 bytes per byte of input (an
 // imported scene, a voxel file's text and model, a decoded volume) and 64
-// bytes per voxel allowed, never more than the machine's memory.
+// bytes per voxel allowed; never more than the machine's memory, nor than
+// what the control group this process runs in can still give it.
 int64_t defaultMemoryCap(int64_t inputBytes, int64_t maxVoxels);
+
+// The same from given figures: the machine's memory and the group's room
+// (unlimitedRoom when it has no limit). Never below one byte, so that 0 can
+// keep meaning "no cap chosen".
+int64_t memoryCapWithin(int64_t inputBytes, int64_t maxVoxels, uint64_t machineBytes,
+                        uint64_t groupRoom);
 
 // What a header's claims (an array, a compressed member to inflate) may take
 // of the cap: all of a cap given with --max-memory; of the default cap, what
@@ -17,5 +24,6 @@ int64_t defaultMemoryCap(int64_t inputBytes, int64_t maxVoxels);
 int64_t headerClaimLimit(int64_t cap, bool capGiven, int64_t maxVoxels);
 
 // Lowers the address-space limit to `bytes` (never raises it). Builds with the
-// address checker are left uncapped: its shadow memory reserves terabytes.
+// address checker cap the heap at `bytes` instead (platform/heap_cap.h): its
+// shadow memory reserves terabytes of address space.
 void capAddressSpace(int64_t bytes);

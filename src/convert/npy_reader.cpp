@@ -390,7 +390,7 @@ bool parseNpz(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& 
         }
         bytes.assign(data + start, data + start + member.size);
     } else if (member.method == 8) {
-        if (!inflateStream(data + start, size_t(member.compressedSize), DeflateWrapper::raw,
+        if (!inflateStated(data + start, size_t(member.compressedSize), DeflateWrapper::raw,
                            size_t(member.size), bytes, error)) {
             error = "the zip member " + shownName + ": " + error;
             return false;

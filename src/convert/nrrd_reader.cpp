@@ -1,11 +1,11 @@
 #include "convert/nrrd_reader.h"
 
-#include "camera/vec3.h"
 #include "convert/data_file.h"
 #include "convert/header_text.h"
 #include "convert/inflate_stream.h"
 #include "convert/quoted_text.h"
 #include "convert/sample_grid.h"
+#include "math/vec3.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -307,7 +307,7 @@ bool decodeNrrdData(const NrrdHeader& header, std::vector<uint8_t> bytes, size_t
             return false;
         }
         size_t skip = size_t(header.byteSkip);
-        if (!inflateStream(bytes.data() + pos, bytes.size() - pos, DeflateWrapper::gzip,
+        if (!inflateStated(bytes.data() + pos, bytes.size() - pos, DeflateWrapper::gzip,
                            needed + skip, inflated, error)) {
             error = "the NRRD gzip data: " + error;
             return false;

@@ -1,6 +1,6 @@
 #include "convert/triangle_box.h"
 
-#include "camera/vec3.h"
+#include "math/vec3.h"
 
 #include <algorithm>
 #include <cmath>

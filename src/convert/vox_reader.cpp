@@ -4,6 +4,7 @@
 #include "convert/quoted_text.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -365,10 +366,11 @@ bool parseVox(const uint8_t* data, size_t size, VoxScene& scene, std::string& er
 
 namespace {
 
-// A voxel on the integer lattice of the scene, with its colour; later
-// entries win where two land on one cell.
+// A voxel on the integer lattice of the scene, with its colour and the order
+// it was placed in: the last placed wins where two land on one cell.
 struct PlacedVoxel {
     int64_t cell[3];
+    uint32_t order;
     uint8_t color[3];
 };
 
@@ -379,14 +381,19 @@ struct Placement {
     int64_t translation2[3]; // doubled translation
 };
 
+// One model shown by the scene, where the transforms above it put it.
+struct ModelPlacement {
+    int32_t model;
+    Placement placement;
+};
+
 constexpr int maxSceneDepth = 256;
 constexpr int64_t maxSceneVisits = 1000000;
 
 struct PlaceState {
     const VoxScene* scene;
-    int64_t maxVoxels;
     int64_t visits;
-    std::vector<PlacedVoxel> voxels;
+    std::vector<ModelPlacement> placements;
     std::string* error;
 };
 
@@ -410,12 +417,21 @@ int64_t floorHalf(int64_t doubled) {
     return doubled >= 0 ? doubled / 2 : -((-doubled + 1) / 2);
 }
 
-bool placeModel(PlaceState& state, const VoxModelData& model, const Placement& placement) {
+// The voxels a model shows: colour index 0 marks an empty cell.
+int64_t shownVoxels(const VoxModelData& model) {
+    int64_t count = 0;
+    for (size_t i = 3; i < model.voxels.size(); i += 4)
+        count += model.voxels[i] != 0;
+    return count;
+}
+
+void placeModel(const VoxScene& scene, const VoxModelData& model, const Placement& placement,
+                std::vector<PlacedVoxel>& voxels) {
     const size_t count = model.voxels.size() / 4;
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* v = &model.voxels[4 * i];
         if (v[3] == 0)
-            continue; // colour index 0 marks an empty cell
+            continue;
         // The voxel's centre relative to the model's centre, doubled.
         int64_t local[3];
         for (int k = 0; k < 3; ++k)
@@ -427,18 +443,14 @@ bool placeModel(PlaceState& state, const VoxModelData& model, const Placement& p
                 doubled += placement.rotation[r][k] * local[k];
             placed.cell[r] = floorHalf(doubled);
         }
-        if (int64_t(state.voxels.size()) >= state.maxVoxels) {
-            *state.error = "the scene has more than " + std::to_string(state.maxVoxels) +
-                           " voxels (raise --max-voxels)";
-            return false;
-        }
-        memcpy(placed.color, state.scene->palette[v[3]], 3);
-        state.voxels.push_back(placed);
+        placed.order = uint32_t(voxels.size());
+        memcpy(placed.color, scene.palette[v[3]], 3);
+        voxels.push_back(placed);
     }
-    return true;
 }
 
-bool placeNode(PlaceState& state, int32_t id, const Placement& placement, int depth) {
+// Walks the scene graph and lists every model it shows, where, in order.
+bool collectPlacements(PlaceState& state, int32_t id, const Placement& placement, int depth) {
     if (depth > maxSceneDepth || ++state.visits > maxSceneVisits) {
         *state.error = "the scene graph is cyclic or too large";
         return false;
@@ -456,11 +468,11 @@ bool placeNode(PlaceState& state, int32_t id, const Placement& placement, int de
         auto layer = state.scene->hiddenLayers.find(node.layer);
         if (layer != state.scene->hiddenLayers.end() && layer->second)
             return true;
-        return placeNode(state, node.child, compose(placement, node), depth + 1);
+        return collectPlacements(state, node.child, compose(placement, node), depth + 1);
     }
     case VoxNodeKind::group:
         for (int32_t child : node.children)
-            if (!placeNode(state, child, placement, depth + 1))
+            if (!collectPlacements(state, child, placement, depth + 1))
                 return false;
         return true;
     case VoxNodeKind::shape:
@@ -470,47 +482,110 @@ bool placeNode(PlaceState& state, int32_t id, const Placement& placement, int de
                                ", which the file does not hold";
                 return false;
             }
-            if (!placeModel(state, state.scene->models[size_t(modelId)], placement))
-                return false;
+            state.placements.push_back({modelId, placement});
         }
         return true;
     }
     return true;
 }
 
+// Model, rotation and translation as one row of numbers, to compare.
+std::array<int64_t, 13> placementKey(const ModelPlacement& p) {
+    std::array<int64_t, 13> key;
+    key[0] = p.model;
+    for (int i = 0; i < 9; ++i)
+        key[size_t(1 + i)] = p.placement.rotation[i / 3][i % 3];
+    for (int k = 0; k < 3; ++k)
+        key[size_t(10 + k)] = p.placement.translation2[k];
+    return key;
+}
+
+// A model placed twice by the same rotation and translation puts the same
+// voxels in the same cells: only its last placement can show anywhere, so
+// only that one is kept, in its place in the order.
+void keepLastOfEachPlacement(std::vector<ModelPlacement>& placements) {
+    std::vector<uint32_t> index(placements.size());
+    for (size_t i = 0; i < index.size(); ++i)
+        index[i] = uint32_t(i);
+    std::sort(index.begin(), index.end(), [&](uint32_t a, uint32_t b) {
+        const auto keyA = placementKey(placements[a]), keyB = placementKey(placements[b]);
+        return keyA != keyB ? keyA < keyB : a < b;
+    });
+    std::vector<bool> kept(placements.size(), false);
+    for (size_t i = 0; i < index.size(); ++i)
+        if (i + 1 == index.size() ||
+            placementKey(placements[index[i]]) != placementKey(placements[index[i + 1]]))
+            kept[index[i]] = true;
+    size_t next = 0;
+    for (size_t i = 0; i < placements.size(); ++i)
+        if (kept[i])
+            placements[next++] = placements[i];
+    placements.resize(next);
+}
+
 } // namespace
 
 bool placeVoxScene(const VoxScene& scene, float voxelSize, int64_t maxVoxels, VoxelList& out,
                    std::string& error) {
-    PlaceState state{&scene, maxVoxels, 0, {}, &error};
+    PlaceState state{&scene, 0, {}, &error};
     const Placement identity = {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {0, 0, 0}};
     if (!scene.nodes.empty()) {
-        if (!placeNode(state, 0, identity, 0))
+        if (!collectPlacements(state, 0, identity, 0))
             return false;
     } else {
         // Without a scene graph the models stand side by side along x, one
         // empty voxel apart, each with its lowest corner at the origin.
         int64_t x = 0;
-        for (const VoxModelData& model : scene.models) {
+        for (size_t m = 0; m < scene.models.size(); ++m) {
+            const VoxModelData& model = scene.models[m];
             Placement placement = identity;
             for (int k = 0; k < 3; ++k)
                 placement.translation2[k] = model.size[k] + (k == 0 ? 2 * x : 0);
-            if (!placeModel(state, model, placement))
-                return false;
+            state.placements.push_back({int32_t(m), placement});
             x += int64_t(model.size[0]) + 1;
         }
     }
+    keepLastOfEachPlacement(state.placements);
+
+    // Counted before anything of that size is taken.
+    std::vector<int64_t> shown(scene.models.size());
+    for (size_t m = 0; m < scene.models.size(); ++m)
+        shown[m] = shownVoxels(scene.models[m]);
+    int64_t total = 0;
+    for (const ModelPlacement& p : state.placements) {
+        total += shown[size_t(p.model)];
+        if (total > maxVoxels) {
+            error = "the scene has more than " + std::to_string(maxVoxels) +
+                    " voxels (raise --max-voxels)";
+            return false;
+        }
+    }
+    std::vector<PlacedVoxel> voxels;
+    voxels.reserve(size_t(total));
+    for (const ModelPlacement& p : state.placements)
+        placeModel(scene, scene.models[size_t(p.model)], p.placement, voxels);
+    std::vector<ModelPlacement>().swap(state.placements);
 
     // Where models overlap, the one placed last shows.
-    std::vector<PlacedVoxel>& voxels = state.voxels;
-    std::stable_sort(voxels.begin(), voxels.end(), [](const PlacedVoxel& a, const PlacedVoxel& b) {
-        return std::lexicographical_compare(a.cell, a.cell + 3, b.cell, b.cell + 3);
+    std::sort(voxels.begin(), voxels.end(), [](const PlacedVoxel& a, const PlacedVoxel& b) {
+        for (int k = 0; k < 3; ++k)
+            if (a.cell[k] != b.cell[k])
+                return a.cell[k] < b.cell[k];
+        return a.order < b.order;
     });
+    auto lastOfCell = [&](size_t i) {
+        return i + 1 == voxels.size() ||
+               !std::equal(voxels[i].cell, voxels[i].cell + 3, voxels[i + 1].cell);
+    };
+    size_t cells = 0;
+    for (size_t i = 0; i < voxels.size(); ++i)
+        cells += lastOfCell(i);
     out = VoxelList();
     out.voxelSize = voxelSize;
+    out.positions.reserve(3 * cells);
+    out.colors.reserve(3 * cells);
     for (size_t i = 0; i < voxels.size(); ++i) {
-        if (i + 1 < voxels.size() &&
-            std::equal(voxels[i].cell, voxels[i].cell + 3, voxels[i + 1].cell))
+        if (!lastOfCell(i))
             continue;
         const int64_t* c = voxels[i].cell;
         // The file's z is up; the viewer's up is y. Turning a quarter about x

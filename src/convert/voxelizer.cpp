@@ -1,8 +1,8 @@
 #include "convert/voxelizer.h"
 
-#include "camera/vec3.h"
 #include "convert/cell_colors.h"
 #include "convert/triangle_box.h"
+#include "math/vec3.h"
 
 #include <algorithm>
 #include <cmath>
@@ -292,6 +292,38 @@ void markElements(Voxelizer& v, const Elements& elements) {
         mergeCellColors(v.sums);
 }
 
+// The fewest voxels one element needs on the grid, in grid units. The cells
+// a triangle touches are unit cubes that cover it: their shadows on an axis
+// plane cover its shadow there, so they number at least its projected area,
+// and a plane cuts a unit cube in at most sqrt(2), so at least its area over
+// that. A segment's cells cover its extent along each axis.
+double leastCellsOf(const Voxelizer& v, const uint32_t* corners, int arity) {
+    const double* a = &v.gridVertices[3 * size_t(corners[0])];
+    const double* b = &v.gridVertices[3 * size_t(corners[1])];
+    double ab[3];
+    for (int k = 0; k < 3; ++k)
+        ab[k] = b[k] - a[k];
+    if (arity == 2)
+        return std::max({std::fabs(ab[0]), std::fabs(ab[1]), std::fabs(ab[2])});
+    const double* c = &v.gridVertices[3 * size_t(corners[2])];
+    double ac[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]}, normal[3];
+    cross3(ab, ac, normal);
+    return 0.5 * std::max({std::fabs(normal[0]), std::fabs(normal[1]), std::fabs(normal[2]),
+                           length3(normal[0], normal[1], normal[2]) / std::sqrt(2.0)});
+}
+
+// Whether the largest element alone needs more than maxVoxels cells: then
+// the grid cannot be made and is refused before any cell is marked. The
+// slack covers the rounding of the area and of vertices on the grid's edge.
+bool provablyTooManyCells(const Voxelizer& v, const Elements& elements, int64_t maxVoxels) {
+    double least = 0;
+    for (size_t t = 0; t + 2 < elements.triangles.size(); t += 3)
+        least = std::max(least, leastCellsOf(v, &elements.triangles[t], 3));
+    for (size_t s = 0; s + 1 < elements.lines.size(); s += 2)
+        least = std::max(least, leastCellsOf(v, &elements.lines[s], 2));
+    return least > double(maxVoxels) * (1 + 1e-6) + 16;
+}
+
 // One voxel per cell that was met, on the grid's lattice: the mean of its
 // colours, or the height ramp for a source without colours.
 void emitVoxels(const Voxelizer& v, VoxelGrid& result) {
@@ -347,8 +379,10 @@ bool voxelizeGeometry(const SourceGeometry& source, const GridOptions& options, 
     if (!chooseGrid(options, lo, hi, v.grid, error))
         return false;
     toGridUnits(v, used);
-    markElements(v, elements);
-    if (v.sums.overflowed)
+    const bool tooMany = provablyTooManyCells(v, elements, options.maxVoxels);
+    if (!tooMany)
+        markElements(v, elements);
+    if (tooMany || v.sums.overflowed)
         return fail(error, "more than " + std::to_string(options.maxVoxels) +
                                " voxels; choose a larger --voxel-size or a smaller "
                                "--resolution, or raise --max-voxels");

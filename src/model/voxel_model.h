@@ -18,15 +18,21 @@ extern VoxelModel* model;
 // Gives back a model a loader returned, with its arrays; null is ignored.
 void freeVoxelModel(VoxelModel* m);
 
-// The most voxels a model may hold: each voxel draws 36 indices and the whole
-// model is drawn by one call whose index count is a signed 32-bit GLsizei.
+// The most voxels a model may hold: 2^31 - 1 over the 36 indices of a voxel's
+// cube. Drawing does not need it (the cubes go to GL in calls of
+// voxelsPerDrawCall voxels); it keeps every vertex index the cube arrays store
+// (below 24 x count) and their number of indices (36 x count) within a signed
+// 32-bit int, and it is the count the refusal "Too many voxels to draw" and
+// the converter's --max-voxels name. The memory check before the window opens
+// refuses far smaller models on machines of today.
 constexpr int32_t maxVoxelCount = 2147483647 / 36;
 
 // Reads the voxel text file at `path` into a new model. On failure writes one
 // line naming the file to stderr, frees everything it took, closes the file and
-// returns null. A regular file is read whole into memory and parsed there in
-// one pass; any other input (a pipe, a terminal, a directory) is read through
-// stdio.
+// returns null. A regular file is read in pieces (FileWindow), each parsed as
+// it arrives, and no further than the header's count of voxels or the first
+// number that fails; any other input (a pipe, a terminal, a directory) is read
+// through stdio.
 VoxelModel* loadVoxels(const char* path);
 
 // The same, reading every number with fscanf: what loadVoxels must agree with,

@@ -1,10 +1,17 @@
 #include "platform/large_array.h"
 
+#include "platform/heap_cap.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <sys/mman.h>
 
 void* allocateLargeArray(size_t bytes) {
+    // Past a heap cap (set only by a program that caps its memory, in builds
+    // with the address checker) the block is refused as malloc would refuse
+    // it at an address-space limit.
+    if (!heapCapAllows(bytes))
+        return nullptr;
     void* block = malloc(bytes);
     const uintptr_t huge = uintptr_t(2) << 20;
     if (block && bytes >= 2 * huge) {

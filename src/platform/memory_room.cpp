@@ -129,12 +129,16 @@ uint64_t controlGroupRoom(const char* selfCgroupPath, const char* mountRoot) {
     return room;
 }
 
+uint64_t ownControlGroupRoom() {
+    return controlGroupRoom("/proc/self/cgroup", "/sys/fs/cgroup");
+}
+
 MemoryRoom measureMemoryRoom() {
     MemoryRoom room = {unlimitedRoom, unlimitedRoom};
     rlimit limit;
     if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
         room.addressSpace = addressSpaceRoom(uint64_t(limit.rlim_cur), "/proc/self/status");
-    room.physical = std::min(procFieldBytes("/proc/meminfo", "MemAvailable"),
-                             controlGroupRoom("/proc/self/cgroup", "/sys/fs/cgroup"));
+    room.physical =
+        std::min(procFieldBytes("/proc/meminfo", "MemAvailable"), ownControlGroupRoom());
     return room;
 }

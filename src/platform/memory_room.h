@@ -15,6 +15,11 @@ struct MemoryRoom {
 
 MemoryRoom measureMemoryRoom();
 
+// The room inside the control groups this process runs in (controlGroupRoom
+// of /proc/self/cgroup under /sys/fs/cgroup), or unlimitedRoom: the part of
+// measureMemoryRoom that the converter's memory cap takes as well.
+uint64_t ownControlGroupRoom();
+
 // The parts, each from files of the given names so that tests can hand in
 // their own. A file that cannot be read, or holds no such figure, means no
 // limit from it.

@@ -8,7 +8,12 @@
 #include <cstring>
 #include <vector>
 
-OffscreenFrame offscreenFrame = {};
+// The size of the framebuffer the context draws into, which the read-back
+// copies; 0 x 0 until one is made.
+struct OffscreenFrame {
+    int width, height;
+};
+static OffscreenFrame offscreenFrame = {};
 
 // The framebuffer-object entry points are not part of GL 1.1, which is all
 // the GL library promises to export; EGL hands them over.

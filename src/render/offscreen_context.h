@@ -7,13 +7,6 @@
 #include <cstdint>
 #include <string>
 
-// The size of the framebuffer the context draws into; 0 x 0 until one is
-// made. The window seams of an off-screen program answer it.
-struct OffscreenFrame {
-    int width, height;
-};
-extern OffscreenFrame offscreenFrame;
-
 // Makes the context current with a w x h framebuffer bound for drawing. On
 // failure returns false with one line in *error (no trailing line break)
 // saying what is missing; nothing is left current then.

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "camera/vec3.h"
+#include "math/vec3.h"
 #include "model/voxel_model.h"
 
 // A cube of edge 1 about the origin, four vertices per face, faces in the

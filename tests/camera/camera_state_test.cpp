@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "camera/camera_state.h"
-#include "camera/trackball.h"
+#include "camera/trackball_state.h"
 #include "fakes.h"
 #include "model/voxel_model.h"
-#include "render/frame_display.h"
+#include "render/frame_drawing.h"
 #include "view_checks.h"
 
 namespace {

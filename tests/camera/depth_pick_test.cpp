@@ -8,8 +8,8 @@
 #include "camera/camera_state.h"
 #include "camera/depth_pick.h"
 #include "fakes.h"
-#include "render/frame_display.h"
 #include "view_checks.h"
+#include "window/drawn_frame.h"
 
 namespace {
 

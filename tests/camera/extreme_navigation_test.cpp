@@ -17,11 +17,12 @@
 #include "camera/camera_state.h"
 #include "camera/idle_animation.h"
 #include "camera/input_mapping.h"
-#include "camera/trackball.h"
+#include "camera/trackball_state.h"
 #include "fakes.h"
 #include "model/voxel_model.h"
-#include "render/frame_display.h"
+#include "render/frame_drawing.h"
 #include "view_checks.h"
+#include "window/drawn_frame.h"
 
 namespace {
 

@@ -7,7 +7,9 @@
 #include "camera/camera_state.h"
 #include "camera/idle_animation.h"
 #include "camera/trackball.h"
+#include "camera/trackball_state.h"
 #include "fakes.h"
+#include "platform/perf_clock.h"
 #include "view_checks.h"
 
 namespace {

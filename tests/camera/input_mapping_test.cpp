@@ -7,10 +7,10 @@
 
 #include "camera/camera_state.h"
 #include "camera/input_mapping.h"
-#include "camera/trackball.h"
+#include "camera/trackball_state.h"
 #include "fakes.h"
-#include "render/glut_window.h"
 #include "view_checks.h"
+#include "window/glut_window.h"
 
 namespace {
 

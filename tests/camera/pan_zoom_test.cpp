@@ -8,7 +8,7 @@
 
 #include "camera/camera_state.h"
 #include "camera/pan_zoom.h"
-#include "camera/trackball.h"
+#include "camera/trackball_state.h"
 #include "fakes.h"
 #include "view_checks.h"
 

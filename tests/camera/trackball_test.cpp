@@ -1,6 +1,5 @@
 // The trackball: lifting the pointer onto the ball, one drag step about the
-// pivot point, the speed estimate behind a fling, the release decision and the
-// clock they share.
+// pivot point, the speed estimate behind a fling and the release decision.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +7,7 @@
 
 #include "camera/camera_state.h"
 #include "camera/trackball.h"
+#include "camera/trackball_state.h"
 #include "fakes.h"
 #include "view_checks.h"
 
@@ -284,33 +284,4 @@ TEST(TrackballRelease, NeverSpinsWithoutAClock) {
     trackball.angularSpeed = 100.0f;
     trackballRelease();
     EXPECT_EQ(trackball.spinning, 0);
-}
-
-TEST(PerfClock, ElapsedSecondsQueriesFrequencyOnce) {
-    resetAllState();
-    uint64_t now = 0;
-    uint64_t start = fakeClock.counter;
-    EXPECT_EQ(elapsedSeconds(start, &now), 0.0);
-    EXPECT_EQ(now, start);
-    advanceClock(0.25);
-    EXPECT_NEAR(elapsedSeconds(start, &now), 0.25, 1e-12);
-    EXPECT_EQ(now, fakeClock.counter);
-    // The difference is taken in whole counts, so a day-old reading loses nothing.
-    EXPECT_NEAR(elapsedSeconds(fakeClock.counter - 1, &now), 1e-9, 1e-15);
-    EXPECT_EQ(fakeClock.frequencyQueries, 1);
-    EXPECT_EQ(perfClock.frequencyQueried, 1);
-    EXPECT_EQ(perfClock.counterFrequency, 1000000000ull);
-}
-
-TEST(PerfClock, UnavailableClockAnswersOneSecond) {
-    resetAllState();
-    fakeClock.available = false;
-    uint64_t now = 0;
-    for (double gap : {0.0, 0.01, 5.0}) {
-        uint64_t since = fakeClock.counter;
-        advanceClock(gap);
-        EXPECT_EQ(elapsedSeconds(since, &now), 1.0);
-    }
-    EXPECT_EQ(fakeClock.frequencyQueries, 1);
-    EXPECT_EQ(perfClock.counterAvailable, 0);
 }

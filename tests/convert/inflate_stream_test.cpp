@@ -77,3 +77,50 @@ TEST(InflateStream, EveryCutOfAStreamIsRefused) {
     EXPECT_FALSE(
         inflateStream(damaged.data(), damaged.size(), DeflateWrapper::gzip, 1 << 20, out, error));
 }
+
+// A size the container states is taken once, as far as the stream could fill
+// it; a size nothing states starts from the gzip trailer's. No buffer is
+// doubled past what the stream yields.
+TEST(InflateStream, OneBufferOfTheStatedOrTrailerSize) {
+    const std::vector<uint8_t> data = pattern(300000);
+    const std::vector<uint8_t> packed = gzipped(data);
+    // Trailing zeros, which gzip -d ignores, make the trailer's size nonsense.
+    std::vector<uint8_t> padded = packed;
+    padded.resize(packed.size() + 16, 0);
+    using Inflate = bool (*)(const uint8_t*, size_t, DeflateWrapper, size_t, std::vector<uint8_t>&,
+                             std::string&);
+    const struct {
+        const char* what;
+        Inflate inflate;
+        const std::vector<uint8_t>* stream;
+        size_t limit, most;
+    } cases[] = {
+        {"as stated", inflateStated, &packed, data.size(), data.size() + 1},
+        // A header that claims a gibibyte of these few compressed bytes gets
+        // what they hold, in a buffer near their size.
+        {"a gibibyte claimed", inflateStated, &packed, size_t(1) << 30, size_t(1) << 28},
+        {"as the trailer says", inflateStream, &packed, size_t(1) << 30, data.size() + 1},
+        {"a nonsense trailer", inflateStream, &padded, size_t(1) << 30, size_t(1) << 28},
+        {"a nonsense trailer under a cap", inflateStream, &padded, data.size(), data.size() + 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> out;
+        std::string error;
+        ASSERT_TRUE(c.inflate(c.stream->data(), c.stream->size(), DeflateWrapper::gzip, c.limit,
+                              out, error))
+            << error;
+        EXPECT_EQ(out, data);
+        EXPECT_LE(out.capacity(), c.most);
+    }
+    std::vector<uint8_t> out;
+    std::string error;
+    EXPECT_FALSE(inflateStated(packed.data(), packed.size(), DeflateWrapper::gzip, data.size() - 1,
+                               out, error));
+    EXPECT_NE(error.find("more than it should"), std::string::npos) << error;
+    EXPECT_TRUE(out.empty());
+    ASSERT_TRUE(
+        inflatePrefix(packed.data(), packed.size(), DeflateWrapper::gzip, 1000, out, error));
+    EXPECT_EQ(out, std::vector<uint8_t>(data.begin(), data.begin() + 1000));
+    EXPECT_LE(out.capacity(), 1000u);
+}

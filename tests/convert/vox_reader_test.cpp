@@ -148,6 +148,52 @@ TEST(VoxScene, TheModelPlacedLastShowsWhereModelsOverlap) {
     EXPECT_EQ(convert(file), (std::set<Voxel>{at(0, 0, 0, 0, 0xee, 0)}));
 }
 
+// A model placed again by the same rotation and translation (through the
+// same transform or another) is placed once, and still only its last
+// placement shows: the order of what overlaps is kept exactly, down to a
+// cell listed twice within one model.
+TEST(VoxScene, RepeatedPlacementsShowAsTheLastOfThem) {
+    auto scene = [](const std::vector<int32_t>& children) {
+        return voxFile({sizeChunk(1, 1, 1), xyziChunk({{0, 0, 0, 216}, {0, 0, 0, 236}}),
+                        sizeChunk(1, 1, 1), xyziChunk({{0, 0, 0, 226}}), transformChunk(0, 1, {}),
+                        groupChunk(1, children), transformChunk(2, 3, {}), shapeChunk(3, 0),
+                        transformChunk(4, 5, {}), shapeChunk(5, 1), transformChunk(6, 3, {})});
+    };
+    const std::set<Voxel> first = {at(0, 0, 0, 0, 0, 0xee)}, second = {at(0, 0, 0, 0, 0xee, 0)};
+    EXPECT_EQ(convert(scene({2, 4, 2})), first);
+    EXPECT_EQ(convert(scene({2, 2, 4})), second);
+    EXPECT_EQ(convert(scene({4, 2, 4, 2, 2})), first);
+    EXPECT_EQ(convert(scene({2, 4, 6})), first);
+    EXPECT_EQ(convert(scene({6, 4, 2, 4})), second);
+}
+
+// The voxel limit counts each distinct placement once, before placing.
+TEST(VoxScene, TheLimitCountsDistinctPlacements) {
+    std::vector<std::array<uint8_t, 4>> cube;
+    for (uint8_t n = 0; n < 8; ++n)
+        cube.push_back({uint8_t(n & 1), uint8_t(n >> 1 & 1), uint8_t(n >> 2), uint8_t(1 + n)});
+    auto place = [&](const std::vector<int32_t>& children, int64_t maxVoxels, size_t& count,
+                     std::string& error) {
+        Bytes file = voxFile({sizeChunk(2, 2, 2), xyziChunk(cube), transformChunk(0, 1, {}),
+                              groupChunk(1, children), transformChunk(2, 3, {{"_t", "1 2 3"}}),
+                              shapeChunk(3, 0), transformChunk(4, 3, {{"_t", "9 2 3"}})});
+        VoxScene scene;
+        VoxelList list;
+        bool placed = parseVox(file.data(), file.size(), scene, error) &&
+                      placeVoxScene(scene, 1.0f, maxVoxels, list, error);
+        count = list.colors.size() / 3;
+        return placed;
+    };
+    size_t count = 0;
+    std::string error;
+    EXPECT_TRUE(place(std::vector<int32_t>(20000, 2), 8, count, error)) << error;
+    EXPECT_EQ(count, 8u);
+    EXPECT_TRUE(place({2, 4, 2, 4}, 16, count, error)) << error;
+    EXPECT_EQ(count, 16u);
+    EXPECT_FALSE(place({2, 4, 2, 4}, 15, count, error));
+    EXPECT_EQ(error, "the scene has more than 15 voxels (raise --max-voxels)");
+}
+
 TEST(VoxReader, RefusesDamagedFilesWithAReason) {
     Bytes good = voxFile({sizeChunk(2, 2, 2), xyziChunk({{0, 0, 0, 1}})});
     Bytes truncated(good.begin(), good.end() - 3);

@@ -285,9 +285,10 @@ TEST(Voxelizer, RefusesWhatCannotBeVoxelised) {
     addVertex(nan, {NAN, 0, 0});
     nan.points = {0};
     SourceGeometry box = boxMesh({0, 0, 0}, {1, 1, 1});
-    GridOptions tiny = ofSize(1e-7), capped = ofSize(0.01), fine = ofSize(0.0025), coarse;
+    GridOptions tiny = ofSize(1e-7), capped = ofSize(0.01), fine = ofSize(0.0025), coarse, huge;
     capped.maxVoxels = 1000;
-    fine.maxVoxels = 500000; // exceeded while contributions are still coming
+    huge.resolution = maxGridCells; // trillions of cells on the faces: refused before marking
+    fine.maxVoxels = 500000;        // exceeded while contributions are still coming
     coarse.resolution = 1;
     const std::tuple<const char*, const SourceGeometry*, GridOptions> cases[] = {
         {"no triangles, lines or points", &empty, GridOptions()},
@@ -295,6 +296,7 @@ TEST(Voxelizer, RefusesWhatCannotBeVoxelised) {
         {"voxels long (at most 2097152)", &box, tiny},
         {"more than 1000 voxels", &box, capped},
         {"more than 500000 voxels", &box, fine},
+        {"more than 10000000 voxels; choose a larger --voxel-size", &box, huge},
         {"resolution must be between 2", &box, coarse},
     };
     for (const auto& [reason, geometry, options] : cases) {
@@ -304,6 +306,44 @@ TEST(Voxelizer, RefusesWhatCannotBeVoxelised) {
         int64_t skipped = 0;
         EXPECT_FALSE(voxelizeGeometry(*geometry, options, list, skipped, error));
         EXPECT_NE(error.find(reason), std::string::npos) << error;
+    }
+}
+
+// A grid is refused before voxelising only when one element alone needs more
+// voxels than allowed: single triangles and segments at every orientation,
+// flat on the axes or across them, convert with the limit set to exactly the
+// voxels they give, and are refused one voxel below it.
+TEST(Voxelizer, TheLimitNeverRefusesWhatFits) {
+    std::mt19937_64 random(11);
+    std::uniform_real_distribution<double> unit(-1, 1);
+    for (int n = 0; n < 60; ++n) {
+        SourceGeometry g;
+        const double length = 40 + 8 * n;
+        P corner[3] = {{0, 0, 0}, {length, 0, 0}, {0.3 * length, 0.7 * length, 0}};
+        if (n % 3 == 1)
+            corner[2] = {0.5 * length, 0.5 * length, length}; // across the axes
+        for (const P& p : corner)
+            addVertex(g, p);
+        if (n % 4 == 3)
+            g.lines = {0, 1, 1, 2};
+        else
+            g.triangles = {0, 1, 2};
+        g.hasColors = true;
+        if (n % 3 == 2)
+            transform(g, random, 1.0, {unit(random), unit(random), unit(random)});
+        SCOPED_TRACE(n);
+        const int64_t count = int64_t(voxelize(g, ofSize(1.0)).colors.size() / 3);
+        GridOptions exact = ofSize(1.0);
+        exact.maxVoxels = count;
+        EXPECT_EQ(int64_t(voxelize(g, exact).colors.size() / 3), count);
+        VoxelList list;
+        std::string error;
+        int64_t skipped = 0;
+        exact.maxVoxels = count - 1;
+        EXPECT_FALSE(voxelizeGeometry(g, exact, list, skipped, error));
+        EXPECT_NE(error.find("more than " + std::to_string(count - 1) + " voxels"),
+                  std::string::npos)
+            << error;
     }
 }
 

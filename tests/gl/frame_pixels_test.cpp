@@ -18,8 +18,8 @@
 #include "camera/camera_state.h"
 #include "camera/depth_pick.h"
 #include "model/voxel_model.h"
-#include "render/frame_display.h"
 #include "render/voxel_geometry.h"
+#include "render/window_frame.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 
 #include "camera/camera_state.h"
 #include "camera/iso_view.h"
-#include "camera/trackball.h"
+#include "camera/pivot_turn.h"
 #include "model/voxel_model.h"
-#include "render/frame_display.h"
+#include "render/frame_drawing.h"
 #include "render/voxel_geometry.h"
 
 namespace {

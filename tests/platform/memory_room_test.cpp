@@ -3,10 +3,13 @@
 // kernel lays them out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ftw.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
@@ -108,10 +111,63 @@ TEST(MemoryRoom, ControlGroupsOfBothVersions) {
     EXPECT_EQ(controlGroupRoom((root + "/missing").c_str(), (root + "/v1").c_str()), unlimitedRoom);
 }
 
-TEST(MemoryRoom, ThisProcessHasSomeRoom) {
-    MemoryRoom room = measureMemoryRoom();
-    EXPECT_GT(room.physical, 16 * mebibyte);
-    EXPECT_GT(room.addressSpace, 16 * mebibyte);
+// A figure from /proc read here without the code under test: the "Name: N kB"
+// line of `path`, in bytes, or 0 when there is none.
+uint64_t procKilobytes(const char* path, const char* name) {
+    FILE* f = fopen(path, "r");
+    if (!f)
+        return 0;
+    char line[256];
+    unsigned long long kilobytes = 0;
+    const size_t length = strlen(name);
+    while (fgets(line, sizeof line, f))
+        if (strncmp(line, name, length) == 0 && line[length] == ':' &&
+            sscanf(line + length + 1, "%llu", &kilobytes) == 1)
+            break;
+    fclose(f);
+    return uint64_t(kilobytes) * 1024;
+}
+
+// The room measured for this very process comes from its own figures: the
+// address-space limit it runs under less what it has mapped, and the least of
+// the machine's available memory and its control group's room, not some other
+// limit or field (the hard limit, MemFree, MemTotal) that would let the viewer
+// open a model it then cannot draw, or refuse one it can.
+TEST(MemoryRoom, ThisProcessIsMeasuredByItsOwnLimitAndTheMachinesAvailableMemory) {
+    // Other processes take and give back memory between two readings; this
+    // much drift either way is allowed.
+    const uint64_t drift = 64 * mebibyte;
+
+    const uint64_t availableBefore = procKilobytes("/proc/meminfo", "MemAvailable");
+    const uint64_t groupBefore = controlGroupRoom("/proc/self/cgroup", "/sys/fs/cgroup");
+    const MemoryRoom unlimited = measureMemoryRoom();
+    const uint64_t availableAfter = procKilobytes("/proc/meminfo", "MemAvailable");
+    const uint64_t groupAfter = controlGroupRoom("/proc/self/cgroup", "/sys/fs/cgroup");
+    ASSERT_GT(availableBefore, 0u) << "no MemAvailable in /proc/meminfo";
+    const uint64_t lowest = std::min({availableBefore, availableAfter, groupBefore, groupAfter});
+    const uint64_t highest =
+        std::max(std::min(availableBefore, groupBefore), std::min(availableAfter, groupAfter));
+    EXPECT_GE(unlimited.physical, lowest - std::min(lowest, drift));
+    EXPECT_LE(unlimited.physical, highest + drift);
+
+    // Under an address-space limit of what is mapped now plus 1 GiB, about
+    // 1 GiB is left; the limit is put back afterwards.
+    rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &saved), 0);
+    if (saved.rlim_cur == RLIM_INFINITY) {
+        EXPECT_EQ(unlimited.addressSpace, unlimitedRoom);
+    }
+    const uint64_t mapped = procKilobytes("/proc/self/status", "VmSize");
+    ASSERT_GT(mapped, 0u) << "no VmSize in /proc/self/status";
+    const uint64_t limit = mapped + 1024 * mebibyte;
+    if (saved.rlim_max != RLIM_INFINITY && limit > saved.rlim_max)
+        GTEST_SKIP() << "the hard address-space limit leaves no 1 GiB to set";
+    rlimit lowered = {rlim_t(limit), saved.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &lowered), 0);
+    const MemoryRoom limited = measureMemoryRoom();
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &saved), 0);
+    EXPECT_GE(limited.addressSpace, 1024 * mebibyte - drift);
+    EXPECT_LE(limited.addressSpace, 1024 * mebibyte + drift);
 }
 
 } // namespace

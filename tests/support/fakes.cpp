@@ -4,13 +4,14 @@
 
 #include "camera/camera_state.h"
 #include "camera/input_mapping.h"
-#include "camera/trackball.h"
+#include "camera/trackball_state.h"
 #include "platform/clock.h"
+#include "platform/perf_clock.h"
 #include "platform/sleep.h"
-#include "render/frame_display.h"
-#include "render/gl_readback.h"
-#include "render/glut_window.h"
 #include "render/voxel_geometry.h"
+#include "window/drawn_frame.h"
+#include "window/gl_readback.h"
+#include "window/glut_window.h"
 
 FakeWindow fakeWindow;
 FakeClock fakeClock;

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "camera/camera_state.h"
-#include "camera/trackball.h"
+#include "camera/trackball_state.h"
 #include "fakes.h"
 
 constexpr double pi = 3.14159265358979323846;
@@ -46,15 +46,22 @@ inline void expectVec(Vec3 v, double x, double y, double z, double tol) {
     EXPECT_NEAR(v.z, z, tol);
 }
 
-// Backward (the view's +z) in model coordinates by Rodrigues' formula rather
-// than the code under test: (0, 0, 1) turned by -angle about the axis.
-inline Vec3 backwardOf(const CameraState& c) {
+// A direction `v` of the view in model coordinates, by Rodrigues' formula
+// rather than the code under test: v turned by -angle about the axis.
+inline Vec3 modelDirectionOf(const CameraState& c, Vec3 v) {
     double n = std::sqrt(double(c.axis.x) * c.axis.x + double(c.axis.y) * c.axis.y +
                          double(c.axis.z) * c.axis.z);
     double kx = c.axis.x / n, ky = c.axis.y / n, kz = c.axis.z / n;
     double cs = std::cos(-double(c.angle)), sn = std::sin(-double(c.angle));
-    return {float(sn * ky + kx * kz * (1 - cs)), float(-sn * kx + ky * kz * (1 - cs)),
-            float(cs + kz * kz * (1 - cs))};
+    double along = (kx * v.x + ky * v.y + kz * v.z) * (1 - cs);
+    return {float(v.x * cs + (ky * v.z - kz * v.y) * sn + kx * along),
+            float(v.y * cs + (kz * v.x - kx * v.z) * sn + ky * along),
+            float(v.z * cs + (kx * v.y - ky * v.x) * sn + kz * along)};
+}
+
+// Backward (the view's +z) in model coordinates.
+inline Vec3 backwardOf(const CameraState& c) {
+    return modelDirectionOf(c, {0, 0, 1});
 }
 
 // The point straight ahead of the eye at the pivot distance.

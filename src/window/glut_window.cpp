@@ -1,4 +1,4 @@
-#include "render/glut_window.h"
+#include "window/glut_window.h"
 
 #include <GL/glut.h>
 

@@ -7,7 +7,7 @@
 #include <climits>
 #include <cmath>
 
-#include "render/frame_display.h"
+#include "render/frame_drawing.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "render/gl_readback.h"
+#include "window/gl_readback.h"
 
 #include <GL/gl.h>
 

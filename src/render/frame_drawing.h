@@ -1,4 +1,5 @@
-// Drawing one frame from the camera and the window size.
+// One frame of the model from the camera at a given size, into whatever GL
+// context is current: the projection, the scale and the drawing, no window.
 #pragma once
 
 struct FrustumBounds {
@@ -20,14 +21,6 @@ bool frameFrustum(int w, int h, float distance, FrustumBounds* out);
 // power of two together changes no pixel, since every product scales exactly.
 float viewScale(float distance);
 
-// The window size of the last frame drawn; 0 x 0 until the first. The depth
-// buffer holds that frame, so the depth pick reads it only while the window
-// still has this size.
-struct DrawnFrameSize {
-    int width, height;
-};
-extern DrawnFrameSize lastDrawnFrame;
-
 // Puts the fixed-function state back to a known base and clears to black
 // with the given alpha: 1 (opaque) for the window, 0 where a picture with a
 // transparent background shows nothing.
@@ -43,10 +36,3 @@ void clearFrame();
 // frameFrustum gives no projection. Needs no window: the viewer and the
 // off-screen renderer both draw through it.
 bool drawFrame(int w, int h, float backgroundAlpha, void (*drawModel)());
-
-// The viewer's frame: drawFrame at the window's size from display list 1,
-// then the read-back the depth pick uses. Returns false as drawFrame does.
-bool renderFrame();
-
-// The display callback: renderFrame, then show it and wait for it to finish.
-void display();

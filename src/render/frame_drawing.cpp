@@ -1,4 +1,4 @@
-#include "render/frame_display.h"
+#include "render/frame_drawing.h"
 
 #include <GL/gl.h>
 #include <algorithm>
@@ -6,9 +6,6 @@
 #include <cmath>
 
 #include "camera/camera_state.h"
-#include "render/gl_readback.h"
-#include "render/glut_window.h"
-#include "render/voxel_geometry.h"
 
 static constexpr double degreesPerRadian = 57.29577951308232;
 
@@ -25,8 +22,6 @@ bool frameFrustum(int w, int h, float distance, FrustumBounds* out) {
     *out = {-right, right, -top, top, nearPlane, farPlane};
     return true;
 }
-
-DrawnFrameSize lastDrawnFrame = {};
 
 // Pivot distances within these powers of two are drawn unscaled.
 static constexpr int unscaledExponentLimit = 20;
@@ -85,22 +80,4 @@ bool drawFrame(int w, int h, float backgroundAlpha, void (*drawModel)()) {
     glEnable(GL_CULL_FACE);
     drawModel();
     return true;
-}
-
-bool renderFrame() {
-    int w = windowWidth(), h = windowHeight();
-    if (!drawFrame(w, h, 1.0f, drawVoxels))
-        return false;
-    lastDrawnFrame = {w, h};
-    captureFrameReadback(w, h);
-    return true;
-}
-
-void display() {
-    // A window with no area (minimised) has nothing to show; keep what the
-    // screen had rather than hand GL a projection without numbers.
-    if (!renderFrame())
-        return;
-    swapBuffers();
-    glFinish();
 }

@@ -1,0 +1,3 @@
+#include "camera/trackball_state.h"
+
+TrackballState trackball = {};

@@ -1,0 +1,3 @@
+#include "window/drawn_frame.h"
+
+DrawnFrameSize lastDrawnFrame = {};
