@@ -75,9 +75,9 @@ bool readGzipGrid(const uint8_t* data, size_t size, const GridReadOptions& optio
         // No header has said how much the stream holds: all of it is read,
         // up to the memory allowed, and a stream that goes on past that is
         // refused as too large rather than as damaged.
-        ok = inflatePrefix(data, size, DeflateWrapper::gzip, size_t(options.maxBytes) + 1, whole,
-                           error);
-        if (ok && whole.size() > size_t(options.maxBytes)) {
+        ok =
+            inflateStream(data, size, DeflateWrapper::gzip, size_t(options.maxBytes), whole, error);
+        if (!ok && error == inflatedPastLimit) {
             error = "its gzip data is larger than the memory allowed: it holds more than the " +
                     std::to_string(options.maxBytes >> 20) + " MiB allowed (raise --max-memory)";
             return refuseFile(options, format->name, error);

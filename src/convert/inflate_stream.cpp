@@ -4,6 +4,8 @@
 #include <climits>
 #include <zlib.h>
 
+const char inflatedPastLimit[] = "the compressed data holds more than it should";
+
 bool startsWithGzip(const uint8_t* data, size_t size) {
     return size >= 2 && data[0] == 0x1f && data[1] == 0x8b;
 }
@@ -71,7 +73,7 @@ bool inflateInto(const uint8_t* data, size_t size, DeflateWrapper wrapper, size_
         int status = inflate(&stream, Z_NO_FLUSH);
         produced += before - stream.avail_out;
         if (produced > maxBytes) {
-            error = "the compressed data holds more than it should";
+            error = inflatedPastLimit;
             ok = false;
             break;
         }

@@ -34,5 +34,9 @@ bool inflateStated(const uint8_t* data, size_t size, DeflateWrapper wrapper, siz
 bool inflatePrefix(const uint8_t* data, size_t size, DeflateWrapper wrapper, size_t bytes,
                    std::vector<uint8_t>& out, std::string& error);
 
+// The sentence a stream that gives more than allowed is refused with, so that
+// a caller with no stated size can say that the data is too large instead.
+extern const char inflatedPastLimit[];
+
 // True when `data` begins as a gzip stream does.
 bool startsWithGzip(const uint8_t* data, size_t size);
