@@ -2,10 +2,10 @@
 // voxel files that voxscope opens. Errors are one line on stderr and exit
 // status 1; only --help writes to stdout.
 #include "convert/conversion_options.h"
-#include "convert/input_file.h"
 #include "convert/memory_cap.h"
 #include "convert/pipeline.h"
 #include "convert/sample_grid.h"
+#include "platform/input_file.h"
 
 #include <cstdio>
 #include <cstdlib>

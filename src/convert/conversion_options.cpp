@@ -1,6 +1,6 @@
 #include "convert/conversion_options.h"
 
-#include "convert/header_text.h"
+#include "container/header_text.h"
 #include "convert/voxel_grid.h"
 #include "model/voxel_model.h"
 

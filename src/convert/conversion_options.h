@@ -1,9 +1,9 @@
 // vxlconv's command line: the options a conversion takes, read from argv.
 #pragma once
 
-#include "convert/volume_colors.h"
-#include "convert/volume_threshold.h"
-#include "convert/vxl_writer.h"
+#include "samples/volume_colors.h"
+#include "samples/volume_threshold.h"
+#include "write/vxl_writer.h"
 
 #include <cstdint>
 #include <string>

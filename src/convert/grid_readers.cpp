@@ -1,12 +1,12 @@
 #include "convert/grid_readers.h"
 
-#include "convert/binvox_reader.h"
 #include "convert/gzip_grid.h"
-#include "convert/nifti_reader.h"
-#include "convert/npy_reader.h"
-#include "convert/nrrd_reader.h"
-#include "convert/vox_reader.h"
-#include "convert/vxl_reader.h"
+#include "read/binvox_reader.h"
+#include "read/nifti_reader.h"
+#include "read/npy_reader.h"
+#include "read/nrrd_reader.h"
+#include "read/vox_reader.h"
+#include "read/vxl_reader.h"
 
 #include <cctype>
 #include <cstring>

@@ -1,9 +1,9 @@
 #include "convert/gzip_grid.h"
 
+#include "container/inflate_stream.h"
 #include "convert/grid_readers.h"
-#include "convert/inflate_stream.h"
-#include "convert/nifti_reader.h"
 #include "convert/sample_grid.h"
+#include "read/nifti_reader.h"
 
 #include <vector>
 

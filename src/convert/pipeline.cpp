@@ -1,16 +1,16 @@
 #include "convert/pipeline.h"
 
-#include "convert/asset_import.h"
-#include "convert/coarse_grid.h"
 #include "convert/grid_readers.h"
-#include "convert/hollow.h"
-#include "convert/input_file.h"
 #include "convert/memory_cap.h"
 #include "convert/sample_grid.h"
-#include "convert/voxelizer.h"
-#include "convert/vxl_writer.h"
+#include "mesh/asset_import.h"
+#include "mesh/voxelizer.h"
 #include "model/voxel_model.h"
+#include "platform/input_file.h"
 #include "platform/output_file.h"
+#include "stages/coarse_grid.h"
+#include "stages/hollow.h"
+#include "write/vxl_writer.h"
 
 #include <algorithm>
 #include <cstdio>

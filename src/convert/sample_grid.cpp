@@ -1,13 +1,13 @@
 #include "convert/sample_grid.h"
 
-#include "convert/binvox_reader.h"
 #include "convert/gzip_grid.h"
-#include "convert/nifti_reader.h"
-#include "convert/npy_reader.h"
-#include "convert/nrrd_reader.h"
-#include "convert/volume_resample.h"
+#include "read/binvox_reader.h"
+#include "read/nifti_reader.h"
+#include "read/npy_reader.h"
+#include "read/nrrd_reader.h"
+#include "samples/volume_resample.h"
 
-#include "convert/input_file.h"
+#include "platform/input_file.h"
 
 #include <cmath>
 #include <cstdio>

@@ -3,8 +3,8 @@
 // the colours chosen, the samples gathered into cubes.
 #pragma once
 
-#include "convert/sample_volume.h"
 #include "convert/voxel_grid.h"
+#include "samples/sample_volume.h"
 
 #include <string>
 

@@ -33,9 +33,9 @@
 //   instead of building them.
 #pragma once
 
-#include "convert/volume_colors.h"
-#include "convert/volume_threshold.h"
-#include "convert/vxl_writer.h"
+#include "samples/volume_colors.h"
+#include "samples/volume_threshold.h"
+#include "write/vxl_writer.h"
 
 #include <cstddef>
 #include <cstdint>

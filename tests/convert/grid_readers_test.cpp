@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "convert/grid_readers.h"
-#include "convert/vox_reader.h"
 #include "dual_load.h"
+#include "read/vox_reader.h"
 
 #include <cstring>
 #include <dirent.h>

@@ -2,9 +2,9 @@
 // gzip data, NIfTI-1 headers, and gzip streams around either. The first
 // bytes decide which, as the converter's reader table does.
 #include "convert/gzip_grid.h"
-#include "convert/nifti_reader.h"
-#include "convert/nrrd_reader.h"
 #include "grid_fuzz_common.h"
+#include "read/nifti_reader.h"
+#include "read/nrrd_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     GridReader reader = readNiftiGrid;

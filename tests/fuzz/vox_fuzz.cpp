@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the .vox reader, places whatever it accepts and
 // writes the voxels out, so every size, count and index the file claims is
 // checked against the data under the address and undefined-behaviour checks.
-#include "convert/vox_reader.h"
-#include "convert/vxl_writer.h"
+#include "read/vox_reader.h"
+#include "write/vxl_writer.h"
 
 #include <cstdint>
 #include <cstdio>

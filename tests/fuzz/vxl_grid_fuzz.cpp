@@ -3,9 +3,9 @@
 // hostile positions and voxel sizes (NaN, infinities, 1e38 next to 1e-38)
 // meet the lattice arithmetic and the cell keys under the address and
 // undefined-behaviour checks.
-#include "convert/coarse_grid.h"
-#include "convert/hollow.h"
-#include "convert/vxl_reader.h"
+#include "read/vxl_reader.h"
+#include "stages/coarse_grid.h"
+#include "stages/hollow.h"
 
 #include <cstdint>
 #include <cstdlib>

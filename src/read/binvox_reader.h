@@ -1,0 +1,29 @@
+// binvox files: a short text header, then the occupancy of a cube of voxels
+// as run-length byte pairs.
+#pragma once
+
+#include "convert/voxel_grid.h"
+#include "samples/sample_volume.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Whether a file is binvox: it starts with "#binvox" or is named .binvox.
+bool looksLikeBinvox(const uint8_t* head, size_t size, const char* path);
+
+// Reads a whole binvox file: "#binvox 1", then "dim", "translate" and
+// "scale" lines in any order, then "data" and the run-length pairs (a value,
+// then how many voxels it covers). Voxels come y fastest, then z, then x; the
+// voxel at index (x, y, z) is centred on translate + (index + 0.5) x scale /
+// dim. `out` is an occupancy grid of 0 and 1 indexed (x, y, z). A header
+// whose grid could not be covered by the bytes present is refused before the
+// grid is allocated, and so is a grid of more than `maxBytes` voxels, runs
+// that pass the end of the grid, and data that ends before it is full.
+bool parseBinvox(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& out,
+                 std::string& error);
+
+// The grid reader of binvox files: the occupied voxels, coloured by height
+// (or as --threshold and --colors say).
+bool readBinvoxGrid(const uint8_t* data, size_t size, const GridReadOptions& options,
+                    VoxelGrid& out, std::string& error);

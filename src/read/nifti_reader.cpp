@@ -1,0 +1,283 @@
+#include "read/nifti_reader.h"
+
+#include "container/inflate_stream.h"
+#include "convert/sample_grid.h"
+#include "read/data_file.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+constexpr size_t headerSize = 348;
+
+uint32_t read32(const uint8_t* at, bool big) {
+    uint32_t v = 0;
+    for (int n = 0; n < 4; ++n)
+        v |= uint32_t(at[big ? 3 - n : n]) << (8 * n);
+    return v;
+}
+
+int16_t readShort(const uint8_t* at, bool big) {
+    return int16_t(uint16_t(big ? (at[0] << 8) | at[1] : (at[1] << 8) | at[0]));
+}
+
+float readFloat(const uint8_t* at, bool big) {
+    uint32_t bits = read32(at, big);
+    float value;
+    memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+bool sizeFieldSays348(const uint8_t* data, bool& big) {
+    if (read32(data, false) == headerSize) {
+        big = false;
+        return true;
+    }
+    if (read32(data, true) == headerSize) {
+        big = true;
+        return true;
+    }
+    return false;
+}
+
+bool typeByCode(int code, SampleType& type) {
+    static const std::pair<int, SampleType> codes[] = {
+        {2, SampleType::uint8},     {4, SampleType::int16},    {8, SampleType::int32},
+        {16, SampleType::float32},  {64, SampleType::float64}, {256, SampleType::int8},
+        {512, SampleType::uint16},  {768, SampleType::uint32}, {1024, SampleType::int64},
+        {1280, SampleType::uint64},
+    };
+    for (const auto& entry : codes)
+        if (entry.first == code) {
+            type = entry.second;
+            return true;
+        }
+    return false;
+}
+
+} // namespace
+
+bool looksLikeNifti(const uint8_t* head, size_t size, const char* path) {
+    return startsWithNiftiHeader(head, size) || namedAs(head, size, path, ".nii");
+}
+
+bool startsWithNiftiHeader(const uint8_t* data, size_t size) {
+    bool big = false;
+    return size >= headerSize && sizeFieldSays348(data, big) &&
+           (memcmp(data + 344, "n+1\0", 4) == 0 || memcmp(data + 344, "ni1\0", 4) == 0);
+}
+
+bool parseNiftiHeader(const uint8_t* data, size_t size, NiftiHeader& header, std::string& error) {
+    header = NiftiHeader();
+    bool big = false;
+    if (size < headerSize || !sizeFieldSays348(data, big)) {
+        error = "not a NIfTI-1 file (its header is not 348 bytes long)";
+        return false;
+    }
+    if (memcmp(data + 344, "n+1\0", 4) == 0)
+        header.pair = false;
+    else if (memcmp(data + 344, "ni1\0", 4) == 0)
+        header.pair = true;
+    else {
+        error = "not a NIfTI-1 file (its magic is neither n+1 nor ni1)";
+        return false;
+    }
+    header.layout.bigEndian = big;
+    int16_t dim[8];
+    for (int n = 0; n < 8; ++n)
+        dim[n] = readShort(data + 40 + 2 * n, big);
+    if (dim[0] < 1 || dim[0] > 7) {
+        error = "the NIfTI header's dim[0] is " + std::to_string(dim[0]) + "; it must be 1 to 7";
+        return false;
+    }
+    for (int n = 1; n <= dim[0]; ++n)
+        if (dim[n] < 1) {
+            error = "the NIfTI header's dim[" + std::to_string(n) + "] is " +
+                    std::to_string(dim[n]) + "; sizes must be at least 1";
+            return false;
+        }
+    for (int a = 0; a < 3; ++a)
+        header.layout.dims[a] = a + 1 <= dim[0] ? dim[a + 1] : 1;
+    // At most four factors below 2^15: the product fits.
+    for (int n = 4; n <= dim[0]; ++n)
+        header.volumes *= dim[n];
+    header.moreVolumes = header.volumes > 1;
+    int datatype = readShort(data + 70, big);
+    int bitpix = readShort(data + 72, big);
+    if (!typeByCode(datatype, header.layout.type)) {
+        error = "the NIfTI datatype " + std::to_string(datatype) +
+                " is not one this reads (integers of 8 to 64 bits, float32, float64)";
+        return false;
+    }
+    if (size_t(bitpix) != 8 * sampleTypeSize(header.layout.type)) {
+        error = "the NIfTI header's bitpix " + std::to_string(bitpix) + " does not match its " +
+                sampleTypeName(header.layout.type) + " datatype";
+        return false;
+    }
+    for (int a = 0; a < 3; ++a) {
+        double p = readFloat(data + 76 + 4 * (a + 1), big);
+        header.layout.spacing[a] = std::isfinite(p) && p != 0 ? std::fabs(p) : 1.0;
+    }
+    header.layout.spacingSource = header.layout.positionSource = "\"pixdim\"";
+    float offset = readFloat(data + 108, big);
+    if (!std::isfinite(offset) || offset < 0 || offset > 1e15f ||
+        (!header.pair && offset < float(headerSize))) {
+        error = "the NIfTI header's vox_offset is not a usable offset";
+        return false;
+    }
+    header.dataOffset = size_t(offset);
+    double slope = readFloat(data + 112, big);
+    double intercept = readFloat(data + 116, big);
+    if (std::isfinite(slope) && slope != 0) {
+        header.slope = slope;
+        header.intercept = std::isfinite(intercept) ? intercept : 0.0;
+    }
+    int qform = readShort(data + 252, big);
+    int sform = readShort(data + 254, big);
+    if (qform > 0) {
+        for (int a = 0; a < 3; ++a)
+            header.layout.origin[a] = readFloat(data + 268 + 4 * a, big);
+        header.layout.positionSource = "\"qoffset\" and \"pixdim\"";
+    } else if (sform > 0) {
+        for (int a = 0; a < 3; ++a)
+            header.layout.origin[a] = readFloat(data + 280 + 16 * a + 12, big);
+        header.layout.positionSource = "the \"srow\" offsets and \"pixdim\"";
+    }
+    for (double& o : header.layout.origin)
+        if (!std::isfinite(o))
+            o = 0;
+    return true;
+}
+
+int64_t niftiDataEnd(const NiftiHeader& header, int64_t maxBytes) {
+    int64_t count =
+        checkedSampleCount(header.layout.dims, sampleTypeSize(header.layout.type), maxBytes);
+    if (count < 0)
+        return -1;
+    int64_t bytes = count * int64_t(sampleTypeSize(header.layout.type));
+    if (int64_t(header.dataOffset) > maxBytes - bytes)
+        return -1;
+    return int64_t(header.dataOffset) + bytes;
+}
+
+std::string niftiMemoryRefusal(const NiftiHeader& header, int64_t maxBytes) {
+    return memoryRefusal(
+        "the NIfTI volume",
+        claimedSampleBytes(header.layout.dims, sampleTypeSize(header.layout.type)) +
+            header.dataOffset,
+        maxBytes);
+}
+
+bool decodeNiftiData(const NiftiHeader& header, std::vector<uint8_t> bytes, int64_t maxBytes,
+                     SampleVolume& out, std::string& error) {
+    int64_t end = niftiDataEnd(header, maxBytes);
+    if (end < 0) {
+        error = niftiMemoryRefusal(header, maxBytes);
+        return false;
+    }
+    if (int64_t(bytes.size()) < end) {
+        error = "the NIfTI data holds " +
+                std::to_string(bytes.size() > header.dataOffset ? bytes.size() - header.dataOffset
+                                                                : 0) +
+                " bytes; its dimensions and datatype need " +
+                std::to_string(end - int64_t(header.dataOffset));
+        return false;
+    }
+    takeSamples(header.layout, std::move(bytes), header.dataOffset, out);
+    out.slope = header.slope;
+    out.intercept = header.intercept;
+    return true;
+}
+
+std::string niftiImagePath(const std::string& path) {
+    size_t dot = path.rfind('.');
+    size_t slash = path.rfind('/');
+    std::string stem = dot != std::string::npos && (slash == std::string::npos || dot > slash)
+                           ? path.substr(0, dot)
+                           : path;
+    bool upper = dot != std::string::npos && path.compare(dot, 4, ".HDR") == 0;
+    return stem + (upper ? ".IMG" : ".img");
+}
+
+namespace {
+
+// The bytes of a pair's image that decodeNiftiData takes for `header`: raw
+// samples alone (the offset set to 0 for them), after its size is checked
+// against the header's, or gzip data decompressed as far as the first
+// volume reaches.
+bool readPairImage(NiftiHeader& header, const std::string& path, const DataFile& file,
+                   int64_t maxBytes, std::vector<uint8_t>& bytes, std::string& error) {
+    const int64_t end = niftiDataEnd(header, maxBytes);
+    if (end < 0) {
+        error = niftiMemoryRefusal(header, maxBytes);
+        return false;
+    }
+    std::vector<uint8_t> magic;
+    if (!readDataBytes(file, path, 0, size_t(std::min<int64_t>(file.size, 2)), magic, error))
+        return false;
+    const std::string holds =
+        "its image file " + shownPath(path) + " holds " + std::to_string(file.size) + " bytes";
+    if (startsWithGzip(magic.data(), magic.size())) {
+        if (file.size > maxBytes) {
+            error = holds + " of gzip data, more than the memory allowed (" +
+                    std::to_string(maxBytes >> 20) + " MiB; raise --max-memory)";
+            return false;
+        }
+        std::vector<uint8_t> compressed;
+        if (!readDataBytes(file, path, 0, size_t(file.size), compressed, error))
+            return false;
+        if (!inflatePrefix(compressed.data(), compressed.size(), DeflateWrapper::gzip, size_t(end),
+                           bytes, error)) {
+            error = "its image file's gzip data: " + error;
+            return false;
+        }
+        return true;
+    }
+    const int64_t volumeBytes = end - int64_t(header.dataOffset);
+    int64_t whole = 0;
+    const bool overflows = __builtin_mul_overflow(volumeBytes, header.volumes, &whole) ||
+                           __builtin_add_overflow(whole, int64_t(header.dataOffset), &whole);
+    if (overflows || whole != file.size) {
+        error = holds + "; the header's offset, dimensions and datatype need " +
+                (overflows ? std::string("more than a file can hold")
+                           : "exactly " + std::to_string(whole));
+        return false;
+    }
+    if (!readDataBytes(file, path, int64_t(header.dataOffset), size_t(volumeBytes), bytes, error))
+        return false;
+    header.dataOffset = 0;
+    return true;
+}
+
+} // namespace
+
+bool readNiftiGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
+                   std::string& error) {
+    NiftiHeader header;
+    if (!parseNiftiHeader(data, size, header, error))
+        return refuseFile(options, "NIfTI-1", error);
+    if (header.moreVolumes)
+        fprintf(stderr, "vxlconv: note: %s holds a series of volumes; the first is read\n",
+                options.path);
+    std::vector<uint8_t> bytes;
+    if (!header.pair) {
+        bytes.assign(data, data + size);
+    } else {
+        const std::string image = niftiImagePath(options.path);
+        DataFile file;
+        if (!openDataFile(image, "image file", options.output, file, error))
+            return refuseFile(options, "NIfTI-1", error);
+        const bool read = readPairImage(header, image, file, options.maxBytes, bytes, error);
+        closeDataFile(file);
+        if (!read)
+            return refuseFile(options, "NIfTI-1", error);
+    }
+    SampleVolume volume;
+    if (!decodeNiftiData(header, std::move(bytes), options.maxBytes, volume, error))
+        return refuseFile(options, "NIfTI-1", error);
+    return samplesToGrid(volume, true, options, out, error);
+}

@@ -1,0 +1,58 @@
+// NIfTI-1 volumes: the fixed 348-byte header, then the samples, in one .nii
+// file (magic "n+1") or in an .img beside a .hdr (magic "ni1").
+#pragma once
+
+#include "convert/voxel_grid.h"
+#include "samples/sample_volume.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The header's first field is its own size, 348, in either byte order, and
+// its last the magic "n+1\0" or "ni1\0".
+bool startsWithNiftiHeader(const uint8_t* data, size_t size);
+
+// Whether a file is NIfTI-1: by its header, or named .nii.
+bool looksLikeNifti(const uint8_t* head, size_t size, const char* path);
+
+struct NiftiHeader {
+    SampleLayout layout;
+    double slope = 1.0;
+    double intercept = 0.0;
+    bool pair = false;        // "ni1": the samples are in a separate .img file
+    size_t dataOffset = 0;    // where the samples start (in the .img for a pair)
+    bool moreVolumes = false; // a series of volumes: the first is read
+    int64_t volumes = 1;      // how many: dim[4] x ... x dim[dim[0]]
+};
+
+// Reads the header: the volume's first three dimensions (a 4-D series gives
+// its first volume), the datatype (integers of 8 to 64 bits, float32,
+// float64), pixdim 1 to 3 as spacings, qoffset (or the sform's last column)
+// as the origin, and scl_slope / scl_inter (a slope of 0 means none).
+bool parseNiftiHeader(const uint8_t* data, size_t size, NiftiHeader& header, std::string& error);
+
+// The bytes that the header's data reaches to: its offset plus the first
+// volume's samples; -1 when that passes `maxBytes`.
+int64_t niftiDataEnd(const NiftiHeader& header, int64_t maxBytes);
+
+// The refusal of a header whose data would pass `maxBytes` (see
+// memoryRefusal).
+std::string niftiMemoryRefusal(const NiftiHeader& header, int64_t maxBytes);
+
+// Takes the samples of `header` from `bytes` (the .nii itself, or the .img).
+bool decodeNiftiData(const NiftiHeader& header, std::vector<uint8_t> bytes, int64_t maxBytes,
+                     SampleVolume& out, std::string& error);
+
+// The .img that goes with a .hdr at `path` (same name, .img or .IMG).
+std::string niftiImagePath(const std::string& path);
+
+// The grid reader of NIfTI-1 volumes (a .nii, or a .hdr whose .img is read
+// from beside it: a regular file, not the output; raw, exactly as long as
+// the header's offset and every volume, of which only the first volume's
+// samples are read; gzip, no larger than the memory cap): voxels where the scaled value is at least
+// --threshold, grey by value (or as --colors says), resampled to cubes of the largest spacing. A
+// series gives its first volume, with a note.
+bool readNiftiGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
+                   std::string& error);

@@ -1,0 +1,60 @@
+// NRRD volumes: a text header (attached to its data, or a detached .nhdr
+// naming its data file) and raw or gzip-compressed samples.
+#pragma once
+
+#include "convert/voxel_grid.h"
+#include "samples/sample_volume.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Whether a file is NRRD: it starts with "NRRD000" or is named .nrrd or .nhdr.
+bool looksLikeNrrd(const uint8_t* head, size_t size, const char* path);
+
+struct NrrdHeader {
+    SampleLayout layout;
+    bool gzip = false;
+    std::string dataFile; // empty when the data follows the header
+    int64_t lineSkip = 0;
+    int64_t byteSkip = 0; // -1: the data is the last bytes of the file
+    size_t headerEnd = 0; // where attached data starts
+};
+
+// Reads the header at the start of `data`: a 3-D array ("dimension: 3"; a
+// 4-D one whose first axis has size 1 is taken as 3-D), one of the integer
+// or floating-point types, raw or gzip encoding, "spacings" or "space
+// directions" (a direction's length is the spacing; turns are not applied),
+// "space origin", "endian", "byte skip", "line skip" and "data file".
+// Unknown fields are ignored as the format allows; refuses what it cannot
+// honour with a sentence in `error`.
+bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::string& error);
+
+// Decodes the samples of `header` from `bytes`, starting at `start`: the
+// attached data after the header, or the whole detached data file. "line
+// skip" lines and then, for raw data, "byte skip" bytes are passed over
+// first; gzip data is decompressed to at most the array's size (the header's
+// claim is checked against `maxBytes` first) and its byte skip taken from
+// the decompressed bytes. Raw data must hold the array's bytes.
+bool decodeNrrdData(const NrrdHeader& header, std::vector<uint8_t> bytes, size_t start,
+                    int64_t maxBytes, SampleVolume& out, std::string& error);
+
+// Reads the NRRD file at `path` whose bytes are `bytes`: attached data from
+// the same bytes, detached data from the data file, which must be a regular
+// file in the header's folder or below (data_file.h) and not `output`. Raw
+// detached data must be exactly as long as the header's skips and samples
+// (with a byte skip of -1, at least the samples), which are all that is read
+// of it; gzip-encoded detached data no larger than `maxBytes`.
+bool readNrrd(const std::string& path, std::vector<uint8_t> bytes, int64_t maxBytes,
+              SampleVolume& out, std::string& error, const std::string& output = std::string());
+
+// The path of the data file a detached header at `path` names; false with a
+// sentence in `error` when the header may not name it (data_file.h).
+bool nrrdDataPath(const std::string& path, const NrrdHeader& header, std::string& dataPath,
+                  std::string& error);
+
+// The grid reader of NRRD volumes: voxels where the value is at least
+// --threshold, grey by value (or as --colors says), resampled to cubes of
+// the largest spacing.
+bool readNrrdGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
+                  std::string& error);

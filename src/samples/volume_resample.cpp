@@ -1,0 +1,196 @@
+#include "samples/volume_resample.h"
+
+#include "samples/volume_scan.h"
+#include "stages/cell_colors.h"
+#include "stages/height_ramp.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+std::vector<int64_t> cubeOfSample(int64_t samples, double spacing, double edge, int64_t& cubes) {
+    std::vector<int64_t> cube(static_cast<size_t>(samples));
+    double ratio = spacing / edge;
+    for (int64_t i = 0; i < samples; ++i)
+        cube[size_t(i)] = spacing == edge ? i : int64_t(std::floor((double(i) + 0.5) * ratio));
+    cubes = samples > 0 ? cube.back() + 1 : 0;
+    return cube;
+}
+
+namespace {
+
+std::string number(double value) {
+    char text[32];
+    snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+// The voxel size and the cube centres as the 32-bit floats the voxel file
+// holds them in. A header's spacing or origin that makes the size 0,
+// subnormal or infinite, takes a centre out of float range, or puts
+// neighbouring centres on one float (every voxel at one place) is refused,
+// naming the header fields it came from. Centres run evenly from the first
+// cube to the last, so their ends are the ones to check.
+bool checkFloatPlacement(const SampleVolume& volume, double edge, const double corner[3],
+                         const int64_t cubes[3], std::string& error) {
+    const float size = float(edge);
+    if (!std::isnormal(size)) {
+        error = "the voxel size from " + volume.spacingSource + " (" + number(edge) + ") is too " +
+                (std::isinf(size) ? "large" : "small") + " for a 32-bit float";
+        return false;
+    }
+    for (int a = 0; a < 3; ++a) {
+        const double ends[2] = {corner[a], corner[a] + double(cubes[a] - 1) * edge};
+        for (int end = 0; end < 2; ++end) {
+            const double at = ends[end], inward = end == 0 ? at + edge : at - edge;
+            const bool outside = !std::isfinite(float(at));
+            if (outside || (cubes[a] > 1 && float(inward) == float(at))) {
+                error = "the positions from " + volume.positionSource + " reach " + number(at) +
+                        " along " + "xyz"[a] +
+                        (outside ? ", beyond a 32-bit float"
+                                 : ", where voxels " + number(edge) +
+                                       " apart fall on one 32-bit float");
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, ColorMode mode,
+                     int64_t maxVoxels, VoxelGrid& grid, std::string& error) {
+    grid = VoxelGrid();
+    VoxelList& out = grid.voxels;
+    const double edge = std::max({volume.spacing[0], volume.spacing[1], volume.spacing[2]});
+    const bool isotropic =
+        volume.spacing[0] == edge && volume.spacing[1] == edge && volume.spacing[2] == edge;
+    // The centre of cube 0 along each axis: the volume's edge (half a sample
+    // before sample 0's centre) plus half a cube.
+    double corner[3];
+    int64_t cubes[3];
+    std::vector<int64_t> cubeOf[3];
+    double samplesPerCube = 1;
+    for (int a = 0; a < 3; ++a) {
+        corner[a] = volume.origin[a] - 0.5 * volume.spacing[a] + 0.5 * edge;
+        cubes[a] = volume.dims[a];
+        if (!isotropic) {
+            cubeOf[a] = cubeOfSample(volume.dims[a], volume.spacing[a], edge, cubes[a]);
+            // At most this many samples along the axis share a cube.
+            samplesPerCube *= std::ceil(edge / volume.spacing[a]) + 1;
+            if (cubes[a] > maxGridCells || !(samplesPerCube <= double(1 << 24))) {
+                error = "the volume's spacings differ too much to gather its samples into cubes";
+                return false;
+            }
+        }
+    }
+    if (!checkFloatPlacement(volume, edge, corner, cubes, error))
+        return false;
+    double lowest = 0, highest = 0;
+    if (mode == ColorMode::grey || mode == ColorMode::map) {
+        if (!passingValueRange(volume, rule, lowest, highest))
+            return true; // nothing passes: no voxels
+    }
+    const double span = highest - lowest;
+    auto colorOf = [&](double value, uint8_t rgb[3]) {
+        switch (mode) {
+        case ColorMode::labels:
+            labelColor(labelOfValue(value), rgb);
+            break;
+        case ColorMode::grey:
+            greyColor(span > 0 ? (value - lowest) / span : 1.0, rgb);
+            break;
+        case ColorMode::map:
+            colorMapColor(span > 0 ? (value - lowest) / span : 1.0, rgb);
+            break;
+        case ColorMode::height:
+        case ColorMode::automatic:
+            rgb[0] = rgb[1] = rgb[2] = 0; // coloured once every voxel is known
+            break;
+        }
+    };
+    const bool byHeight = mode == ColorMode::height || mode == ColorMode::automatic;
+    std::vector<int64_t> heights; // each voxel's cube index along y, for height colours
+    int64_t voxelCount = 0;
+    auto emit = [&](const int64_t cube[3], const uint8_t rgb[3]) {
+        for (int a = 0; a < 3; ++a)
+            out.positions.push_back(float(corner[a] + double(cube[a]) * edge));
+        out.colors.insert(out.colors.end(), rgb, rgb + 3);
+        if (byHeight)
+            heights.push_back(cube[1]);
+    };
+
+    int axes[3];
+    memoryAxisOrder(volume, axes);
+    const bool scaled = volume.slope != 1.0 || volume.intercept != 0.0;
+    bool overflowed = false;
+    // Every sample that passes is a cube of its own, or a share of one.
+    CellColorSums sums;
+    sums.maxCells = maxVoxels;
+    forEachSampleRow(
+        volume, [&](const auto* row, int64_t count, int64_t stride, int64_t outer, int64_t middle) {
+            if (overflowed)
+                return;
+            int64_t sample[3];
+            sample[axes[2]] = outer;
+            sample[axes[1]] = middle;
+            for (int64_t n = 0; n < count; ++n) {
+                double value = double(row[n * stride]);
+                if (scaled)
+                    value = volume.slope * value + volume.intercept;
+                if (!samplePasses(value, rule))
+                    continue;
+                sample[axes[0]] = n;
+                uint8_t rgb[3];
+                colorOf(value, rgb);
+                if (isotropic) {
+                    if (++voxelCount > maxVoxels) {
+                        overflowed = true;
+                        return;
+                    }
+                    emit(sample, rgb);
+                    continue;
+                }
+                addCellColor(sums,
+                             packCell(cubeOf[0][size_t(sample[0])], cubeOf[1][size_t(sample[1])],
+                                      cubeOf[2][size_t(sample[2])]),
+                             rgb);
+                if (sums.overflowed) {
+                    overflowed = true;
+                    return;
+                }
+            }
+        });
+    if (!isotropic && !overflowed) {
+        mergeCellColors(sums);
+        overflowed = sums.overflowed;
+        for (size_t n = 0; n < sums.cells.size() && !overflowed; ++n) {
+            int64_t cube[3];
+            uint8_t rgb[3];
+            unpackCell(sums.cells[n].key, cube);
+            meanCellColor(sums.cells[n], rgb);
+            emit(cube, rgb);
+        }
+    }
+    if (overflowed) {
+        grid = VoxelGrid();
+        error = "more than " + std::to_string(maxVoxels) +
+                " voxels (raise --max-voxels or --threshold, or make the grid coarser with "
+                "--voxel-size or --resolution)";
+        return false;
+    }
+    out.voxelSize = float(edge);
+    grid.hasLattice = true;
+    grid.step = edge;
+    for (int a = 0; a < 3; ++a)
+        grid.origin[a] = corner[a];
+    if (!heights.empty()) {
+        auto [low, high] = std::minmax_element(heights.begin(), heights.end());
+        int64_t range = *high - *low;
+        for (size_t v = 0; v < heights.size(); ++v)
+            heightRampColor(range > 0 ? double(heights[v] - *low) / double(range) : 0.0,
+                            &out.colors[3 * v]);
+    }
+    return true;
+}

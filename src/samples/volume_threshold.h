@@ -1,0 +1,29 @@
+// Which samples of a grid are voxels: nonzero ones, or with --threshold T
+// those whose value (scaled, for NIfTI) is at least T.
+#pragma once
+
+#include "samples/sample_volume.h"
+#include "samples/volume_colors.h"
+
+#include <string>
+
+struct ThresholdRule {
+    bool given = false;
+    double value = 0.0;
+};
+
+inline bool samplePasses(double value, const ThresholdRule& rule) {
+    return rule.given ? value >= rule.value : value != 0;
+}
+
+// Measured values (floating-point arrays, NRRD and NIfTI volumes) have no
+// natural "empty", so they need a threshold; integer volumes coloured as
+// labels do not. Labels need integer samples. Fails with a sentence naming
+// the option to give.
+bool checkThresholdRule(const SampleVolume& volume, const ThresholdRule& rule, ColorMode mode,
+                        std::string& error);
+
+// The lowest and highest value among the samples that pass; false when none
+// does.
+bool passingValueRange(const SampleVolume& volume, const ThresholdRule& rule, double& lowest,
+                       double& highest);
