@@ -1,8 +1,8 @@
 #include "convert/conversion_options.h"
 
 #include "container/header_text.h"
-#include "convert/voxel_grid.h"
 #include "model/voxel_model.h"
+#include "voxels/voxel_grid.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -3,7 +3,7 @@
 
 #include "samples/volume_colors.h"
 #include "samples/volume_threshold.h"
-#include "write/vxl_writer.h"
+#include "voxels/voxel_grid.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,5 @@
-// The currency of the converter's grid path: what every voxel reader
-// produces and every grid stage (threshold, coarser grid, hollow, colours)
-// takes and gives back, up to the writer.
+// How a reader of a voxel format plugs into the converter: what it is told
+// and what it must do.
 //
 // How a new reader plugs in
 // -------------------------
@@ -35,25 +34,11 @@
 
 #include "samples/volume_colors.h"
 #include "samples/volume_threshold.h"
-#include "write/vxl_writer.h"
+#include "voxels/voxel_grid.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-struct VoxelGrid {
-    VoxelList voxels; // centres (written bit for bit as they are) and colours
-
-    // The lattice the voxels lie on: cell centres at origin + index x step.
-    // Without one, stages that need neighbours leave every voxel as it is.
-    bool hasLattice = false;
-    double origin[3] = {0.0, 0.0, 0.0};
-    double step = 1.0;
-};
-
-// The most cells along one axis of any grid: cell indices are packed into
-// 21 bits each.
-constexpr int64_t maxGridCells = int64_t(1) << 21;
 
 // What a reader is told besides the bytes.
 struct GridReadOptions {

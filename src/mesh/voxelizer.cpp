@@ -3,6 +3,7 @@
 #include "math/vec3.h"
 #include "mesh/triangle_box.h"
 #include "stages/cell_colors.h"
+#include "stages/height_ramp.h"
 
 #include <algorithm>
 #include <cmath>

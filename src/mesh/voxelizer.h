@@ -1,9 +1,7 @@
 // Meshes and point clouds to voxels on a regular grid.
 #pragma once
 
-#include "convert/voxel_grid.h"
-#include "stages/height_ramp.h"
-#include "write/vxl_writer.h"
+#include "voxels/voxel_grid.h"
 
 #include <cstdint>
 #include <string>

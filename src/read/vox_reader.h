@@ -5,7 +5,6 @@
 #pragma once
 
 #include "convert/voxel_grid.h"
-#include "write/vxl_writer.h"
 
 #include <cstddef>
 #include <cstdint>

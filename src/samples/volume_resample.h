@@ -2,10 +2,10 @@
 // cubes whose edge is the volume's largest spacing, and coloured.
 #pragma once
 
-#include "convert/voxel_grid.h"
 #include "samples/sample_volume.h"
 #include "samples/volume_colors.h"
 #include "samples/volume_threshold.h"
+#include "voxels/voxel_grid.h"
 
 #include <cstdint>
 #include <string>

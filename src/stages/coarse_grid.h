@@ -1,7 +1,7 @@
 // The coarser-grid stage: voxels merged into larger cells.
 #pragma once
 
-#include "convert/voxel_grid.h"
+#include "voxels/voxel_grid.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 // The hollow stage: leaves out the voxels no one can see from outside.
 #pragma once
 
-#include "convert/voxel_grid.h"
+#include "voxels/voxel_grid.h"
 
 #include <cstdint>
 #include <string>

@@ -1,23 +1,12 @@
-// The converter's output: a list of voxels and the writer of the viewer's
-// voxel text file.
+// The writer of the viewer's voxel text file.
 #pragma once
+
+#include "voxels/voxel_grid.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
-
-// Voxels ready to be written: one shared edge length, a centre and an 8-bit
-// colour per voxel.
-struct VoxelList {
-    float voxelSize = 1.0f;
-    std::vector<float> positions; // x, y, z of each centre
-    std::vector<uint8_t> colors;  // red, green, blue of each voxel
-};
-
-// The most voxels a conversion makes unless --max-voxels says otherwise (the
-// --help text states it too).
-constexpr int64_t defaultMaxVoxels = 10000000;
 
 // Writes `voxels` in the viewer's text format: the count and voxel size on the
 // first line, then "x y z r g b" per voxel. Each float is printed as the

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "mesh/voxelizer.h"
+#include "stages/height_ramp.h"
 
 #include <array>
 #include <cmath>
