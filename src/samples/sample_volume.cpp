@@ -1,7 +1,5 @@
 #include "samples/sample_volume.h"
 
-#include "samples/volume_scan.h"
-
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
@@ -98,12 +96,4 @@ double sampleValue(const SampleVolume& volume, int64_t i, int64_t j, int64_t k) 
         return double(sample);
     });
     return volume.slope * value + volume.intercept;
-}
-
-void memoryAxisOrder(const SampleVolume& volume, int axes[3]) {
-    axes[0] = 0, axes[1] = 1, axes[2] = 2;
-    std::sort(axes, axes + 3, [&](int a, int b) {
-        return volume.strides[a] != volume.strides[b] ? volume.strides[a] < volume.strides[b]
-                                                      : a < b;
-    });
 }
