@@ -1,5 +1,6 @@
 #include "read/nifti_reader.h"
 
+#include "container/byte_order.h"
 #include "container/inflate_stream.h"
 #include "convert/sample_grid.h"
 #include "read/data_file.h"
@@ -15,14 +16,11 @@ namespace {
 constexpr size_t headerSize = 348;
 
 uint32_t read32(const uint8_t* at, bool big) {
-    uint32_t v = 0;
-    for (int n = 0; n < 4; ++n)
-        v |= uint32_t(at[big ? 3 - n : n]) << (8 * n);
-    return v;
+    return uint32_t(readStoredOrder(at, 4, big));
 }
 
 int16_t readShort(const uint8_t* at, bool big) {
-    return int16_t(uint16_t(big ? (at[0] << 8) | at[1] : (at[1] << 8) | at[0]));
+    return int16_t(uint16_t(readStoredOrder(at, 2, big)));
 }
 
 float readFloat(const uint8_t* at, bool big) {

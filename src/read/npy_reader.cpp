@@ -1,7 +1,8 @@
 #include "read/npy_reader.h"
 
-#include "container/inflate_stream.h"
+#include "container/byte_order.h"
 #include "container/quoted_text.h"
+#include "container/zip.h"
 #include "convert/sample_grid.h"
 
 #include <cstdio>
@@ -22,13 +23,6 @@ bool looksLikeNpz(const uint8_t* head, size_t size, const char* path) {
 }
 
 namespace {
-
-uint64_t readLittle(const uint8_t* at, int bytes) {
-    uint64_t value = 0;
-    for (int n = bytes - 1; n >= 0; --n)
-        value = (value << 8) | at[n];
-    return value;
-}
 
 // The header is a Python dictionary literal with string keys; its values are
 // strings, True / False, or tuples of whole numbers. This reads just that.
@@ -179,14 +173,14 @@ bool parseNpy(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& 
     size_t headerLength = 0;
     size_t headerStart = 0;
     if (major == 1) {
-        headerLength = size_t(readLittle(data + 8, 2));
+        headerLength = size_t(readLittleEndian(data + 8, 2));
         headerStart = 10;
     } else if (major == 2 || major == 3) {
         if (size < 12) {
             error = "the .npy header is cut short";
             return false;
         }
-        headerLength = size_t(readLittle(data + 8, 4));
+        headerLength = size_t(readLittleEndian(data + 8, 4));
         headerStart = 12;
     } else {
         error =
@@ -257,153 +251,21 @@ bool parseNpy(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& 
     return true;
 }
 
-namespace {
-
-struct ZipMember {
-    std::string name;
-    int method = 0;
-    uint64_t compressedSize = 0;
-    uint64_t size = 0;
-    uint64_t localOffset = 0;
-};
-
-// Finds the end-of-central-directory record (and its zip64 form) and reads
-// the first central-directory entry.
-bool firstZipMember(const uint8_t* data, size_t size, ZipMember& member, uint64_t& members,
-                    std::string& error) {
-    if (size < 22) {
-        error = "the zip archive is cut short";
-        return false;
-    }
-    size_t end = size - 22;
-    size_t lowest = size > 22 + 65535 ? size - 22 - 65535 : 0;
-    for (;;) {
-        if (memcmp(data + end, "PK\x05\x06", 4) == 0)
-            break;
-        if (end == lowest) {
-            error = "the zip archive has no central directory (is it cut short?)";
-            return false;
-        }
-        --end;
-    }
-    uint64_t entries = readLittle(data + end + 10, 2);
-    uint64_t directory = readLittle(data + end + 16, 4);
-    if (directory == 0xffffffffu || entries == 0xffff) {
-        // zip64: the locator just before the record points at the larger one.
-        if (end < 20 || memcmp(data + end - 20, "PK\x06\x07", 4) != 0) {
-            error = "the zip64 archive has no zip64 directory locator";
-            return false;
-        }
-        uint64_t record = readLittle(data + end - 20 + 8, 8);
-        if (record > size || size - record < 56 || memcmp(data + record, "PK\x06\x06", 4) != 0) {
-            error = "the zip64 directory record is missing";
-            return false;
-        }
-        entries = readLittle(data + record + 32, 8);
-        directory = readLittle(data + record + 48, 8);
-    }
-    if (entries == 0) {
-        error = "the zip archive holds no arrays";
-        return false;
-    }
-    members = entries;
-    if (directory > size || size - directory < 46 ||
-        memcmp(data + directory, "PK\x01\x02", 4) != 0) {
-        error = "the zip archive's central directory is damaged";
-        return false;
-    }
-    const uint8_t* entry = data + directory;
-    int flags = int(readLittle(entry + 8, 2));
-    member.method = int(readLittle(entry + 10, 2));
-    member.compressedSize = readLittle(entry + 20, 4);
-    member.size = readLittle(entry + 24, 4);
-    size_t nameLength = size_t(readLittle(entry + 28, 2));
-    size_t extraLength = size_t(readLittle(entry + 30, 2));
-    member.localOffset = readLittle(entry + 42, 4);
-    if (size - directory - 46 < nameLength + extraLength) {
-        error = "the zip archive's central directory is damaged";
-        return false;
-    }
-    member.name.assign(reinterpret_cast<const char*>(entry + 46), nameLength);
-    if (flags & 1) {
-        error = "the zip archive is encrypted";
-        return false;
-    }
-    // A zip64 extra field holds, in this order, those of the sizes and the
-    // offset that did not fit their 32-bit fields.
-    const uint8_t* extra = entry + 46 + nameLength;
-    size_t at = 0;
-    while (at + 4 <= extraLength) {
-        uint64_t id = readLittle(extra + at, 2);
-        size_t length = size_t(readLittle(extra + at + 2, 2));
-        if (length > extraLength - at - 4)
-            break;
-        if (id == 1) {
-            const uint8_t* field = extra + at + 4;
-            size_t used = 0;
-            uint64_t* wide[3] = {&member.size, &member.compressedSize, &member.localOffset};
-            for (uint64_t* value : wide)
-                if (*value == 0xffffffffu) {
-                    if (used + 8 > length) {
-                        error = "the zip64 sizes of the first member are missing";
-                        return false;
-                    }
-                    *value = readLittle(field + used, 8);
-                    used += 8;
-                }
-        }
-        at += 4 + length;
-    }
-    return true;
-}
-
-} // namespace
-
 bool parseNpz(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& out,
               std::string& memberName, uint64_t& members, std::string& error) {
     ZipMember member;
-    if (!firstZipMember(data, size, member, members, error))
+    if (!firstZipMember(data, size, member, members, error) ||
+        !locateZipMember(data, size, member, error))
         return false;
     memberName = member.name;
     const std::string shownName = quotedText(member.name);
-    if (member.localOffset > size || size - member.localOffset < 30 ||
-        memcmp(data + member.localOffset, "PK\x03\x04", 4) != 0) {
-        error = "the zip member " + shownName + " is not where the directory says";
-        return false;
-    }
-    const uint8_t* local = data + member.localOffset;
-    uint64_t start =
-        member.localOffset + 30 + readLittle(local + 26, 2) + readLittle(local + 28, 2);
-    if (start > size || size - start < member.compressedSize) {
-        error = "the zip member " + shownName + " is cut short";
-        return false;
-    }
     if (member.size > uint64_t(maxBytes) + 4096) {
         error = memoryRefusal("the zip member " + shownName, member.size, maxBytes);
         return false;
     }
     std::vector<uint8_t> bytes;
-    if (member.method == 0) {
-        if (member.compressedSize != member.size) {
-            error = "the stored zip member " + shownName + " has two different sizes";
-            return false;
-        }
-        bytes.assign(data + start, data + start + member.size);
-    } else if (member.method == 8) {
-        if (!inflateStated(data + start, size_t(member.compressedSize), DeflateWrapper::raw,
-                           size_t(member.size), bytes, error)) {
-            error = "the zip member " + shownName + ": " + error;
-            return false;
-        }
-        if (bytes.size() != member.size) {
-            error = "the zip member " + shownName + " inflates to another size than stated";
-            return false;
-        }
-    } else {
-        error = "the zip member " + shownName + " uses compression method " +
-                std::to_string(member.method) + "; only stored and deflated members are read";
+    if (!zipMemberBytes(data, member, bytes, error))
         return false;
-    }
     if (!parseNpy(bytes.data(), bytes.size(), maxBytes, out, error)) {
         error = "the zip member " + shownName + ": " + error;
         return false;
