@@ -2,9 +2,9 @@
 // voxel files that voxscope opens. Errors are one line on stderr and exit
 // status 1; only --help writes to stdout.
 #include "convert/conversion_options.h"
+#include "convert/input_table.h"
 #include "convert/memory_cap.h"
 #include "convert/pipeline.h"
-#include "convert/sample_grid.h"
 #include "platform/input_file.h"
 
 #include <cstdio>
@@ -37,7 +37,7 @@ static int convert(int argc, char** argv) {
     const char* input = options.input.c_str();
     if (options.memoryCap == 0)
         options.memoryCap =
-            defaultMemoryCap(inputFileBytes(input) + detachedDataBytes(input), options.maxVoxels);
+            defaultMemoryCap(inputFileBytes(input) + secondFileBytes(input), options.maxVoxels);
     capAddressSpace(options.memoryCap);
     if (!convertFile(options, error))
         die(error);

@@ -6,6 +6,10 @@
 
 #include <cstring>
 
+bool startsWithZip(const uint8_t* head, size_t size) {
+    return size >= 4 && memcmp(head, "PK\x03\x04", 4) == 0;
+}
+
 bool firstZipMember(const uint8_t* data, size_t size, ZipMember& member, uint64_t& members,
                     std::string& error) {
     if (size < 22) {

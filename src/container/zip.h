@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+// Whether the bytes start as a zip archive does, with a local header.
+bool startsWithZip(const uint8_t* head, size_t size);
+
 struct ZipMember {
     std::string name;
     int method = 0; // 0 stored, 8 deflated

@@ -1,8 +1,7 @@
 #include "convert/pipeline.h"
 
-#include "convert/grid_readers.h"
+#include "convert/input_read.h"
 #include "convert/memory_cap.h"
-#include "convert/sample_grid.h"
 #include "mesh/asset_import.h"
 #include "mesh/voxelizer.h"
 #include "model/voxel_model.h"
@@ -63,30 +62,31 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInp
                std::string& error) {
     const char* input = options.input.c_str();
     // A pipe can be read only once: it is read whole before its head is
-    // looked at. A file is read whole only when a voxel reader claims it.
+    // looked at. A file is read whole only when a row of the table reads it.
     const bool stream = inputFileBytes(input) == 0;
     std::vector<uint8_t> bytes;
     if (!(stream ? readWholeFile(input, bytes, error)
-                 : readFileHead(input, gridSniffBytes, bytes, error)))
+                 : readFileHead(input, inputHeadBytes, bytes, error)))
         return false;
-    const GridFormat* format =
-        findGridFormat(bytes.data(), std::min(bytes.size(), gridSniffBytes), input);
-    voxelInput = format != nullptr;
+    InputChoice choice;
+    if (!chooseInput(bytes.data(), std::min(bytes.size(), inputHeadBytes), input, choice, error))
+        return false;
+    voxelInput = choice.format != nullptr;
     if ((options.threshold.given || options.colors != ColorMode::automatic) &&
-        !(format && readsSamples(format->read))) {
+        !(choice.format && (choice.gzip || choice.format->readSamples))) {
         error = "--threshold and --colors apply to binvox, NumPy, NRRD and NIfTI inputs";
         return false;
     }
-    if (!format && stream && !bytes.empty()) {
+    if (!choice.format && stream && !bytes.empty()) {
         error = options.input + " is not a regular file; meshes and point clouds are read from "
                                 "files only";
         return false;
     }
-    if (!format)
+    if (!choice.format)
         return voxelizeInput(options, grid, error);
     if (!stream && !readWholeFile(input, bytes, error))
         return false;
-    GridReadOptions readOptions;
+    ReadOptions readOptions;
     readOptions.path = input;
     // Stages that leave voxels out may bring a larger set within the limit,
     // so the reader is then held only to what the viewer could ever draw.
@@ -96,9 +96,10 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInp
         readOptions.maxBytes =
             headerClaimLimit(options.memoryCap, options.memoryCapGiven, options.maxVoxels);
     readOptions.output = options.output.c_str();
-    readOptions.threshold = options.threshold;
-    readOptions.colors = options.colors;
-    return format->read(bytes.data(), bytes.size(), readOptions, grid, error);
+    SampleRules rules;
+    rules.threshold = options.threshold;
+    rules.colors = options.colors;
+    return readInputAs(choice, bytes.data(), bytes.size(), readOptions, rules, grid, error);
 }
 
 bool runGridStages(const ConversionOptions& options, bool voxelInput, VoxelGrid& grid,

@@ -1,6 +1,6 @@
 // The conversion from input file to voxel file, stage by stage:
 //
-//   INPUT ─┬─ a voxel format (grid_readers.h) ─> read into a VoxelGrid ──┐
+//   INPUT ─┬─ a row of the input table (input_read.h) ─> a VoxelGrid ────┐
 //          └─ anything else ─> importAsset ─> voxelizeGeometry ──────────┤
 //                                                                        v
 //   grid stages: coarser grid (voxel inputs) ─> hollow ─> voxel limit
@@ -9,12 +9,12 @@
 #pragma once
 
 #include "convert/conversion_options.h"
-#include "convert/voxel_grid.h"
+#include "voxels/voxel_grid.h"
 
 #include <string>
 
-// Reads the input into a grid: by its format's reader when a voxel format
-// claims it, else through the mesh and point importer and the voxelizer.
+// Reads the input into a grid: by its row's reader when a row of the input
+// table claims it, else through the mesh and point importer and the voxelizer.
 // `voxelInput` tells which of the two it was. Notes go to stderr.
 bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInput,
                std::string& error);

@@ -2,14 +2,14 @@
 
 #include "container/header_text.h"
 #include "container/quoted_text.h"
-#include "convert/sample_grid.h"
+#include "read/memory_refusal.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
-bool looksLikeBinvox(const uint8_t* head, size_t size, const char* path) {
-    return (size >= 7 && memcmp(head, "#binvox", 7) == 0) || namedAs(head, size, path, ".binvox");
+bool startsWithBinvox(const uint8_t* head, size_t size) {
+    return size >= 7 && memcmp(head, "#binvox", 7) == 0;
 }
 
 namespace {
@@ -151,10 +151,15 @@ bool parseBinvox(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolum
     return true;
 }
 
-bool readBinvoxGrid(const uint8_t* data, size_t size, const GridReadOptions& options,
-                    VoxelGrid& out, std::string& error) {
-    SampleVolume volume;
-    if (!parseBinvox(data, size, options.maxBytes, volume, error))
-        return refuseFile(options, "binvox", error);
-    return samplesToGrid(volume, false, options, out, error);
+namespace {
+
+bool readBinvoxSamples(const uint8_t* data, size_t size, const ReadOptions& options,
+                       SampleVolume& out, std::string& reason) {
+    return parseBinvox(data, size, options.maxBytes, out, reason);
 }
+
+} // namespace
+
+extern const InputFormat binvoxInput = {
+    "binvox",          {".binvox"},    startsWithBinvox, nullptr,
+    readBinvoxSamples, ColorMode::map, nullptr,          nullptr};

@@ -2,15 +2,15 @@
 // as run-length byte pairs.
 #pragma once
 
-#include "convert/voxel_grid.h"
+#include "read/input_format.h"
 #include "samples/sample_volume.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-// Whether a file is binvox: it starts with "#binvox" or is named .binvox.
-bool looksLikeBinvox(const uint8_t* head, size_t size, const char* path);
+// Whether a file starts as binvox does, with "#binvox".
+bool startsWithBinvox(const uint8_t* head, size_t size);
 
 // Reads a whole binvox file: "#binvox 1", then "dim", "translate" and
 // "scale" lines in any order, then "data" and the run-length pairs (a value,
@@ -22,8 +22,3 @@ bool looksLikeBinvox(const uint8_t* head, size_t size, const char* path);
 // that pass the end of the grid, and data that ends before it is full.
 bool parseBinvox(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& out,
                  std::string& error);
-
-// The grid reader of binvox files: the occupied voxels, coloured by height
-// (or as --threshold and --colors say).
-bool readBinvoxGrid(const uint8_t* data, size_t size, const GridReadOptions& options,
-                    VoxelGrid& out, std::string& error);

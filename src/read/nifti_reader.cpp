@@ -2,8 +2,8 @@
 
 #include "container/byte_order.h"
 #include "container/inflate_stream.h"
-#include "convert/sample_grid.h"
 #include "read/data_file.h"
+#include "read/memory_refusal.h"
 
 #include <algorithm>
 #include <cmath>
@@ -58,10 +58,6 @@ bool typeByCode(int code, SampleType& type) {
 }
 
 } // namespace
-
-bool looksLikeNifti(const uint8_t* head, size_t size, const char* path) {
-    return startsWithNiftiHeader(head, size) || namedAs(head, size, path, ".nii");
-}
 
 bool startsWithNiftiHeader(const uint8_t* data, size_t size) {
     bool big = false;
@@ -251,13 +247,15 @@ bool readPairImage(NiftiHeader& header, const std::string& path, const DataFile&
     return true;
 }
 
-} // namespace
-
-bool readNiftiGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
-                   std::string& error) {
+// A .nii, or a .hdr whose .img is read from beside it (a regular file, not
+// the output; raw, exactly as long as the header's offset and every volume,
+// of which only the first volume's samples are read; gzip, no larger than
+// the memory cap). A series gives its first volume, with a note.
+bool readNiftiSamples(const uint8_t* data, size_t size, const ReadOptions& options,
+                      SampleVolume& out, std::string& reason) {
     NiftiHeader header;
-    if (!parseNiftiHeader(data, size, header, error))
-        return refuseFile(options, "NIfTI-1", error);
+    if (!parseNiftiHeader(data, size, header, reason))
+        return false;
     if (header.moreVolumes)
         fprintf(stderr, "vxlconv: note: %s holds a series of volumes; the first is read\n",
                 options.path);
@@ -267,15 +265,47 @@ bool readNiftiGrid(const uint8_t* data, size_t size, const GridReadOptions& opti
     } else {
         const std::string image = niftiImagePath(options.path);
         DataFile file;
-        if (!openDataFile(image, "image file", options.output, file, error))
-            return refuseFile(options, "NIfTI-1", error);
-        const bool read = readPairImage(header, image, file, options.maxBytes, bytes, error);
+        if (!openDataFile(image, "image file", options.output, file, reason))
+            return false;
+        const bool read = readPairImage(header, image, file, options.maxBytes, bytes, reason);
         closeDataFile(file);
         if (!read)
-            return refuseFile(options, "NIfTI-1", error);
+            return false;
     }
-    SampleVolume volume;
-    if (!decodeNiftiData(header, std::move(bytes), options.maxBytes, volume, error))
-        return refuseFile(options, "NIfTI-1", error);
-    return samplesToGrid(volume, true, options, out, error);
+    return decodeNiftiData(header, std::move(bytes), options.maxBytes, out, reason);
 }
+
+// A single-file volume inside a gzip stream is inflated only as far as its
+// first volume reaches: a series' later volumes are not needed.
+bool niftiStreamEnd(const uint8_t* head, size_t size, int64_t maxBytes, int64_t& end,
+                    std::string& reason) {
+    end = 0;
+    NiftiHeader header;
+    std::string ignored;
+    if (!startsWithNiftiHeader(head, size) || !parseNiftiHeader(head, size, header, ignored) ||
+        header.pair)
+        return true;
+    end = niftiDataEnd(header, maxBytes);
+    if (end < 0) {
+        reason = niftiMemoryRefusal(header, maxBytes);
+        return false;
+    }
+    return true;
+}
+
+bool niftiSecondFile(const char* path, const uint8_t* head, size_t size, std::string& second,
+                     std::string& reason) {
+    NiftiHeader header;
+    second.clear();
+    if (!parseNiftiHeader(head, size, header, reason))
+        return false;
+    if (header.pair)
+        second = niftiImagePath(path);
+    return true;
+}
+
+} // namespace
+
+extern const InputFormat niftiInput = {"NIfTI-1",      {".nii"},         startsWithNiftiHeader,
+                                       nullptr,        readNiftiSamples, ColorMode::grey,
+                                       niftiStreamEnd, niftiSecondFile};

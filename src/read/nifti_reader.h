@@ -2,7 +2,7 @@
 // file (magic "n+1") or in an .img beside a .hdr (magic "ni1").
 #pragma once
 
-#include "convert/voxel_grid.h"
+#include "read/input_format.h"
 #include "samples/sample_volume.h"
 
 #include <cstddef>
@@ -13,9 +13,6 @@
 // The header's first field is its own size, 348, in either byte order, and
 // its last the magic "n+1\0" or "ni1\0".
 bool startsWithNiftiHeader(const uint8_t* data, size_t size);
-
-// Whether a file is NIfTI-1: by its header, or named .nii.
-bool looksLikeNifti(const uint8_t* head, size_t size, const char* path);
 
 struct NiftiHeader {
     SampleLayout layout;
@@ -47,12 +44,3 @@ bool decodeNiftiData(const NiftiHeader& header, std::vector<uint8_t> bytes, int6
 
 // The .img that goes with a .hdr at `path` (same name, .img or .IMG).
 std::string niftiImagePath(const std::string& path);
-
-// The grid reader of NIfTI-1 volumes (a .nii, or a .hdr whose .img is read
-// from beside it: a regular file, not the output; raw, exactly as long as
-// the header's offset and every volume, of which only the first volume's
-// samples are read; gzip, no larger than the memory cap): voxels where the scaled value is at least
-// --threshold, grey by value (or as --colors says), resampled to cubes of the largest spacing. A
-// series gives its first volume, with a note.
-bool readNiftiGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
-                   std::string& error);

@@ -3,23 +3,15 @@
 #include "container/byte_order.h"
 #include "container/quoted_text.h"
 #include "container/zip.h"
-#include "convert/sample_grid.h"
+#include "read/memory_refusal.h"
 
 #include <cstdio>
 
 #include <cstring>
 #include <map>
 
-static bool startsWithNpyMagic(const uint8_t* data, size_t size) {
-    return size >= 6 && memcmp(data, "\x93NUMPY", 6) == 0;
-}
-
-bool looksLikeNpy(const uint8_t* head, size_t size, const char* path) {
-    return startsWithNpyMagic(head, size) || namedAs(head, size, path, ".npy");
-}
-
-bool looksLikeNpz(const uint8_t* head, size_t size, const char* path) {
-    return (size >= 4 && memcmp(head, "PK\x03\x04", 4) == 0) || namedAs(head, size, path, ".npz");
+bool startsWithNpy(const uint8_t* head, size_t size) {
+    return size >= 6 && memcmp(head, "\x93NUMPY", 6) == 0;
 }
 
 namespace {
@@ -165,7 +157,7 @@ bool decodeDescr(const std::string& descr, SampleType& type, bool& bigEndian) {
 
 bool parseNpy(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& out,
               std::string& error) {
-    if (!startsWithNpyMagic(data, size) || size < 10) {
+    if (!startsWithNpy(data, size) || size < 10) {
         error = "not a NumPy .npy file (it does not begin with \\x93NUMPY and a version)";
         return false;
     }
@@ -276,23 +268,29 @@ bool parseNpz(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& 
     return true;
 }
 
-bool readNpyGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
-                 std::string& error) {
-    SampleVolume volume;
-    if (!parseNpy(data, size, options.maxBytes, volume, error))
-        return refuseFile(options, "NumPy .npy", error);
-    return samplesToGrid(volume, false, options, out, error);
+namespace {
+
+bool readNpySamples(const uint8_t* data, size_t size, const ReadOptions& options, SampleVolume& out,
+                    std::string& reason) {
+    return parseNpy(data, size, options.maxBytes, out, reason);
 }
 
-bool readNpzGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
-                 std::string& error) {
-    SampleVolume volume;
+bool readNpzSamples(const uint8_t* data, size_t size, const ReadOptions& options, SampleVolume& out,
+                    std::string& reason) {
     std::string member;
     uint64_t members = 0;
-    if (!parseNpz(data, size, options.maxBytes, volume, member, members, error))
-        return refuseFile(options, "NumPy .npz", error);
+    if (!parseNpz(data, size, options.maxBytes, out, member, members, reason))
+        return false;
     if (members > 1)
         fprintf(stderr, "vxlconv: note: %s: read the array %s, the first of the archive's %llu\n",
                 options.path, quotedText(member).c_str(), static_cast<unsigned long long>(members));
-    return samplesToGrid(volume, false, options, out, error);
+    return true;
 }
+
+} // namespace
+
+extern const InputFormat npyInput = {"NumPy .npy",   {".npy"},       startsWithNpy, nullptr,
+                                     readNpySamples, ColorMode::map, nullptr,       nullptr};
+
+extern const InputFormat npzInput = {"NumPy .npz",   {".npz"},       startsWithZip, nullptr,
+                                     readNpzSamples, ColorMode::map, nullptr,       nullptr};

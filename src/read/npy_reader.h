@@ -2,7 +2,7 @@
 // .npz archive (members stored or deflated).
 #pragma once
 
-#include "convert/voxel_grid.h"
+#include "read/input_format.h"
 #include "samples/sample_volume.h"
 
 #include <cstddef>
@@ -10,10 +10,8 @@
 #include <string>
 #include <vector>
 
-// Whether a file is .npy: it starts with "\x93NUMPY" or is named .npy.
-bool looksLikeNpy(const uint8_t* head, size_t size, const char* path);
-// Whether a file is .npz: a zip archive ("PK\x03\x04") or named .npz.
-bool looksLikeNpz(const uint8_t* head, size_t size, const char* path);
+// Whether a file starts as .npy does, with "\x93NUMPY".
+bool startsWithNpy(const uint8_t* head, size_t size);
 
 // Reads a whole .npy file held in `data`: a 3-D array of bool, int8 to
 // int64, uint8 to uint64, float32 or float64, in C or Fortran order and
@@ -33,12 +31,3 @@ bool parseNpy(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& 
 // archive states and at `maxBytes`.
 bool parseNpz(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& out,
               std::string& memberName, uint64_t& members, std::string& error);
-
-// The grid readers of .npy and .npz files: nonzero elements are voxels,
-// bool arrays coloured by height, integer labels from the palette; floating
-// point values need --threshold and take the colour map. Element [i][j][k]
-// is centred on (i, j, k), one unit apart.
-bool readNpyGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
-                 std::string& error);
-bool readNpzGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
-                 std::string& error);

@@ -3,9 +3,9 @@
 #include "container/header_text.h"
 #include "container/inflate_stream.h"
 #include "container/quoted_text.h"
-#include "convert/sample_grid.h"
 #include "math/vec3.h"
 #include "read/data_file.h"
+#include "read/memory_refusal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,13 +14,8 @@
 #include <cstring>
 #include <map>
 
-static bool startsWithNrrdMagic(const uint8_t* data, size_t size) {
-    return size >= 7 && memcmp(data, "NRRD000", 7) == 0;
-}
-
-bool looksLikeNrrd(const uint8_t* head, size_t size, const char* path) {
-    return startsWithNrrdMagic(head, size) || namedAs(head, size, path, ".nrrd") ||
-           namedAs(head, size, path, ".nhdr");
+bool startsWithNrrd(const uint8_t* head, size_t size) {
+    return size >= 7 && memcmp(head, "NRRD000", 7) == 0;
 }
 
 namespace {
@@ -108,7 +103,7 @@ bool vectorOf3(const std::string& text, double v[3]) {
 
 bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::string& error) {
     header = NrrdHeader();
-    if (!startsWithNrrdMagic(data, size)) {
+    if (!startsWithNrrd(data, size)) {
         error = "not an NRRD file (it does not begin with NRRD000)";
         return false;
     }
@@ -431,11 +426,24 @@ bool nrrdDataPath(const std::string& path, const NrrdHeader& header, std::string
     return dataFilePath(path, header.dataFile, dataPath, error);
 }
 
-bool readNrrdGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
-                  std::string& error) {
-    SampleVolume volume;
-    if (!readNrrd(options.path, std::vector<uint8_t>(data, data + size), options.maxBytes, volume,
-                  error, options.output))
-        return refuseFile(options, "NRRD", error);
-    return samplesToGrid(volume, true, options, out, error);
+namespace {
+
+bool readNrrdSamples(const uint8_t* data, size_t size, const ReadOptions& options,
+                     SampleVolume& out, std::string& reason) {
+    return readNrrd(options.path, std::vector<uint8_t>(data, data + size), options.maxBytes, out,
+                    reason, options.output);
 }
+
+bool nrrdSecondFile(const char* path, const uint8_t* head, size_t size, std::string& second,
+                    std::string& reason) {
+    NrrdHeader header;
+    second.clear();
+    return parseNrrdHeader(head, size, header, reason) &&
+           (header.dataFile.empty() || nrrdDataPath(path, header, second, reason));
+}
+
+} // namespace
+
+extern const InputFormat nrrdInput = {"NRRD",  {".nrrd", ".nhdr"}, startsWithNrrd,
+                                      nullptr, readNrrdSamples,    ColorMode::grey,
+                                      nullptr, nrrdSecondFile};

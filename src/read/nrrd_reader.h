@@ -2,15 +2,15 @@
 // naming its data file) and raw or gzip-compressed samples.
 #pragma once
 
-#include "convert/voxel_grid.h"
+#include "read/input_format.h"
 #include "samples/sample_volume.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-// Whether a file is NRRD: it starts with "NRRD000" or is named .nrrd or .nhdr.
-bool looksLikeNrrd(const uint8_t* head, size_t size, const char* path);
+// Whether a file starts as NRRD does, with "NRRD000".
+bool startsWithNrrd(const uint8_t* head, size_t size);
 
 struct NrrdHeader {
     SampleLayout layout;
@@ -51,10 +51,4 @@ bool readNrrd(const std::string& path, std::vector<uint8_t> bytes, int64_t maxBy
 // The path of the data file a detached header at `path` names; false with a
 // sentence in `error` when the header may not name it (data_file.h).
 bool nrrdDataPath(const std::string& path, const NrrdHeader& header, std::string& dataPath,
-                  std::string& error);
-
-// The grid reader of NRRD volumes: voxels where the value is at least
-// --threshold, grey by value (or as --colors says), resampled to cubes of
-// the largest spacing.
-bool readNrrdGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
                   std::string& error);

@@ -599,11 +599,11 @@ bool placeVoxScene(const VoxScene& scene, float voxelSize, int64_t maxVoxels, Vo
     return true;
 }
 
-bool looksLikeVox(const uint8_t* head, size_t size, const char* path) {
-    return (size >= 4 && memcmp(head, "VOX ", 4) == 0) || hasExtension(path, ".vox");
+bool startsWithVox(const uint8_t* head, size_t size) {
+    return size >= 4 && memcmp(head, "VOX ", 4) == 0;
 }
 
-bool readVoxGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
+bool readVoxGrid(const uint8_t* data, size_t size, const ReadOptions& options, VoxelGrid& out,
                  std::string& error) {
     VoxScene scene;
     if (!parseVox(data, size, scene, error)) {
@@ -622,3 +622,7 @@ bool readVoxGrid(const uint8_t* data, size_t size, const GridReadOptions& option
     out.step = 1.0;
     return true;
 }
+
+extern const InputFormat voxInput = {
+    "MagicaVoxel .vox",   {".vox"}, startsWithVox, readVoxGrid, nullptr,
+    ColorMode::automatic, nullptr,  nullptr};

@@ -4,7 +4,7 @@
 // alone.
 #pragma once
 
-#include "convert/voxel_grid.h"
+#include "read/input_format.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -62,10 +62,10 @@ bool parseVox(const uint8_t* data, size_t size, VoxScene& scene, std::string& er
 bool placeVoxScene(const VoxScene& scene, float voxelSize, int64_t maxVoxels, VoxelList& out,
                    std::string& error);
 
-// Whether a file is a .vox file: it starts with "VOX " or is named .vox.
-bool looksLikeVox(const uint8_t* head, size_t size, const char* path);
+// Whether a file starts as a .vox file does, with "VOX ".
+bool startsWithVox(const uint8_t* head, size_t size);
 
 // The grid reader of .vox files: the scene placed at one unit per voxel, on
 // the lattice of whole cells (centres at half units), z-up turned to y-up.
-bool readVoxGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
+bool readVoxGrid(const uint8_t* data, size_t size, const ReadOptions& options, VoxelGrid& out,
                  std::string& error);

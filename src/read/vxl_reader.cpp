@@ -35,9 +35,7 @@ size_t skipNumber(const uint8_t* p, size_t i, size_t size, bool& whole, bool& an
 
 } // namespace
 
-bool looksLikeVxl(const uint8_t* head, size_t size, const char* path) {
-    if (hasExtension(path, ".vxl"))
-        return true;
+bool startsWithVxlHeader(const uint8_t* head, size_t size) {
     bool whole = false, any = false;
     size_t i = skipNumber(head, 0, size, whole, any);
     if (!any || !whole || i >= size || !isspace(head[i]))
@@ -47,7 +45,7 @@ bool looksLikeVxl(const uint8_t* head, size_t size, const char* path) {
     return second && (i >= size || isspace(head[i]));
 }
 
-bool readVxlGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
+bool readVxlGrid(const uint8_t* data, size_t size, const ReadOptions& options, VoxelGrid& out,
                  std::string& error) {
     // The loader's line is quoted in the converter's own refusal.
     std::string message;
@@ -84,3 +82,7 @@ bool readVxlGrid(const uint8_t* data, size_t size, const GridReadOptions& option
     freeVoxelModel(m);
     return true;
 }
+
+extern const InputFormat vxlInput = {"voxel file .vxl", {".vxl"}, startsWithVxlHeader,
+                                     readVxlGrid,       nullptr,  ColorMode::automatic,
+                                     nullptr,           nullptr};

@@ -2,19 +2,19 @@
 // can be hollowed or made coarser and shows afterwards exactly as before.
 #pragma once
 
-#include "convert/voxel_grid.h"
+#include "read/input_format.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-// Whether a file is a voxel file: named .vxl, or starting (after white space)
-// with a whole number and a second number, as its header does.
-bool looksLikeVxl(const uint8_t* head, size_t size, const char* path);
+// Whether a file starts (after white space) with a whole number and a second
+// number, as a voxel file's header does.
+bool startsWithVxlHeader(const uint8_t* head, size_t size);
 
 // Reads a voxel file in memory with the viewer's loader (same values to the
 // bit, same refusals; the loader's message becomes `error`). The lattice is
 // the one through the first voxel, one voxel size apart (see voxel_grid.h
 // and hollow.h for which voxels count as on it).
-bool readVxlGrid(const uint8_t* data, size_t size, const GridReadOptions& options, VoxelGrid& out,
+bool readVxlGrid(const uint8_t* data, size_t size, const ReadOptions& options, VoxelGrid& out,
                  std::string& error);

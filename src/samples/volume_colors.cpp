@@ -19,7 +19,7 @@ bool parseColorMode(const std::string& text, ColorMode& mode) {
     return true;
 }
 
-ColorMode defaultColorMode(SampleMeaning meaning, bool isVolume) {
+ColorMode defaultColorMode(SampleMeaning meaning, ColorMode valueColors) {
     switch (meaning) {
     case SampleMeaning::occupancy:
         return ColorMode::height;
@@ -28,7 +28,7 @@ ColorMode defaultColorMode(SampleMeaning meaning, bool isVolume) {
     case SampleMeaning::values:
         break;
     }
-    return isVolume ? ColorMode::grey : ColorMode::map;
+    return valueColors;
 }
 
 void labelColor(uint64_t label, uint8_t rgb[3]) {

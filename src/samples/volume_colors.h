@@ -7,15 +7,16 @@
 #include <cstdint>
 #include <string>
 
-// automatic: occupancy by height, labels from the palette, values in grey
-// for volumes and through the map for NumPy arrays (see defaultColorMode).
+// automatic: occupancy by height, labels from the palette, values as the
+// input format says: grey for volumes, the map for arrays (defaultColorMode).
 enum class ColorMode { automatic, height, labels, grey, map };
 
 // Parses the value of --colors ("height", "labels", "grey", "map").
 bool parseColorMode(const std::string& text, ColorMode& mode);
 
-// The mode used when none is asked for.
-ColorMode defaultColorMode(SampleMeaning meaning, bool isVolume);
+// The mode used when none is asked for: `valueColors` is the input format's
+// for measured values.
+ColorMode defaultColorMode(SampleMeaning meaning, ColorMode valueColors);
 
 // Label 1 takes the palette's first colour, 2 the second, and so on,
 // repeating after the palette's 20 colours (Kelly's colours of maximum

@@ -12,7 +12,7 @@
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    GridReadOptions options;
+    ReadOptions options;
     options.path = "fuzz.vxl";
     options.maxVoxels = 1000000;
     VoxelGrid grid;

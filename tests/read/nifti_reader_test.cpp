@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "convert/input_read.h"
 #include "grid_samples.h"
 #include "read/nifti_reader.h"
 #include "scratch_dir.h"
@@ -128,11 +129,14 @@ struct NiftiPair : ScratchDirTest {
     }
     bool read(VoxelGrid& grid, std::string& error, const std::string& output = "") {
         const std::string path = write("pair.hdr", header);
-        GridReadOptions options;
+        ReadOptions options;
         options.path = path.c_str();
         options.output = output.c_str();
-        options.threshold = ThresholdRule{true, 0.0};
-        return readNiftiGrid(header.data(), header.size(), options, grid, error);
+        SampleRules rules;
+        rules.threshold = ThresholdRule{true, 0.0};
+        InputChoice choice;
+        choice.format = findInputFormat(header.data(), header.size(), options.path);
+        return readInputAs(choice, header.data(), header.size(), options, rules, grid, error);
     }
     std::string holds(size_t bytes) {
         return "cannot read " + dir + "/pair.hdr as NIfTI-1: its image file " + dir +

@@ -111,7 +111,7 @@ TEST(VoxTruncation, EveryCutIsRefusedAsTruncatedUntilTheMainChunkEnds) {
             bytes.size() >= 20 ? 20 + uint64_t(u32At(bytes, 12)) + u32At(bytes, 16) : 0;
         const Parsed whole = parse(bytes, bytes.size());
         wholeFilesRead += whole.ok;
-        GridReadOptions options;
+        ReadOptions options;
         options.path = "cut.vox";
         VoxelGrid wholeGrid;
         std::string wholeGridError;

@@ -3,6 +3,7 @@
 // own words.
 #include <gtest/gtest.h>
 
+#include "convert/input_table.h"
 #include "read/vxl_reader.h"
 
 #include <cmath>
@@ -11,12 +12,15 @@
 
 namespace {
 
+// Whether the converter's table reads `text` under `path` as a voxel file.
 bool sniff(const std::string& text, const char* path = "input") {
-    return looksLikeVxl(reinterpret_cast<const uint8_t*>(text.data()), text.size(), path);
+    const InputFormat* format =
+        findInputFormat(reinterpret_cast<const uint8_t*>(text.data()), text.size(), path);
+    return format && format->readVoxels == readVxlGrid;
 }
 
 bool readText(const std::string& text, VoxelGrid& grid, std::string& error) {
-    GridReadOptions options;
+    ReadOptions options;
     options.path = "in.vxl";
     return readVxlGrid(reinterpret_cast<const uint8_t*>(text.data()), text.size(), options, grid,
                        error);
@@ -90,7 +94,7 @@ TEST(VxlReader, RefusalsAreOneSentenceWithTheViewersMessage) {
     }
     VoxelGrid grid;
     std::string error;
-    GridReadOptions options;
+    ReadOptions options;
     options.path = "in.vxl";
     options.maxVoxels = 1;
     const std::string two = "2 1\n0 0 0 1 1 1\n1 0 0 1 1 1\n";

@@ -1,0 +1,29 @@
+// The table of input formats: one row per format (read/input_format.h), and
+// how an input finds its row. Content wins over names: first every row's
+// content test, then the extensions the rows go by.
+#pragma once
+
+#include "read/input_format.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Every row, in the table's order.
+const std::vector<const InputFormat*>& inputFormats();
+
+// The row whose content test claims `head` (the input's first bytes, at
+// most inputHeadBytes of them), else the row whose extension ends `path`;
+// null when none does (a mesh or point cloud, for the importer).
+const InputFormat* findInputFormat(const uint8_t* head, size_t size, const char* path);
+
+// Whether `path` ends in `extension` (given with its dot, lower case),
+// ignoring case.
+bool hasExtension(const char* path, const char* extension);
+
+// The size of the second file that the header of the regular file at `path`
+// names (see SecondFile); 0 when it names none, when no row with such files
+// reads it, and for an input that is not a regular file, whose bytes are
+// its reader's alone. The memory cap, which grows with the input's size,
+// counts it too.
+int64_t secondFileBytes(const char* path);

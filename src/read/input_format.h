@@ -1,0 +1,79 @@
+// One row of the converter's table of input formats (convert/input_table):
+// how a format is recognised, what reads it, and what else its header may
+// lead to. Each reader's file ends with its row, `extern const InputFormat
+// xxxInput = {...};` (extern: a const at namespace scope would otherwise be
+// its file's alone), and the table names it in one line.
+//
+// A reader gets the whole input in memory (gzip already unwrapped) and
+// gives back samples or voxels; it never calls up into the table or into
+// the step from samples to voxels. It must check every size, count and
+// offset the file claims against the bytes present, and every claim against
+// `maxBytes`, before it allocates what is claimed.
+#pragma once
+
+#include "samples/sample_volume.h"
+#include "samples/volume_colors.h"
+#include "voxels/voxel_grid.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// How many leading bytes a content test is shown (fewer when the input is
+// shorter).
+constexpr size_t inputHeadBytes = 512;
+
+// What a reader is told besides the bytes.
+struct ReadOptions {
+    const char* path = "";                // the input as named on the command line
+    int64_t maxVoxels = defaultMaxVoxels; // refuse to build more voxels than this
+    // No size a header claims is taken up beyond this many bytes (the
+    // memory cap), nor any compressed data decompressed past it.
+    int64_t maxBytes = int64_t(1) << 30;
+    // The conversion's output, which no second file a header names may be:
+    // empty when there is none to protect.
+    const char* output = "";
+};
+
+// A reader of voxels fills `out` (centres, colours, voxel size and, when it
+// knows it, the lattice; see voxels/voxel_grid.h) or refuses with one
+// sentence that names options.path, without "vxlconv:" or a line break. It
+// refuses more than options.maxVoxels voxels instead of building them.
+using ReadVoxels = bool (*)(const uint8_t* data, size_t size, const ReadOptions& options,
+                            VoxelGrid& out, std::string& error);
+
+// A reader of samples fills `out` (the samples may stay in `data` when
+// `out.borrowed` says so) or refuses with the reason alone: the table adds
+// which file and format it was.
+using ReadSamples = bool (*)(const uint8_t* data, size_t size, const ReadOptions& options,
+                             SampleVolume& out, std::string& reason);
+
+// Whether the first bytes of an input are this format's, whatever its name.
+using ContentTest = bool (*)(const uint8_t* head, size_t size);
+
+// How far into a gzip stream the header at its start says the reader
+// reads: `end` bytes, or 0 when it does not say. Fails with a reason when
+// that passes `maxBytes`.
+using StreamEnd = bool (*)(const uint8_t* head, size_t size, int64_t maxBytes, int64_t& end,
+                           std::string& reason);
+
+// The second file that the header of an input at `path` names (a data file,
+// a pair's image), by the rules of read/data_file.h: `second` is its path,
+// or empty when the header names none. Fails with a reason when the header
+// may not name the file it does. `head` holds at least the header.
+using SecondFile = bool (*)(const char* path, const uint8_t* head, size_t size, std::string& second,
+                            std::string& reason);
+
+struct InputFormat {
+    const char* name;          // in messages: "cannot read x.nii as NIfTI-1: ..."
+    const char* extensions[3]; // lower case, with the dot: what a name goes by when the
+                               // content says nothing; unused entries null
+    ContentTest content;
+    // Its kind: a format of voxels sets readVoxels, one of samples
+    // readSamples (and the step from samples to voxels follows).
+    ReadVoxels readVoxels;
+    ReadSamples readSamples;
+    ColorMode valueColors; // samples: the colours of measured values unless --colors says
+    StreamEnd streamEnd;   // optional
+    SecondFile secondFile; // optional
+};
