@@ -1,5 +1,6 @@
 #include "convert/input_table.h"
 
+#include "convert/format_row.h"
 #include "platform/input_file.h"
 
 #include <algorithm>
@@ -8,23 +9,17 @@
 #include <string>
 #include <sys/stat.h>
 
-// Each line names a row defined at the end of its reader's file in src/read/,
-// so that a format is one line here.
-#define INPUT_ROW(row)                                                                             \
-    [] {                                                                                           \
-        extern const InputFormat row;                                                              \
-        return &row;                                                                               \
-    }()
-
+// --help lists the rows in this order; no two content tests claim the same
+// bytes, so the order does not choose between them.
 const std::vector<const InputFormat*>& inputFormats() {
     static const std::vector<const InputFormat*> rows = {
-        INPUT_ROW(voxInput),    // read/vox_reader.cpp
-        INPUT_ROW(vxlInput),    // read/vxl_reader.cpp
-        INPUT_ROW(binvoxInput), // read/binvox_reader.cpp
-        INPUT_ROW(npyInput),    // read/npy_reader.cpp
-        INPUT_ROW(npzInput),    // read/npy_reader.cpp
-        INPUT_ROW(nrrdInput),   // read/nrrd_reader.cpp
-        INPUT_ROW(niftiInput),  // read/nifti_reader.cpp
+        FORMAT_ROW(InputFormat, voxInput),    // read/vox_reader.cpp
+        FORMAT_ROW(InputFormat, vxlInput),    // read/vxl_reader.cpp
+        FORMAT_ROW(InputFormat, binvoxInput), // read/binvox_reader.cpp
+        FORMAT_ROW(InputFormat, npyInput),    // read/npy_reader.cpp
+        FORMAT_ROW(InputFormat, npzInput),    // read/npy_reader.cpp
+        FORMAT_ROW(InputFormat, nrrdInput),   // read/nrrd_reader.cpp
+        FORMAT_ROW(InputFormat, niftiInput),  // read/nifti_reader.cpp
     };
     return rows;
 }

@@ -2,6 +2,7 @@
 
 #include "convert/input_read.h"
 #include "convert/memory_cap.h"
+#include "convert/output_table.h"
 #include "mesh/asset_import.h"
 #include "mesh/voxelizer.h"
 #include "model/voxel_model.h"
@@ -9,7 +10,6 @@
 #include "platform/output_file.h"
 #include "stages/coarse_grid.h"
 #include "stages/hollow.h"
-#include "write/vxl_writer.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -135,9 +135,38 @@ bool runGridStages(const ConversionOptions& options, bool voxelInput, VoxelGrid&
     return true;
 }
 
+namespace {
+
+// The output's row; an extension no row writes is written as the first.
+const OutputFormat& outputFormatOf(const ConversionOptions& options) {
+    const OutputFormat* format = findOutputFormat(options.output.c_str());
+    return format ? *format : *outputFormats().front();
+}
+
+WriteOptions writeOptionsOf(const ConversionOptions& options) {
+    WriteOptions writeOptions;
+    writeOptions.path = options.output.c_str();
+    return writeOptions;
+}
+
+} // namespace
+
+bool beginOutputAs(const OutputFormat& format, const ConversionOptions& options,
+                   std::string& error) {
+    const char* input = options.input.c_str();
+    if (!refuseOutputOverInput(input, options.output.c_str(), &error))
+        return false;
+    std::vector<std::string> companions;
+    if (format.companions)
+        format.companions(writeOptionsOf(options), companions);
+    for (const std::string& companion : companions)
+        if (!refuseOutputOverInput(input, companion.c_str(), &error))
+            return false;
+    return beginOutputFile(options.output.c_str(), "vxlconv", &error);
+}
+
 bool beginConversionOutput(const ConversionOptions& options, std::string& error) {
-    return refuseOutputOverInput(options.input.c_str(), options.output.c_str(), &error) &&
-           beginOutputFile(options.output.c_str(), "vxlconv", &error);
+    return beginOutputAs(outputFormatOf(options), options, error);
 }
 
 bool convertFile(const ConversionOptions& options, std::string& error) {
@@ -151,5 +180,5 @@ bool convertFile(const ConversionOptions& options, std::string& error) {
         error = options.input + ": no voxels to write";
         return false;
     }
-    return finishVoxelFile(grid.voxels, error);
+    return outputFormatOf(options).write(grid, writeOptionsOf(options), error);
 }

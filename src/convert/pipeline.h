@@ -5,11 +5,12 @@
 //                                                                        v
 //   grid stages: coarser grid (voxel inputs) ─> hollow ─> voxel limit
 //                                                                        v
-//                                              OUTPUT.vxl <─ finishVoxelFile
+//                                 OUTPUT <─ its row of the output table
 #pragma once
 
 #include "convert/conversion_options.h"
 #include "voxels/voxel_grid.h"
+#include "write/output_format.h"
 
 #include <string>
 
@@ -27,10 +28,17 @@ bool runGridStages(const ConversionOptions& options, bool voxelInput, VoxelGrid&
 
 // Refuses an output that names the input, or that is not a regular file,
 // and begins the output file (platform/output_file.h): before any work, so
-// that nothing is read for an output that could not be written.
+// that nothing is read for an output that could not be written. The output's
+// extension chooses its row of the output table.
 bool beginConversionOutput(const ConversionOptions& options, std::string& error);
 
-// The whole conversion, once the output is begun: read, stages, write. On
+// The same for the output written as `format`: the files it writes beside
+// the output may not name the input either.
+bool beginOutputAs(const OutputFormat& format, const ConversionOptions& options,
+                   std::string& error);
+
+// The whole conversion, once the output is begun: read, stages, the
+// output's writer. On
 // failure sets `error` to one sentence; the temporary file is removed and an
 // existing output left as it was.
 bool convertFile(const ConversionOptions& options, std::string& error);

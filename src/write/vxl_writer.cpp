@@ -78,3 +78,13 @@ bool finishVoxelFile(const VoxelList& voxels, std::string& error) {
         return failOutputFile(strerror(errno), &error);
     return finishOutputFile(&error);
 }
+
+namespace {
+
+bool writeVxlGrid(const VoxelGrid& grid, const WriteOptions&, std::string& error) {
+    return finishVoxelFile(grid.voxels, error);
+}
+
+} // namespace
+
+extern const OutputFormat vxlOutput = {"voxel file", {".vxl"}, writeVxlGrid, nullptr};

@@ -1,7 +1,7 @@
 // The writer of the viewer's voxel text file.
 #pragma once
 
-#include "voxels/voxel_grid.h"
+#include "write/output_format.h"
 
 #include <cstdint>
 #include <cstdio>

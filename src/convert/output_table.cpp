@@ -1,0 +1,48 @@
+#include "convert/output_table.h"
+
+#include "convert/format_row.h"
+
+#include <cctype>
+#include <cstring>
+
+const std::vector<const OutputFormat*>& outputFormats() {
+    static const std::vector<const OutputFormat*> rows = {
+        FORMAT_ROW(OutputFormat, vxlOutput), // write/vxl_writer.cpp
+    };
+    return rows;
+}
+
+std::string outputExtension(const char* path) {
+    const char* slash = strrchr(path, '/');
+    const char* name = slash ? slash + 1 : path;
+    const char* dot = strrchr(name, '.');
+    if (!dot || dot == name || dot[1] == '\0')
+        return "";
+    std::string extension = dot;
+    for (char& c : extension)
+        c = char(tolower(static_cast<unsigned char>(c)));
+    return extension;
+}
+
+const OutputFormat* findOutputFormat(const char* path) {
+    const std::string extension = outputExtension(path);
+    if (extension.empty())
+        return outputFormats().front();
+    for (const OutputFormat* format : outputFormats())
+        for (const char* written : format->extensions)
+            if (written && extension == written)
+                return format;
+    return nullptr;
+}
+
+std::string outputExtensionList() {
+    std::vector<std::string> all;
+    for (const OutputFormat* format : outputFormats())
+        for (const char* written : format->extensions)
+            if (written)
+                all.push_back(written);
+    std::string list;
+    for (size_t i = 0; i < all.size(); ++i)
+        list += (i == 0 ? "" : ", ") + all[i];
+    return list;
+}
