@@ -22,7 +22,7 @@ static int convert(int argc, char** argv) {
     std::string error;
     switch (parseConversionOptions(argc, argv, options, error)) {
     case OptionsResult::help:
-        fputs(vxlconvHelpText, stdout);
+        fputs(vxlconvHelpText().c_str(), stdout);
         return 0;
     case OptionsResult::refused:
         die(error);

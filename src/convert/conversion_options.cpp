@@ -1,95 +1,155 @@
 #include "convert/conversion_options.h"
 
 #include "container/header_text.h"
+#include "convert/input_table.h"
+#include "convert/output_table.h"
 #include "model/voxel_model.h"
 #include "voxels/voxel_grid.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
-const char vxlconvHelpText[] =
-    "Usage: vxlconv INPUT OUTPUT.vxl [OPTIONS]\n"
-    "Turns a mesh, a point cloud, a MagicaVoxel .vox file, a voxel file, a voxel\n"
-    "grid (binvox, NumPy) or a volume (NRRD, NIfTI) into a voxel file for\n"
-    "voxscope.\n"
-    "\n"
-    "INPUT is read by its contents:\n"
-    "  .vox (MagicaVoxel)  every model shown in the file's scene, placed by its\n"
-    "                      transforms, coloured from its palette; its z axis\n"
-    "                      (up) becomes y. One voxel per voxel of the file.\n"
-    "  .vxl (voxel file)   read exactly as voxscope reads it, to be hollowed or\n"
-    "                      made coarser; voxels not merged keep their positions\n"
-    "                      to the bit.\n"
-    "  binvox              the grid's occupied voxels (stored y fastest, then z,\n"
-    "                      then x), centred on translate + (index + 0.5) x scale\n"
-    "                      / dim; coloured by height.\n"
-    "  NumPy .npy, .npz    a 3-D array (an .npz archive's first, stored or\n"
-    "                      deflated) of bool, integers or floats, C or Fortran\n"
-    "                      order, either byte order; element [i][j][k] at (i, j,\n"
-    "                      k). Nonzero elements are voxels: bool coloured by\n"
-    "                      height, integers as labels (a fixed palette, 0 empty);\n"
-    "                      floats need --threshold and take the colour map.\n"
-    "  NRRD, NIfTI-1       volumes (.nrrd; .nhdr and its data file; .nii, .nii.gz,\n"
-    "                      .hdr and .img; raw or gzip): need --threshold, grey by\n"
-    "                      value. Unequal spacings become cubes of the largest,\n"
-    "                      each a voxel when any sample in it passes, coloured\n"
-    "                      by their mean.\n"
-    "  gzip                any of these compressed: read by what it holds.\n"
-    "  anything else       through the Open Asset Import Library: OBJ, PLY, STL,\n"
-    "                      glTF, COLLADA, 3DS, FBX, OFF and more. Surfaces become\n"
-    "                      the voxels they touch (a closed surface stays closed),\n"
-    "                      lines the voxels they pass, and each point of a point\n"
-    "                      cloud fills the voxel it falls in.\n"
-    "\n"
-    "Colours: a voxel takes the mean of the colours that meet it: vertex colours,\n"
-    "else the material's diffuse colour. Textures are not sampled: a textured\n"
-    "surface takes its material's colour (a note on stderr says so). A source\n"
-    "with no colours at all is coloured by height (blue low, white high).\n"
-    "\n"
-    "Options:\n"
-    "  --voxel-size S    meshes and point clouds: edge of a voxel, in the input's\n"
-    "                    units; voxel inputs (.vox, .vxl, grids, volumes): a\n"
-    "                    coarser grid of cells of edge S (at least the input's\n"
-    "                    voxel size)\n"
-    "  --resolution N    meshes and point clouds: N voxels along the longest side\n"
-    "                    of the model's box (default 128; 2 to 2097152); voxel\n"
-    "                    inputs: a coarser grid with N cells along that side\n"
-    "  --hollow          leave out every voxel whose six face neighbours are all\n"
-    "                    there: seen from outside the picture is the same, but a\n"
-    "                    cut through the model (the near plane inside it) shows\n"
-    "                    an empty shell instead of a solid interior\n"
-    "  --threshold T     grids and volumes: a voxel where the value (NIfTI: after\n"
-    "                    its scaling) is at least T; needed for floating-point\n"
-    "                    arrays and for volumes\n"
-    "  --colors C        grids and volumes: height, labels (the palette, by\n"
-    "                    integer value), grey or map (viridis), the last two\n"
-    "                    from the lowest value that passes to the highest\n"
-    "  --max-voxels N    refuse to write more than N voxels (default 10000000;\n"
-    "                    at most 59652323, what voxscope can draw)\n"
-    "  --max-memory MB   cap on the memory used (default: 1024 MB, plus 64 times\n"
-    "                    the input's size, plus 64 bytes per voxel allowed, at\n"
-    "                    most the machine's memory and its control group's\n"
-    "                    room); guards against damaged files\n"
-    "  --help            show this text\n"
-    "\n"
-    "Voxel centres lie on a grid through the model's lowest corner, one voxel size\n"
-    "apart. A coarser grid starts at the lowest corner of the input's voxels;\n"
-    "each cell holds the voxels whose centres fall in it, coloured by their\n"
-    "rounded mean. Neighbours for --hollow are found on the input's lattice: for\n"
-    "a .vxl file, the lattice through its first voxel, one voxel size apart; a\n"
-    "voxel lies on it when it is within 1/1024 of a voxel size (or eight float\n"
-    "spacings) of a lattice point on every axis, and voxels off it are kept as\n"
-    "they are. Kept voxels keep their positions to the bit. The output is\n"
-    "written beside OUTPUT.vxl and renamed into place only when the conversion\n"
-    "succeeds: a failed or interrupted run leaves an existing OUTPUT.vxl as it\n"
-    "was, and only a regular file is ever replaced. On any error vxlconv prints\n"
-    "one line on stderr and exits with status 1.\n"
-    "\n"
-    "Examples: vxlconv bunny.ply bunny.vxl --resolution 200 && voxscope bunny.vxl\n"
-    "          vxlconv scan.vxl light.vxl --hollow --resolution 400\n"
-    "          vxlconv head.nii.gz bone.vxl --threshold 300 --hollow\n";
+namespace {
+
+// `text` wrapped at 78 columns, its lines after the first `indent` spaces in.
+std::string wrapped(const std::string& text, size_t indent, size_t firstColumn) {
+    std::string out;
+    size_t column = firstColumn, start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(' ', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string word = text.substr(start, end - start);
+        if (column > indent && column + 1 + word.size() > 78) {
+            out += "\n" + std::string(indent, ' ');
+            column = indent;
+        } else if (column > indent) {
+            out += ' ';
+            ++column;
+        }
+        out += word;
+        column += word.size();
+        start = end + 1;
+    }
+    return out + "\n";
+}
+
+// One entry of a list: "  TITLE" padded to `indent`, then the text.
+std::string entry(const std::string& title, const std::string& text, size_t indent) {
+    std::string line = "  " + title;
+    if (line.size() + 1 >= indent)
+        return line + "\n" + std::string(indent, ' ') + wrapped(text, indent, indent);
+    return line + std::string(indent - line.size(), ' ') + wrapped(text, indent, indent);
+}
+
+} // namespace
+
+std::string vxlconvHelpText() {
+    const size_t formatColumn = 22, optionColumn = 20;
+    std::string help = "Usage: vxlconv INPUT OUTPUT.vxl [OPTIONS]\n" +
+                       wrapped("Turns a mesh, a point cloud, or a file of voxels or of samples "
+                               "into a voxel file for voxscope.",
+                               0, 0) +
+                       "\n";
+    std::string names;
+    for (const InputFormat* format : inputFormats())
+        for (const char* extension : format->extensions)
+            if (extension)
+                names += std::string(names.empty() ? "" : ", ") + extension;
+    help += wrapped("INPUT is read by its contents; when they do not say, a name ending in " +
+                        names + " (each also with .gz) is read as that format:",
+                    0, 0);
+    std::vector<const char*> described;
+    for (const InputFormat* format : inputFormats()) {
+        if (std::find(described.begin(), described.end(), format->helpText) != described.end())
+            continue;
+        described.push_back(format->helpText);
+        help += entry(format->helpTitle, format->helpText, formatColumn);
+    }
+    help += entry("gzip", "any of these compressed: read by what it holds.", formatColumn);
+    help += entry("anything else",
+                  "through the Open Asset Import Library: OBJ, PLY, STL, glTF, COLLADA, 3DS, FBX, "
+                  "OFF and more. Surfaces become the voxels they touch (a closed surface stays "
+                  "closed), lines the voxels they pass, and each point of a point cloud fills "
+                  "the voxel it falls in.",
+                  formatColumn);
+    const std::string samples = sampleFormatTitles(", ");
+    help += "\n" +
+            wrapped("Samples (" + samples +
+                        ") are voxels where they are nonzero, or with --threshold T where "
+                        "their value is at least T. Unequal "
+                        "spacings become cubes of the largest, each a voxel when any sample in it "
+                        "passes, coloured by their mean.",
+                    0, 0);
+    help += "\n" +
+            wrapped("Colours: a voxel takes the mean of the colours that meet it: vertex colours, "
+                    "else the material's diffuse colour. Textures are not sampled: a textured "
+                    "surface takes its material's colour (a note on stderr says so). A source "
+                    "with no colours at all is coloured by height (blue low, white high).",
+                    0, 0);
+    std::string written;
+    for (const OutputFormat* format : outputFormats())
+        for (const char* extension : format->extensions)
+            if (extension)
+                written += std::string(written.empty() ? "" : ", ") + extension + " (" +
+                           format->name + ")";
+    help += "\n" +
+            wrapped("OUTPUT is written as its extension says: " + written +
+                        "; a name without an extension is a " + outputFormats().front()->name + ".",
+                    0, 0);
+    help += "\nOptions:\n";
+    help += entry("--voxel-size S",
+                  "meshes and point clouds: edge of a voxel, in the input's units; every other "
+                  "input: a coarser grid of cells of edge S (at least the input's voxel size)",
+                  optionColumn);
+    help += entry("--resolution N",
+                  "meshes and point clouds: N voxels along the longest side of the model's box "
+                  "(default 128; 2 to 2097152); every other input: a coarser grid with N cells "
+                  "along that side",
+                  optionColumn);
+    help += entry("--hollow",
+                  "leave out every voxel whose six face neighbours are all there: seen from "
+                  "outside the picture is the same, but a cut through the model (the near plane "
+                  "inside it) shows an empty shell instead of a solid interior",
+                  optionColumn);
+    help +=
+        entry("--threshold T",
+              samples + ": a voxel where the value (as the file scales it) is at least T; needed "
+                        "for floating-point arrays and for volumes",
+              optionColumn);
+    help +=
+        entry("--colors C",
+              samples + ": height, labels (the palette, by integer value), grey or map (viridis), "
+                        "the last two from the lowest value that passes to the highest",
+              optionColumn);
+    help += entry("--max-voxels N",
+                  "refuse to write more than N voxels (default 10000000; at most 59652323, what "
+                  "voxscope can draw)",
+                  optionColumn);
+    help += entry("--max-memory MB",
+                  "cap on the memory used (default: 1024 MB, plus 64 times the input's size, "
+                  "plus 64 bytes per voxel allowed, at most the machine's memory and its control "
+                  "group's room); guards against damaged files",
+                  optionColumn);
+    help += entry("--help", "show this text", optionColumn);
+    help += "\n" +
+            wrapped("Voxel centres lie on a grid through the model's lowest corner, one voxel "
+                    "size apart. A coarser grid starts at the lowest corner of the input's "
+                    "voxels; each cell holds the voxels whose centres fall in it, coloured by "
+                    "their rounded mean. Neighbours for --hollow are found on the input's "
+                    "lattice; voxels off it are kept as they are. Kept voxels keep their "
+                    "positions to the bit. The output is written beside OUTPUT and renamed into "
+                    "place only when the conversion succeeds: a failed or interrupted run leaves "
+                    "an existing OUTPUT as it was, and only a regular file is ever replaced. On "
+                    "any error vxlconv prints one line on stderr and exits with status 1.",
+                    0, 0);
+    help += "\nExamples: vxlconv bunny.ply bunny.vxl --resolution 200 && voxscope bunny.vxl\n"
+            "          vxlconv scan.vxl light.vxl --hollow --resolution 400\n";
+    return help;
+}
 
 namespace {
 

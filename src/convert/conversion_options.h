@@ -27,5 +27,5 @@ enum class OptionsResult { convert, help, refused };
 OptionsResult parseConversionOptions(int argc, char** argv, ConversionOptions& options,
                                      std::string& error);
 
-// What --help prints.
-extern const char vxlconvHelpText[];
+// What --help prints: the input and output formats from their tables.
+std::string vxlconvHelpText();

@@ -24,6 +24,18 @@ const std::vector<const InputFormat*>& inputFormats() {
     return rows;
 }
 
+std::string sampleFormatTitles(const char* lastJoin) {
+    std::vector<const char*> titles;
+    for (const InputFormat* format : inputFormats())
+        if (format->readSamples &&
+            std::find(titles.begin(), titles.end(), format->helpTitle) == titles.end())
+            titles.push_back(format->helpTitle);
+    std::string list;
+    for (size_t i = 0; i < titles.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == titles.size() ? lastJoin : ", ") + std::string(titles[i]);
+    return list;
+}
+
 bool hasExtension(const char* path, const char* extension) {
     const size_t length = strlen(path), tail = strlen(extension);
     if (length < tail)

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // Every row, in the table's order.
@@ -16,6 +17,10 @@ const std::vector<const InputFormat*>& inputFormats();
 // most inputHeadBytes of them), else the row whose extension ends `path`;
 // null when none does (a mesh or point cloud, for the importer).
 const InputFormat* findInputFormat(const uint8_t* head, size_t size, const char* path);
+
+// The help titles of the rows that read samples, each once, in the table's
+// order, `lastJoin` before the last: what --threshold and --colors apply to.
+std::string sampleFormatTitles(const char* lastJoin);
 
 // Whether `path` ends in `extension` (given with its dot, lower case),
 // ignoring case.

@@ -74,7 +74,7 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInp
     voxelInput = choice.format != nullptr;
     if ((options.threshold.given || options.colors != ColorMode::automatic) &&
         !(choice.format && (choice.gzip || choice.format->readSamples))) {
-        error = "--threshold and --colors apply to binvox, NumPy, NRRD and NIfTI inputs";
+        error = "--threshold and --colors apply to " + sampleFormatTitles(" and ") + " inputs";
         return false;
     }
     if (!choice.format && stream && !bytes.empty()) {

@@ -160,6 +160,10 @@ bool readBinvoxSamples(const uint8_t* data, size_t size, const ReadOptions& opti
 
 } // namespace
 
+const char binvoxHelp[] =
+    "the grid's occupied voxels (stored y fastest, then z, then x), centred on "
+    "translate + (index + 0.5) x scale / dim; coloured by height.";
+
 extern const InputFormat binvoxInput = {
-    "binvox",          {".binvox"},    startsWithBinvox, nullptr,
-    readBinvoxSamples, ColorMode::map, nullptr,          nullptr};
+    "binvox",       {".binvox"}, startsWithBinvox, nullptr,  readBinvoxSamples,
+    ColorMode::map, nullptr,     nullptr,          "binvox", binvoxHelp};

@@ -76,4 +76,9 @@ struct InputFormat {
     ColorMode valueColors; // samples: the colours of measured values unless --colors says
     StreamEnd streamEnd;   // optional
     SecondFile secondFile; // optional
+    // vxlconv --help: the entry's title, also its name in the lists of the
+    // formats an option applies to, and its text (one paragraph, wrapped
+    // there). Rows described together share both and are listed once.
+    const char* helpTitle;
+    const char* helpText;
 };

@@ -306,6 +306,10 @@ bool niftiSecondFile(const char* path, const uint8_t* head, size_t size, std::st
 
 } // namespace
 
-extern const InputFormat niftiInput = {"NIfTI-1",      {".nii"},         startsWithNiftiHeader,
-                                       nullptr,        readNiftiSamples, ColorMode::grey,
-                                       niftiStreamEnd, niftiSecondFile};
+const char niftiHelp[] = "volumes (.nii, .nii.gz, .hdr and its .img; raw or gzip): need "
+                         "--threshold, which applies after the file's scl_slope and "
+                         "scl_inter; grey by value. A series gives its first volume.";
+
+extern const InputFormat niftiInput = {
+    "NIfTI-1",       {".nii"},       startsWithNiftiHeader, nullptr,   readNiftiSamples,
+    ColorMode::grey, niftiStreamEnd, niftiSecondFile,       "NIfTI-1", niftiHelp};

@@ -289,8 +289,17 @@ bool readNpzSamples(const uint8_t* data, size_t size, const ReadOptions& options
 
 } // namespace
 
+const char numpyTitle[] = "NumPy .npy, .npz";
+const char numpyHelp[] = "a 3-D array (an .npz archive's first, stored or deflated) of bool, "
+                         "integers or floats, C or Fortran order, either byte order; element "
+                         "[i][j][k] at (i, j, k). Nonzero elements are voxels: bool coloured by "
+                         "height, integers as labels (a fixed palette, 0 empty); floats need "
+                         "--threshold and take the colour map.";
+
 extern const InputFormat npyInput = {"NumPy .npy",   {".npy"},       startsWithNpy, nullptr,
-                                     readNpySamples, ColorMode::map, nullptr,       nullptr};
+                                     readNpySamples, ColorMode::map, nullptr,       nullptr,
+                                     numpyTitle,     numpyHelp};
 
 extern const InputFormat npzInput = {"NumPy .npz",   {".npz"},       startsWithZip, nullptr,
-                                     readNpzSamples, ColorMode::map, nullptr,       nullptr};
+                                     readNpzSamples, ColorMode::map, nullptr,       nullptr,
+                                     numpyTitle,     numpyHelp};

@@ -444,6 +444,10 @@ bool nrrdSecondFile(const char* path, const uint8_t* head, size_t size, std::str
 
 } // namespace
 
-extern const InputFormat nrrdInput = {"NRRD",  {".nrrd", ".nhdr"}, startsWithNrrd,
-                                      nullptr, readNrrdSamples,    ColorMode::grey,
-                                      nullptr, nrrdSecondFile};
+const char nrrdHelp[] = "volumes (.nrrd; .nhdr and the data file it names, in its folder or "
+                        "below; raw or gzip; spacings or space directions, and space origin): "
+                        "need --threshold, grey by value.";
+
+extern const InputFormat nrrdInput = {
+    "NRRD",  {".nrrd", ".nhdr"}, startsWithNrrd, nullptr, readNrrdSamples, ColorMode::grey,
+    nullptr, nrrdSecondFile,     "NRRD",         nrrdHelp};

@@ -623,6 +623,11 @@ bool readVoxGrid(const uint8_t* data, size_t size, const ReadOptions& options, V
     return true;
 }
 
+const char voxHelp[] =
+    "every model shown in the file's scene, placed by its transforms, coloured "
+    "from its palette; its z axis (up) becomes y. One voxel per voxel of the file, "
+    "one unit apart.";
+
 extern const InputFormat voxInput = {
-    "MagicaVoxel .vox",   {".vox"}, startsWithVox, readVoxGrid, nullptr,
-    ColorMode::automatic, nullptr,  nullptr};
+    "MagicaVoxel .vox",   {".vox"}, startsWithVox, readVoxGrid,          nullptr,
+    ColorMode::automatic, nullptr,  nullptr,       ".vox (MagicaVoxel)", voxHelp};

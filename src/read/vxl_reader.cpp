@@ -83,6 +83,12 @@ bool readVxlGrid(const uint8_t* data, size_t size, const ReadOptions& options, V
     return true;
 }
 
-extern const InputFormat vxlInput = {"voxel file .vxl", {".vxl"}, startsWithVxlHeader,
-                                     readVxlGrid,       nullptr,  ColorMode::automatic,
-                                     nullptr,           nullptr};
+const char vxlHelp[] = "read exactly as voxscope reads it, to be hollowed or made coarser; voxels "
+                       "not merged keep their positions to the bit. Its lattice, for --hollow, "
+                       "runs through its first voxel, one voxel size apart: a voxel lies on it "
+                       "when it is within 1/1024 of a voxel size (or eight float spacings) of a "
+                       "lattice point on every axis, and voxels off it are kept as they are.";
+
+extern const InputFormat vxlInput = {
+    "voxel file .vxl", {".vxl"}, startsWithVxlHeader, readVxlGrid, nullptr, ColorMode::automatic,
+    nullptr,           nullptr,  ".vxl (voxel file)", vxlHelp};

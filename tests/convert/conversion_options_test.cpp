@@ -1,0 +1,64 @@
+// vxlconv --help as the tables make it: every input row's entry, every
+// extension either table goes by, the formats --threshold and --colors
+// apply to, and lines that fit a terminal.
+#include <gtest/gtest.h>
+
+#include "convert/conversion_options.h"
+#include "convert/input_table.h"
+#include "convert/output_table.h"
+
+#include <sstream>
+
+TEST(ConversionHelp, NamesEveryRowOfBothTables) {
+    const std::string help = vxlconvHelpText();
+    EXPECT_EQ(help.rfind("Usage: vxlconv INPUT OUTPUT.vxl [OPTIONS]\n", 0), 0u);
+    // The names a file goes by, in the sentence that says so.
+    std::string flat = help;
+    for (char& c : flat)
+        c = c == '\n' ? ' ' : c;
+    const size_t from = flat.find("a name ending in "), to = flat.find(" (each also with .gz)");
+    ASSERT_LT(from, to);
+    ASSERT_NE(to, std::string::npos);
+    const std::string names = flat.substr(from, to - from) + ",";
+    // Each entry once, even where rows share it, its title at the start of a
+    // line of the list.
+    for (const InputFormat* format : inputFormats()) {
+        const std::string title = std::string("\n  ") + format->helpTitle + "  ";
+        const size_t at = help.find(title);
+        EXPECT_NE(at, std::string::npos) << format->name;
+        EXPECT_EQ(help.find(title, at + 1), std::string::npos) << format->name;
+        for (const char* extension : format->extensions) {
+            if (extension) {
+                EXPECT_NE(names.find(std::string(" ") + extension + ","), std::string::npos)
+                    << extension << " in " << names;
+            }
+        }
+    }
+    for (const OutputFormat* format : outputFormats()) {
+        for (const char* extension : format->extensions) {
+            if (extension) {
+                EXPECT_NE(help.find(std::string(extension) + " (" + format->name + ")"),
+                          std::string::npos)
+                    << extension;
+            }
+        }
+    }
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_LE(line.size(), 78u) << line;
+}
+
+TEST(ConversionHelp, TheSampleOptionsApplyToTheRowsOfSamplesAlone) {
+    const std::string list = sampleFormatTitles(" and ");
+    const std::string help = vxlconvHelpText();
+    size_t samples = 0;
+    for (const InputFormat* format : inputFormats()) {
+        const bool listed = list.find(format->helpTitle) != std::string::npos;
+        EXPECT_EQ(listed, format->readSamples != nullptr) << format->name;
+        samples += format->readSamples != nullptr;
+    }
+    EXPECT_GE(samples, 5u);
+    EXPECT_NE(list.find(" and "), std::string::npos) << list;
+    EXPECT_NE(help.find("--threshold T     " + sampleFormatTitles(", ")), std::string::npos);
+    EXPECT_NE(help.find("--colors C        " + sampleFormatTitles(", ")), std::string::npos);
+}
