@@ -329,27 +329,14 @@ bool provablyTooManyCells(const Voxelizer& v, const Elements& elements, int64_t 
 // colours, or the height ramp for a source without colours.
 void emitVoxels(const Voxelizer& v, VoxelGrid& result) {
     const Grid& grid = v.grid;
-    result = VoxelGrid();
-    result.hasLattice = true;
-    std::copy(grid.origin, grid.origin + 3, result.origin);
-    result.step = grid.size;
-    VoxelList& out = result.voxels;
-    out.voxelSize = float(grid.size);
-    out.positions.reserve(3 * v.sums.cells.size());
-    out.colors.reserve(3 * v.sums.cells.size());
-    for (const CellColor& sum : v.sums.cells) {
+    cellsToVoxels(v.sums, grid.origin, grid.size, result);
+    if (v.source->hasColors)
+        return;
+    for (size_t n = 0; n < v.sums.cells.size(); ++n) {
         int64_t cell[3];
-        unpackCell(sum.key, cell);
-        for (int k = 0; k < 3; ++k)
-            out.positions.push_back(float(grid.origin[k] + double(cell[k]) * grid.size));
-        uint8_t rgb[3];
-        if (v.source->hasColors) {
-            meanCellColor(sum, rgb);
-        } else {
-            heightRampColor(grid.cells[1] > 1 ? double(cell[1]) / double(grid.cells[1] - 1) : 0.0,
-                            rgb);
-        }
-        out.colors.insert(out.colors.end(), rgb, rgb + 3);
+        unpackCell(v.sums.cells[n].key, cell);
+        heightRampColor(grid.cells[1] > 1 ? double(cell[1]) / double(grid.cells[1] - 1) : 0.0,
+                        &result.voxels.colors[3 * n]);
     }
 }
 

@@ -165,12 +165,12 @@ bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, Colo
     if (!isotropic && !overflowed) {
         mergeCellColors(sums);
         overflowed = sums.overflowed;
-        for (size_t n = 0; n < sums.cells.size() && !overflowed; ++n) {
+        if (!overflowed)
+            cellsToVoxels(sums, corner, edge, grid);
+        for (size_t n = 0; n < sums.cells.size() && byHeight && !overflowed; ++n) {
             int64_t cube[3];
-            uint8_t rgb[3];
             unpackCell(sums.cells[n].key, cube);
-            meanCellColor(sums.cells[n], rgb);
-            emit(cube, rgb);
+            heights.push_back(cube[1]);
         }
     }
     if (overflowed) {

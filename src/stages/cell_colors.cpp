@@ -52,3 +52,24 @@ void meanCellColor(const CellColor& sum, uint8_t rgb[3]) {
     rgb[1] = uint8_t((sum.green + sum.count / 2) / sum.count);
     rgb[2] = uint8_t((sum.blue + sum.count / 2) / sum.count);
 }
+
+void cellsToVoxels(const CellColorSums& sums, const double origin[3], double step, VoxelGrid& out) {
+    VoxelGrid grid;
+    grid.hasLattice = true;
+    grid.step = step;
+    std::copy(origin, origin + 3, grid.origin);
+    VoxelList& voxels = grid.voxels;
+    voxels.voxelSize = float(step);
+    voxels.positions.reserve(3 * sums.cells.size());
+    voxels.colors.reserve(3 * sums.cells.size());
+    for (const CellColor& sum : sums.cells) {
+        int64_t cell[3];
+        unpackCell(sum.key, cell);
+        for (int k = 0; k < 3; ++k)
+            voxels.positions.push_back(float(origin[k] + double(cell[k]) * step));
+        uint8_t rgb[3];
+        meanCellColor(sum, rgb);
+        voxels.colors.insert(voxels.colors.end(), rgb, rgb + 3);
+    }
+    out = std::move(grid);
+}

@@ -1,6 +1,9 @@
-// Colours summed per grid cell: what the voxelizer and the coarser grid use
+// Colours summed per grid cell, and the cells turned into voxels: what the
+// voxelizer, the coarser grid and the cubes of unequally spaced samples use
 // to give each cell the mean of everything that lands in it.
 #pragma once
+
+#include "voxels/voxel_grid.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -37,3 +40,9 @@ void mergeCellColors(CellColorSums& sums);
 
 // The cell's rounded mean colour.
 void meanCellColor(const CellColor& sum, uint8_t rgb[3]);
+
+// One voxel for each cell of `sums` (merged), in key order, of its rounded
+// mean colour, on the lattice whose cell (0, 0, 0) is centred on `origin`,
+// cells `step` apart: cell c at origin + c x step, computed in double and
+// rounded to float. Replaces what `out` held.
+void cellsToVoxels(const CellColorSums& sums, const double origin[3], double step, VoxelGrid& out);

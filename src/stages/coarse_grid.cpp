@@ -103,23 +103,8 @@ bool coarsenGrid(VoxelGrid& grid, double cellSize, int64_t resolution, int64_t m
                                " voxels on the coarser grid; choose a larger --voxel-size or a "
                                "smaller --resolution, or raise --max-voxels");
 
-    VoxelGrid out;
-    out.hasLattice = true;
-    out.step = size;
-    for (int k = 0; k < 3; ++k)
-        out.origin[k] = corner[k] + 0.5 * size;
-    out.voxels.voxelSize = float(size);
-    out.voxels.positions.reserve(3 * sums.cells.size());
-    out.voxels.colors.reserve(3 * sums.cells.size());
-    for (const CellColor& sum : sums.cells) {
-        int64_t cell[3];
-        unpackCell(sum.key, cell);
-        for (int k = 0; k < 3; ++k)
-            out.voxels.positions.push_back(float(out.origin[k] + double(cell[k]) * size));
-        uint8_t rgb[3];
-        meanCellColor(sum, rgb);
-        out.voxels.colors.insert(out.voxels.colors.end(), rgb, rgb + 3);
-    }
-    grid = std::move(out);
+    const double origin[3] = {corner[0] + 0.5 * size, corner[1] + 0.5 * size,
+                              corner[2] + 0.5 * size};
+    cellsToVoxels(sums, origin, size, grid);
     return true;
 }
