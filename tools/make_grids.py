@@ -5,7 +5,7 @@ benchmarks. Python's standard library only (struct, zlib, gzip, zipfile).
 
     tools/make_grids.py samples DIR     the small samples the tests convert,
                                         and samples.json: what each must give
-    tools/make_grids.py seeds DIR       fuzzing seeds, one folder per target
+    tools/make_grids.py seeds DIR       fuzzing seeds of input_fuzz, in DIR/input_fuzz
     tools/make_grids.py bench DIR       ball-256.binvox (a solid ball in a
                                         256^3 grid) and shell-512.npy (a
                                         512^3 uint8 array of labelled shells)
@@ -349,13 +349,11 @@ def write_seeds(folder):
     labels = samples_in_order(shape, lambda i, j, k: (i + j + k) % 3)
     values = samples_in_order(shape, lambda i, j, k: float(i * j - k))
     seeds = {
-        "binvox_fuzz": {
+        "input_fuzz": {
             "ball.binvox": binvox(8, ball(3, (4, 4, 4)), (0.0, 0.0, 0.0), 1.0),
             "header_only.binvox": b"#binvox 1\ndim 4 4 4\ntranslate 0 0 0\nscale 1\ndata\n",
             "run_past_grid.binvox": b"#binvox 1\ndim 2 2 2\ndata\n\x01\x09",
             "huge_dim.binvox": b"#binvox 1\ndim 1048576 1048576 1048576\ndata\n\x01\xff",
-        },
-        "numpy_fuzz": {
             "labels.npy": npy(shape, "i2", labels),
             "values_big_fortran.npy": npy(shape, "f8", samples_in_order(shape, lambda i, j, k: i - j, True),
                                           fortran=True, big_endian=True, version=2),
@@ -363,8 +361,6 @@ def write_seeds(folder):
             "huge_shape.npy": npy((1 << 40, 1 << 40, 8), "u1", []),
             "deflated.npz": npz({"a.npy": npy(shape, "u1", labels)}),
             "stored_zip64.npz": npz({"a.npy": npy(shape, "u1", labels)}, compressed=False, force_zip64=True),
-        },
-        "volume_fuzz": {
             "raw.nrrd": nrrd(shape, "i2", [int(v) for v in values], spacings=(1, 1, 2))[0],
             "gzip.nrrd": nrrd(shape, "f4", values, encoding="gzip",
                               directions=((1, 0, 0), (0, 2, 0), (0, 0, 1)))[0],

@@ -2,11 +2,10 @@
 // every cut of every small voxel-file and .vox sample (a voxel file exactly
 // as the viewer's reference loader reads it, a refusal in its words
 // included; a cut .vox file refused with a reason, a whole one read as the
-// .vox reader reads it), every cut of every generated grid and volume sample
-// (refused with a reason, or read as the whole), which content wins over
+// .vox reader reads it), which content wins over
 // which name, gzip streams, and the refusals of header numbers and memory
 // claims. Run under the sanitizers too, so that no cut reads past what it
-// holds.
+// holds. (Every row's cuts and hostile headers: input_table_test.cpp.)
 #include <gtest/gtest.h>
 
 #include "convert/input_read.h"
@@ -112,7 +111,7 @@ std::string readAs(const std::vector<uint8_t>& bytes, VoxelGrid& grid, std::stri
 
 } // namespace
 
-TEST(GridReaders, EveryCutOfEveryVoxelFileSampleReadsAsTheViewerReadsIt) {
+TEST(InputRead, EveryCutOfEveryVoxelFileSampleReadsAsTheViewerReadsIt) {
     const std::vector<std::string> files = samples(VOXSCOPE_LOADER_CORPUS, ".vxl");
     ASSERT_GT(files.size(), size_t(20));
     const std::string path = scratchFile("cut.vxl");
@@ -158,8 +157,8 @@ TEST(GridReaders, EveryCutOfEveryVoxelFileSampleReadsAsTheViewerReadsIt) {
     EXPECT_GT(accepted, size_t(100)) << "of " << cuts;
 }
 
-TEST(GridReaders, EveryCutOfEveryVoxSampleIsRefusedAndTheWholeReadAsBefore) {
-    std::vector<std::string> files = samples(VOXSCOPE_VOX_CORPUS, ".vox");
+TEST(InputRead, EveryCutOfEveryVoxSampleIsRefusedAndTheWholeReadAsBefore) {
+    std::vector<std::string> files = samples(VOXSCOPE_INPUT_CORPUS, ".vox");
     files.push_back(VOXSCOPE_EXAMPLES "/scene.vox");
     ASSERT_GT(files.size(), size_t(8));
     size_t whole = 0;
@@ -197,48 +196,7 @@ TEST(GridReaders, EveryCutOfEveryVoxSampleIsRefusedAndTheWholeReadAsBefore) {
     EXPECT_GE(whole, size_t(5));
 }
 
-TEST(SampleGrid, EveryCutOfEverySampleIsRefusedOrReadAsTheWhole) {
-    std::vector<std::string> paths;
-    for (const char* prefix : {"ball", "labels", "occupancy", "density"})
-        for (const std::string& name : filesStartingWith(VOXSCOPE_GRID_SAMPLES, prefix))
-            if (name != "density-data.raw" && name != "density.img")
-                paths.push_back(gridSample(name));
-    for (const std::string& name : filesStartingWith(gridSample("dtypes"), ""))
-        if (name[0] != '.')
-            paths.push_back(gridSample("dtypes/" + name));
-    ASSERT_GE(paths.size(), size_t(80));
-    size_t cuts = 0, refused = 0;
-    for (const std::string& path : paths) {
-        const std::vector<uint8_t> bytes = fileBytes(path);
-        VoxelGrid whole;
-        std::string error;
-        InputChoice choice;
-        ASSERT_TRUE(readThroughTable(bytes, path, whole, error, choice)) << path << ": " << error;
-        ASSERT_NE(choice.format->readSamples, nullptr)
-            << path << " read as " << choice.format->name;
-        for (size_t length = 0; length < bytes.size(); ++length) {
-            SCOPED_TRACE(path + " cut to " + std::to_string(length) + " bytes");
-            // Exactly the bytes of the cut, so that any read past them shows.
-            std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + std::ptrdiff_t(length));
-            VoxelGrid grid;
-            error.clear();
-            ++cuts;
-            if (!readThroughTable(cut, path, grid, error, choice)) {
-                ++refused;
-                EXPECT_GT(error.size(), 10u) << "a refusal says why";
-                continue;
-            }
-            EXPECT_EQ(grid.voxels.positions, whole.voxels.positions);
-            EXPECT_EQ(grid.voxels.colors, whole.voxels.colors);
-        }
-    }
-    // Only cuts of what follows the samples (a gzip trailer, a header's last
-    // line break) can be read at all.
-    EXPECT_GT(refused, cuts * 95 / 100) << refused << " of " << cuts;
-    EXPECT_GT(cuts, size_t(20000));
-}
-
-TEST(SampleGrid, ContentWinsOverTheName) {
+TEST(InputRead, ContentWinsOverTheName) {
     const std::vector<uint8_t> npy = fileBytes(gridSample("labels.npy"));
     const std::vector<uint8_t> binvox = fileBytes(gridSample("ball.binvox"));
     auto formatOf = [&](const std::vector<uint8_t>& bytes, const char* path) {
@@ -262,7 +220,7 @@ TEST(SampleGrid, ContentWinsOverTheName) {
     EXPECT_EQ(formatOf(junk, "cut.stl"), "none");
 }
 
-TEST(SampleGrid, HeaderNumbersBeyondFloatsAreRefusedNamingTheirFields) {
+TEST(InputRead, HeaderNumbersBeyondFloatsAreRefusedNamingTheirFields) {
     const std::string nrrdHead = "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 2 2 2\n";
     const std::string nrrdData = "encoding: raw\n\n" + std::string(8, '\x01');
     std::vector<uint8_t> tinyPixdim = fileBytes(gridSample("dtypes/nifti-u1-F-le.nii"));
@@ -317,7 +275,7 @@ TEST(SampleGrid, HeaderNumbersBeyondFloatsAreRefusedNamingTheirFields) {
     }
 }
 
-TEST(SampleGrid, MemoryRefusalsSayWhatTheHeaderNeedsAndHowToAllowIt) {
+TEST(InputRead, MemoryRefusalsSayWhatTheHeaderNeedsAndHowToAllowIt) {
     // Needs round up and allowances down, so that the two figures never meet.
     EXPECT_EQ(memoryRefusal("x", 1.5L * (1 << 20), (int64_t(3) << 20) / 2),
               "x is larger than the memory allowed: it needs 2 MiB, more than the 1 MiB allowed "
@@ -367,7 +325,7 @@ TEST(SampleGrid, MemoryRefusalsSayWhatTheHeaderNeedsAndHowToAllowIt) {
               "allowed: it holds more than the 64 MiB allowed (raise --max-memory)");
 }
 
-TEST(GzipGrid, GzipWithinGzipIsClaimedAndRefusedAsSuch) {
+TEST(InputRead, GzipWithinGzipIsClaimedAndRefusedAsSuch) {
     const std::vector<uint8_t> npy = fileBytes(gridSample("labels.npy"));
     const std::vector<uint8_t> once = gzipped(npy), twice = gzipped(once);
     VoxelGrid plain, inflated, nested;

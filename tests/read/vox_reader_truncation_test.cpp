@@ -96,7 +96,7 @@ std::string refusalOfCut(const std::string& bytes, size_t length, uint64_t mainE
 std::vector<SampleFile> voxSamples() {
     std::vector<SampleFile> samples;
     addSampleFiles(VOXSCOPE_EXAMPLES, ".vox", &samples);
-    addSampleFiles(VOXSCOPE_VOX_CORPUS, ".vox", &samples);
+    addSampleFiles(VOXSCOPE_INPUT_CORPUS, ".vox", &samples);
     return samples;
 }
 
