@@ -68,7 +68,8 @@ TEST(InflateStream, EveryCutOfAStreamIsRefused) {
         std::string error;
         EXPECT_FALSE(
             inflateStream(cut.data(), cut.size(), DeflateWrapper::gzip, 1 << 20, out, error));
-        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(error, "the compressed data ends too early");
+        EXPECT_TRUE(out.empty());
     }
     std::vector<uint8_t> damaged = packed;
     damaged[damaged.size() / 2] ^= 0x55;
@@ -76,6 +77,7 @@ TEST(InflateStream, EveryCutOfAStreamIsRefused) {
     std::string error;
     EXPECT_FALSE(
         inflateStream(damaged.data(), damaged.size(), DeflateWrapper::gzip, 1 << 20, out, error));
+    EXPECT_EQ(error.rfind("the compressed data is damaged (", 0), 0u) << error;
 }
 
 // A size the container states is taken once, as far as the stream could fill

@@ -2,7 +2,6 @@
 
 #include "samples/volume_colors.h"
 #include "samples/volume_resample.h"
-#include "stages/height_ramp.h"
 
 #include <cmath>
 #include <cstring>
@@ -93,24 +92,28 @@ TEST(VolumeResample, EqualSpacingKeepsEverySampleAndColorsByHeightOrLabel) {
     ASSERT_TRUE(resampleToCubes(v, ThresholdRule(), ColorMode::labels, 1000, grid, error));
     std::vector<Voxel> voxels = voxelsOf(grid);
     ASSERT_EQ(voxels.size(), 12u);
+    // Labels 1 to 4 (j + 1): the palette's first four colours.
+    const uint8_t palette[4][3] = {
+        {0xf3, 0xc3, 0x00}, {0x87, 0x56, 0x92}, {0xf3, 0x84, 0x00}, {0xa1, 0xca, 0xf1}};
     for (const Voxel& voxel : voxels) {
-        uint8_t expected[3];
-        labelColor(uint64_t(voxel.y + 1), expected);
-        EXPECT_EQ(memcmp(voxel.rgb, expected, 3), 0) << voxel.y;
+        EXPECT_EQ(memcmp(voxel.rgb, palette[int(voxel.y)], 3), 0) << voxel.y;
         EXPECT_EQ(int(voxel.x + voxel.y + voxel.z) % 2, 1);
     }
     // By height: the lowest occupied row blue, the highest white.
     ASSERT_TRUE(resampleToCubes(v, ThresholdRule(), ColorMode::height, 1000, grid, error));
-    uint8_t low[3], high[3];
-    heightRampColor(0, low);
-    heightRampColor(1, high);
+    const uint8_t low[3] = {40, 70, 200}, high[3] = {245, 245, 245};
+    int lows = 0, highs = 0;
     for (const Voxel& voxel : voxelsOf(grid)) {
         if (voxel.y == 0) {
             EXPECT_EQ(memcmp(voxel.rgb, low, 3), 0);
+            ++lows;
         } else if (voxel.y == 3) {
             EXPECT_EQ(memcmp(voxel.rgb, high, 3), 0);
+            ++highs;
         }
     }
+    EXPECT_EQ(lows, 3);
+    EXPECT_EQ(highs, 3);
 }
 
 // Labels come through a double: the largest unsigned 64-bit labels and
@@ -129,13 +132,13 @@ TEST(VolumeResample, LabelsOfEveryIntegerRangeGetAPaletteColor) {
     ASSERT_TRUE(resampleToCubes(v, ThresholdRule(), ColorMode::labels, 1000, grid, error)) << error;
     std::vector<Voxel> voxels = voxelsOf(grid);
     ASSERT_EQ(voxels.size(), 3u); // label 0 is empty
-    uint8_t expected[3];
-    labelColor(UINT64_MAX, expected);
-    EXPECT_EQ(memcmp(voxels[0].rgb, expected, 3), 0);
-    labelColor(3, expected);
-    EXPECT_EQ(memcmp(voxels[2].rgb, expected, 3), 0);
-    labelColor((uint64_t(1) << 63) + 4096, expected);
-    EXPECT_EQ(memcmp(voxels[1].rgb, expected, 3), 0);
+    // The palette's 15th colour for 2^64 - 1 (2^64 - 2 is 14 modulo 20), its
+    // 4th for 2^63 + 4096 (2^63 + 4095 is 3 modulo 20), its 3rd for 3.
+    const uint8_t fifteenth[3] = {0xdc, 0xd3, 0x00}, fourth[3] = {0xa1, 0xca, 0xf1},
+                  third[3] = {0xf3, 0x84, 0x00};
+    EXPECT_EQ(memcmp(voxels[0].rgb, fifteenth, 3), 0);
+    EXPECT_EQ(memcmp(voxels[1].rgb, fourth, 3), 0);
+    EXPECT_EQ(memcmp(voxels[2].rgb, third, 3), 0);
 
     EXPECT_EQ(labelOfValue(0x1p64), UINT64_MAX);
     EXPECT_EQ(labelOfValue(1.12354e19), uint64_t(1.12354e19));
@@ -156,9 +159,8 @@ TEST(VolumeResample, RefusesMoreVoxelsThanAllowedAndGivesNoneForAnEmptyPass) {
     EXPECT_TRUE(grid.voxels.positions.empty());
     ASSERT_TRUE(resampleToCubes(v, ThresholdRule{true, 1}, ColorMode::map, 1000, grid, error));
     EXPECT_EQ(grid.voxels.colors.size(), 3000u);
-    // One value throughout: the top of the map.
-    uint8_t top[3];
-    colorMapColor(1, top);
+    // One value throughout: the top of the map, viridis' yellow.
+    const uint8_t top[3] = {0xfd, 0xe7, 0x25};
     EXPECT_EQ(memcmp(grid.voxels.colors.data(), top, 3), 0);
     ASSERT_TRUE(resampleToCubes(v, ThresholdRule{true, 6}, ColorMode::grey, 1000, grid, error));
     EXPECT_TRUE(grid.voxels.colors.empty());
@@ -231,12 +233,18 @@ TEST(VolumeColors, MapEndsLabelsWrapAndThresholdRules) {
     EXPECT_EQ(rgb[0] << 16 | rgb[1] << 8 | rgb[2], 0x21908c);
     colorMapColor(std::nan(""), rgb);
     EXPECT_EQ(rgb[0] << 16 | rgb[1] << 8 | rgb[2], 0x440154);
-    uint8_t first[3], wrapped[3], other[3];
-    labelColor(1, first);
-    labelColor(1 + labelPaletteSize, wrapped);
-    labelColor(2, other);
-    EXPECT_EQ(memcmp(first, wrapped, 3), 0);
-    EXPECT_NE(memcmp(first, other, 3), 0);
+    // Label 1 the palette's first colour, 21 the first again, 2 the second,
+    // 20 the last.
+    const uint8_t first[3] = {0xf3, 0xc3, 0x00}, second[3] = {0x87, 0x56, 0x92},
+                  last[3] = {0x2b, 0x3d, 0x26};
+    labelColor(1, rgb);
+    EXPECT_EQ(memcmp(rgb, first, 3), 0);
+    labelColor(1 + labelPaletteSize, rgb);
+    EXPECT_EQ(memcmp(rgb, first, 3), 0);
+    labelColor(2, rgb);
+    EXPECT_EQ(memcmp(rgb, second, 3), 0);
+    labelColor(labelPaletteSize, rgb);
+    EXPECT_EQ(memcmp(rgb, last, 3), 0);
     greyColor(0, rgb);
     EXPECT_EQ(rgb[0], 64);
     greyColor(1, rgb);
