@@ -72,8 +72,10 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInp
     if (!chooseInput(bytes.data(), std::min(bytes.size(), inputHeadBytes), input, choice, error))
         return false;
     voxelInput = choice.format != nullptr;
+    // What the options apply to is the row of what a gzip stream holds, not
+    // the stream.
     if ((options.threshold.given || options.colors != ColorMode::automatic) &&
-        !(choice.format && (choice.gzip || choice.format->readSamples))) {
+        !(choice.format && choice.format->readSamples)) {
         error = "--threshold and --colors apply to " + sampleFormatTitles(" and ") + " inputs";
         return false;
     }

@@ -29,6 +29,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 import harness  # noqa: E402
 import make_grids  # noqa: E402
 import make_scenes  # noqa: E402
+import make_vox  # noqa: E402
 import output_checks  # noqa: E402
 
 import test_vxlconv  # noqa: E402  (its vxlconv runner and voxel-file reader)
@@ -408,6 +409,20 @@ class HostileFiles(unittest.TestCase):
         status, stdout, stderr = vxlconv(smaller, out, "--max-memory", "600")
         self.assertEqual((status, stdout, stderr), (0, "", ""))
         self.assertEqual(read_voxels(out)[0], 10)
+
+    def test_sample_options_are_refused_for_voxels_compressed_or_not(self):
+        # --threshold and --colors say which samples are voxels and how they
+        # are coloured; a .vox scene has no samples, gzip-compressed or not.
+        scene = make_vox.scene_file()
+        line = ("vxlconv: --threshold and --colors apply to binvox, NumPy .npy, .npz, NRRD and "
+                "NIfTI-1 inputs")
+        self.expect_lines([
+            ("a .vox scene", "scene.vox", scene, ["--threshold", "3"], 1, [line]),
+            ("a .vox scene in gzip", "scene.vox.gz", gzip.compress(scene, mtime=0),
+             ["--threshold", "3"], 1, [line]),
+            ("a .vox scene in gzip, colours", "scene.vox.gz", gzip.compress(scene, mtime=0),
+             ["--colors", "grey"], 1, [line]),
+        ])
 
     def test_gzip_within_gzip(self):
         nested = gzip.compress(gzip.compress(make_grids.npy((2, 2, 2), "u1", [1] * 8), mtime=0), mtime=0)
