@@ -139,12 +139,6 @@ bool runGridStages(const ConversionOptions& options, bool voxelInput, VoxelGrid&
 
 namespace {
 
-// The output's row; an extension no row writes is written as the first.
-const OutputFormat& outputFormatOf(const ConversionOptions& options) {
-    const OutputFormat* format = findOutputFormat(options.output.c_str());
-    return format ? *format : *outputFormats().front();
-}
-
 WriteOptions writeOptionsOf(const ConversionOptions& options) {
     WriteOptions writeOptions;
     writeOptions.path = options.output.c_str();
@@ -168,7 +162,16 @@ bool beginOutputAs(const OutputFormat& format, const ConversionOptions& options,
 }
 
 bool beginConversionOutput(const ConversionOptions& options, std::string& error) {
-    return beginOutputAs(outputFormatOf(options), options, error);
+    // An output that names the input is refused as such, whatever its name.
+    if (!refuseOutputOverInput(options.input.c_str(), options.output.c_str(), &error))
+        return false;
+    const OutputFormat* format = findOutputFormat(options.output.c_str());
+    if (!format) {
+        error = "cannot write " + options.output + ": unknown output type; vxlconv writes " +
+                outputExtensionList();
+        return false;
+    }
+    return beginOutputAs(*format, options, error);
 }
 
 bool convertFile(const ConversionOptions& options, std::string& error) {
@@ -182,5 +185,10 @@ bool convertFile(const ConversionOptions& options, std::string& error) {
         error = options.input + ": no voxels to write";
         return false;
     }
-    return outputFormatOf(options).write(grid, writeOptionsOf(options), error);
+    const OutputFormat* format = findOutputFormat(options.output.c_str());
+    if (!format) {
+        error = "cannot write " + options.output + ": unknown output type";
+        return false;
+    }
+    return format->write(grid, writeOptionsOf(options), error);
 }

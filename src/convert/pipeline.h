@@ -29,7 +29,8 @@ bool runGridStages(const ConversionOptions& options, bool voxelInput, VoxelGrid&
 // Refuses an output that names the input, or that is not a regular file,
 // and begins the output file (platform/output_file.h): before any work, so
 // that nothing is read for an output that could not be written. The output's
-// extension chooses its row of the output table.
+// extension chooses its row of the output table; an extension no row writes
+// is refused, naming those that are written.
 bool beginConversionOutput(const ConversionOptions& options, std::string& error);
 
 // The same for the output written as `format`: the files it writes beside

@@ -116,6 +116,27 @@ class CommandLine(unittest.TestCase):
         with open(good_vox, "rb") as f:
             self.assertEqual(f.read(), make_vox.scene_file(), "a refusal touched the input")
 
+    def test_the_output_extension_chooses_what_is_written(self):
+        # An extension no format is written as is refused before anything is
+        # read or written; a name without an extension is a voxel file.
+        good_vox = self.path("chosen.vox", make_vox.scene_file())
+        for name in ("out.glb", "OUT.Obj", "out.vxl.bak"):
+            with self.subTest(name):
+                out = self.path(name)
+                status, stdout, stderr = vxlconv(good_vox, out)
+                self.assertEqual((status, stdout, stderr), (
+                    1, "", "vxlconv: cannot write %s: unknown output type; vxlconv writes .vxl\n"
+                    % out))
+                self.assertFalse(os.path.exists(out))
+                self.assertEqual(output_checks.temporaries(self.tmp, "vxlconv"), [])
+        reference = self.path("reference.vxl")
+        self.assertEqual(vxlconv(good_vox, reference), (0, "", ""))
+        for name in ("plain", "UPPER.VXL"):
+            with self.subTest(name):
+                out = self.path(name)
+                self.assertEqual(vxlconv(good_vox, out), (0, "", ""))
+                self.assertEqual(output_checks.read(out), output_checks.read(reference))
+
     def test_memory_is_capped_against_damaged_files(self):
         # Builds with the address checker cap the heap instead of the address
         # space; the sanitizer stage runs this test there too.

@@ -283,21 +283,30 @@ class HostileFiles(unittest.TestCase):
                 self.assertEqual(output_checks.temporaries(d, "vxlconv"), [])
 
     def test_the_output_is_never_a_file_the_input_reads(self):
+        # By any path that vxlconv would write: the data file's own name when
+        # it is one vxlconv writes, or a link without an extension. Named as
+        # the data file is (.raw, .img), the output is no type vxlconv writes.
         shape = (2, 2, 2)
         labels = [1, 2, 3, 4, 5, 6, 7, 8]
         d = self.tmp
         header, raw = make_grids.nrrd(shape, "u1", labels, data_file="v.raw")
         nhdr, data = self.path("v.nhdr", header), self.path("v.raw", raw)
+        named = self.path("w.nhdr", make_grids.nrrd(shape, "u1", labels, data_file="w.vxl")[0])
+        written = self.path("w.vxl", raw)
         hdr_bytes, img_bytes = make_grids.nifti(shape, "u1", labels, pair=True)
         hdr, img = self.path("pair.hdr", hdr_bytes), self.path("pair.img", img_bytes)
-        os.link(data, os.path.join(d, "hard.raw"))
+        os.link(data, os.path.join(d, "hard"))
+        os.link(img, os.path.join(d, "image"))
         line = ("vxlconv: cannot read %s as %s: its %s %s is the output; write the output to "
                 "another file\n")
+        unknown = "vxlconv: cannot write %s: unknown output type; vxlconv writes .vxl\n"
         cases = [
-            (nhdr, data, line % (nhdr, "NRRD", "data file", data)),
-            (nhdr, os.path.join(d, ".", "v.raw"), line % (nhdr, "NRRD", "data file", data)),
-            (nhdr, os.path.join(d, "hard.raw"), line % (nhdr, "NRRD", "data file", data)),
-            (hdr, img, line % (hdr, "NIfTI-1", "image file", img)),
+            (nhdr, os.path.join(d, "hard"), line % (nhdr, "NRRD", "data file", data)),
+            (nhdr, os.path.join(d, ".", "hard"), line % (nhdr, "NRRD", "data file", data)),
+            (named, written, line % (named, "NRRD", "data file", written)),
+            (hdr, os.path.join(d, "image"), line % (hdr, "NIfTI-1", "image file", img)),
+            (nhdr, data, unknown % data),
+            (hdr, img, unknown % img),
         ]
         for source, out, expected in cases:
             with self.subTest(out=out):
@@ -305,6 +314,7 @@ class HostileFiles(unittest.TestCase):
                     [test_vxlconv.VXLCONV, source, out, "--threshold", "1"])
                 self.assertEqual((status, stdout, stderr), (1, "", expected))
                 self.assertEqual(output_checks.read(data), raw)
+                self.assertEqual(output_checks.read(written), raw)
                 self.assertEqual(output_checks.read(img), img_bytes)
                 self.assertEqual(output_checks.temporaries(d, "vxlconv"), [])
 
