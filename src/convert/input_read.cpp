@@ -2,6 +2,7 @@
 
 #include "container/inflate_stream.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -56,17 +57,17 @@ bool inflateInput(const InputFormat& format, const uint8_t* data, size_t size,
 
 } // namespace
 
-bool chooseInput(const uint8_t* head, size_t size, const char* path, InputChoice& choice,
+bool chooseInput(const uint8_t* data, size_t size, const char* path, InputChoice& choice,
                  std::string& error) {
     choice = InputChoice();
-    if (!startsWithGzip(head, size)) {
-        choice.format = findInputFormat(head, size, path);
+    if (!startsWithGzip(data, size)) {
+        choice.format = findInputFormat(data, std::min(size, inputHeadBytes), path);
         return true;
     }
     const std::string inner = withoutGz(path);
     std::vector<uint8_t> start;
     std::string reason;
-    if (!inflatePrefix(head, size, DeflateWrapper::gzip, inputHeadBytes, start, reason)) {
+    if (!inflatePrefix(data, size, DeflateWrapper::gzip, inputHeadBytes, start, reason)) {
         // Named as a compressed format: its reader says what is wrong.
         choice.format = findInputFormat(nullptr, 0, inner.c_str());
         choice.gzip = choice.format != nullptr;

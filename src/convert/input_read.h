@@ -14,12 +14,14 @@ struct InputChoice {
     bool gzip = false;                   // the format's bytes inside a gzip stream
 };
 
-// Chooses the reader of an input from its first bytes and its name (see
-// findInputFormat). A gzip stream is looked into: its row is the one its
-// decompressed start (or, failing that, its name without ".gz") chooses;
-// when it does not inflate, the row its name names, if any. A gzip stream
-// within one is refused with a sentence in `error`.
-bool chooseInput(const uint8_t* head, size_t size, const char* path, InputChoice& choice,
+// Chooses the reader of an input from its bytes (at least its first
+// inputHeadBytes, and all of a gzip stream, whose decompressed start may
+// take any number of compressed bytes) and its name (see findInputFormat).
+// A gzip stream is looked into: its row is the one its decompressed start
+// (or, failing that, its name without ".gz") chooses; when it does not
+// inflate, the row its name names, if any. A gzip stream within one is
+// refused with a sentence in `error`.
+bool chooseInput(const uint8_t* data, size_t size, const char* path, InputChoice& choice,
                  std::string& error);
 
 // Reads the whole input `data` as `choice` says into `grid`: a gzip stream

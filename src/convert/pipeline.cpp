@@ -1,5 +1,6 @@
 #include "convert/pipeline.h"
 
+#include "container/inflate_stream.h"
 #include "convert/input_read.h"
 #include "convert/memory_cap.h"
 #include "convert/output_table.h"
@@ -68,8 +69,16 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInp
     if (!(stream ? readWholeFile(input, bytes, error)
                  : readFileHead(input, inputHeadBytes, bytes, error)))
         return false;
+    // What a gzip stream holds shows only once enough of it inflates, which
+    // a few hundred bytes of poorly compressed data may not.
+    bool whole = stream;
+    if (!whole && startsWithGzip(bytes.data(), bytes.size())) {
+        if (!readWholeFile(input, bytes, error))
+            return false;
+        whole = true;
+    }
     InputChoice choice;
-    if (!chooseInput(bytes.data(), std::min(bytes.size(), inputHeadBytes), input, choice, error))
+    if (!chooseInput(bytes.data(), bytes.size(), input, choice, error))
         return false;
     voxelInput = choice.format != nullptr;
     // What the options apply to is the row of what a gzip stream holds, not
@@ -86,7 +95,7 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInp
     }
     if (!choice.format)
         return voxelizeInput(options, grid, error);
-    if (!stream && !readWholeFile(input, bytes, error))
+    if (!whole && !readWholeFile(input, bytes, error))
         return false;
     ReadOptions readOptions;
     readOptions.path = input;

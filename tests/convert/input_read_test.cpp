@@ -54,7 +54,7 @@ std::string scratchFile(const char* name) {
 bool readAsConverter(const uint8_t* data, size_t size, const char* path, VoxelGrid& grid,
                      std::string& error, const char* expectFormat) {
     InputChoice choice;
-    EXPECT_TRUE(chooseInput(data, std::min(size, inputHeadBytes), path, choice, error));
+    EXPECT_TRUE(chooseInput(data, size, path, choice, error));
     EXPECT_NE(choice.format, nullptr);
     if (!choice.format)
         return false;
@@ -67,8 +67,7 @@ bool readAsConverter(const uint8_t* data, size_t size, const char* path, VoxelGr
 
 bool readThroughTable(const std::vector<uint8_t>& bytes, const std::string& path, VoxelGrid& grid,
                       std::string& error, InputChoice& choice) {
-    if (!chooseInput(bytes.data(), std::min(bytes.size(), inputHeadBytes), path.c_str(), choice,
-                     error))
+    if (!chooseInput(bytes.data(), bytes.size(), path.c_str(), choice, error))
         return false;
     if (!choice.format) {
         error = "no grid reader claims it (the mesh importer then refuses it)";
@@ -97,7 +96,7 @@ std::string refusalOf(const std::vector<uint8_t>& bytes, const std::string& path
 // gzip stream, and what it reads them as.
 std::string readAs(const std::vector<uint8_t>& bytes, VoxelGrid& grid, std::string& error) {
     InputChoice choice;
-    if (!chooseInput(bytes.data(), std::min(bytes.size(), inputHeadBytes), "labels", choice, error))
+    if (!chooseInput(bytes.data(), bytes.size(), "labels", choice, error))
         return "refused";
     if (!choice.format)
         return "none";
@@ -206,7 +205,7 @@ TEST(InputRead, ContentWinsOverTheName) {
     auto formatOf = [&](const std::vector<uint8_t>& bytes, const char* path) {
         InputChoice choice;
         std::string error;
-        if (!chooseInput(bytes.data(), std::min(bytes.size(), inputHeadBytes), path, choice, error))
+        if (!chooseInput(bytes.data(), bytes.size(), path, choice, error))
             return "refused: " + error;
         if (!choice.format)
             return std::string("none");

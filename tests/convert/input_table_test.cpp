@@ -52,8 +52,7 @@ bool readAsConverter(const std::string& bytes, const std::string& path, VoxelGri
     InputChoice choice;
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
     format = nullptr;
-    const bool chosen =
-        chooseInput(data, std::min(bytes.size(), inputHeadBytes), path.c_str(), choice, error);
+    const bool chosen = chooseInput(data, bytes.size(), path.c_str(), choice, error);
     format = choice.format;
     return chosen && format && readBytes(choice, bytes, path, grid, error);
 }
@@ -71,8 +70,7 @@ std::vector<RowSample> rowSamples() {
         RowSample s{files[n], InputChoice(), n < generated, false, VoxelGrid(), ""};
         const auto* data = reinterpret_cast<const uint8_t*>(s.file.bytes.data());
         std::string error;
-        if (!chooseInput(data, std::min(s.file.bytes.size(), inputHeadBytes), s.file.path.c_str(),
-                         s.choice, error) ||
+        if (!chooseInput(data, s.file.bytes.size(), s.file.path.c_str(), s.choice, error) ||
             !s.choice.format)
             continue; // no row reads it: a data file a header names, the expectations
         s.read = readBytes(s.choice, s.file.bytes, s.file.path, s.whole, s.refusal);

@@ -434,6 +434,19 @@ class HostileFiles(unittest.TestCase):
              ["--colors", "grey"], 1, [line]),
         ])
 
+    def test_gzip_content_decides_whatever_the_name(self):
+        # An array of floats of no pattern hardly compresses: its first few
+        # hundred compressed bytes inflate to less than the converter looks
+        # at, and the stream's name says nothing of what it holds.
+        values = [(i * 7919 % 1000) / 1000.0 + (i % 13) * 1e-9 for i in range(8 * 8 * 8)]
+        raw = make_grids.npy((8, 8, 8), "f8", values)
+        packed = gzip.compress(raw, mtime=0)
+        source = self.path("field.gz", packed)
+        out = os.path.join(self.tmp, "field.vxl")
+        status, stdout, stderr = vxlconv(source, out, "--threshold", "0.5")
+        self.assertEqual((status, stdout, stderr), (0, "", ""))
+        self.assertEqual(read_voxels(out)[0], sum(1 for v in values if v >= 0.5))
+
     def test_gzip_within_gzip(self):
         nested = gzip.compress(gzip.compress(make_grids.npy((2, 2, 2), "u1", [1] * 8), mtime=0), mtime=0)
         self.expect_lines([

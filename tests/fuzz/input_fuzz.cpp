@@ -80,8 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string folder = "/nonexistent-fuzz-dir/input";
     InputChoice choice;
     std::string error;
-    if (!chooseInput(data, size < inputHeadBytes ? size : inputHeadBytes, folder.c_str(), choice,
-                     error)) {
+    if (!chooseInput(data, size, folder.c_str(), choice, error)) {
         checkRefusal(error);
         return 0;
     }
