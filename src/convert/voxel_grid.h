@@ -25,7 +25,7 @@
 //   step, computed in double and rounded to float, which is how its voxels'
 //   positions should be computed too; the hollow stage finds each voxel's
 //   cell from its position and keeps any voxel that is not within
-//   latticeTolerance (hollow.h) of a cell centre;
+//   latticeTolerance (lattice_cells.h) of a cell centre;
 // - check every size, count and offset the file claims against the bytes
 //   present before allocating what it claims, and refuse with one sentence in
 //   `error` (no "vxlconv:" prefix and no line break: the caller adds them);
