@@ -19,9 +19,27 @@ int bitsFor(uint64_t largest) {
     return bits;
 }
 
+// Walks a sorted key list for the keys at a fixed offset from the ones
+// visited in increasing order: each cursor only moves forward.
+struct NeighbourCursor {
+    int64_t offset;
+    size_t at;
+};
+
+bool occupied(const std::vector<CellEntry>& sorted, NeighbourCursor& cursor, uint64_t key) {
+    const uint64_t wanted = key + uint64_t(cursor.offset);
+    while (cursor.at < sorted.size() && sorted[cursor.at].key < wanted)
+        ++cursor.at;
+    return cursor.at < sorted.size() && sorted[cursor.at].key == wanted;
+}
+
+} // namespace
+
 // Sorts by key, 16 bits a pass from the lowest, skipping digits that are the
 // same in every key. Linear in the count where a comparison sort is not.
-void sortByKey(std::vector<CellEntry>& entries, int keyBits) {
+void sortCellEntries(std::vector<CellEntry>& entries, int keyBits) {
+    if (entries.size() < 2)
+        return;
     std::vector<CellEntry> other(entries.size());
     std::vector<size_t> counts(size_t(1) << 16);
     for (int shift = 0; shift < keyBits; shift += 16) {
@@ -41,22 +59,6 @@ void sortByKey(std::vector<CellEntry>& entries, int keyBits) {
         entries.swap(other);
     }
 }
-
-// Walks a sorted key list for the keys at a fixed offset from the ones
-// visited in increasing order: each cursor only moves forward.
-struct NeighbourCursor {
-    int64_t offset;
-    size_t at;
-};
-
-bool occupied(const std::vector<CellEntry>& sorted, NeighbourCursor& cursor, uint64_t key) {
-    const uint64_t wanted = key + uint64_t(cursor.offset);
-    while (cursor.at < sorted.size() && sorted[cursor.at].key < wanted)
-        ++cursor.at;
-    return cursor.at < sorted.size() && sorted[cursor.at].key == wanted;
-}
-
-} // namespace
 
 bool latticeCell(const VoxelGrid& grid, const float* p, int64_t cell[3]) {
     for (int k = 0; k < 3; ++k) {
@@ -129,7 +131,7 @@ bool sortLatticeKeys(const VoxelGrid& grid, LatticeKeys& keys, std::vector<uint3
         entries[e].key = key;
     }
     std::vector<int64_t>().swap(cells);
-    sortByKey(entries, keyBits);
+    sortCellEntries(entries, keyBits);
     return true;
 }
 

@@ -33,6 +33,10 @@ struct CellEntry {
     uint32_t index;
 };
 
+// Sorts entries by their keys' lowest `keyBits` bits (radix sort, 16 bits
+// a pass, linear in the count), keeping the order of equal keys.
+void sortCellEntries(std::vector<CellEntry>& entries, int keyBits);
+
 // The voxels on the lattice as packed keys, sorted. Axis k of a cell takes
 // bits[k] bits, x highest; each axis has a free value either side of its
 // range, so a neighbour's key is the key plus or minus unit[k] and never
