@@ -1,11 +1,14 @@
 // vxlconv: turns meshes, point clouds, MagicaVoxel files and voxel files into
-// voxel files that voxscope opens. Errors are one line on stderr and exit
-// status 1; only --help writes to stdout.
+// voxel files that voxscope opens, and voxel sets into meshes and .vox
+// files. Errors are one line on stderr and exit status 1; only --help writes
+// to stdout.
 #include "convert/conversion_options.h"
 #include "convert/input_file.h"
 #include "convert/memory_cap.h"
 #include "convert/pipeline.h"
 #include "convert/sample_grid.h"
+#include "platform/progress_line.h"
+#include "write/output_formats.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +16,7 @@
 #include <string>
 
 [[noreturn]] static void die(const std::string& message) {
+    stopProgress();
     fprintf(stderr, "vxlconv: %s\n", message.c_str());
     exit(1);
 }
@@ -29,18 +33,32 @@ static int convert(int argc, char** argv) {
     case OptionsResult::convert:
         break;
     }
-    // The output is checked and begun before anything is read; the cap is set
-    // before anything is read too, so that it covers every reader; the
-    // readers take no header's claim beyond it either.
-    if (!beginConversionOutput(options, error))
+    // The output's format comes from its name, and the output is checked and
+    // begun before anything is read; the cap is set before anything is read
+    // too, so that it covers every reader; the readers take no header's
+    // claim beyond it either.
+    const OutputFormat* format = findOutputFormat(options.output);
+    if (!format)
+        die("cannot write " + options.output + ": unknown output type; vxlconv writes " +
+            outputExtensionList());
+    if (options.meshGiven && !format->takesMesh)
+        die(std::string("--mesh applies to mesh outputs (.glb, .gltf, .obj, .ply, .stl), not ") +
+            format->extension);
+    if (!beginConversionOutput(options, companionFiles(*format, options.output, options.mesh),
+                               error))
         die(error);
     const char* input = options.input.c_str();
     if (options.memoryCap == 0)
         options.memoryCap =
             defaultMemoryCap(inputFileBytes(input) + detachedDataBytes(input), options.maxVoxels);
     capAddressSpace(options.memoryCap);
-    if (!convertFile(options, error))
+    startProgress("vxlconv");
+    const GridWriter write = [&](const VoxelGrid& grid, std::string& why) {
+        return format->write(grid, options.mesh, options.output.c_str(), why);
+    };
+    if (!convertFile(options, write, error))
         die(error);
+    stopProgress();
     return 0;
 }
 

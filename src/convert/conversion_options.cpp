@@ -10,10 +10,10 @@
 #include <vector>
 
 const char vxlconvHelpText[] =
-    "Usage: vxlconv INPUT OUTPUT.vxl [OPTIONS]\n"
+    "Usage: vxlconv INPUT OUTPUT [OPTIONS]\n"
     "Turns a mesh, a point cloud, a MagicaVoxel .vox file, a voxel file, a voxel\n"
     "grid (binvox, NumPy) or a volume (NRRD, NIfTI) into a voxel file for\n"
-    "voxscope.\n"
+    "voxscope, or the voxels into a mesh or a .vox file for other tools.\n"
     "\n"
     "INPUT is read by its contents:\n"
     "  .vox (MagicaVoxel)  every model shown in the file's scene, placed by its\n"
@@ -43,6 +43,19 @@ const char vxlconvHelpText[] =
     "                      lines the voxels they pass, and each point of a point\n"
     "                      cloud fills the voxel it falls in.\n"
     "\n"
+    "OUTPUT is written by its extension (a name without one is a .vxl file):\n"
+    "  .vxl                the voxel file voxscope opens\n"
+    "  .glb, .gltf         glTF 2.0, unlit, as voxscope shows it; .gltf writes\n"
+    "                      NAME.bin (and NAME.png for a greedy mesh) beside it\n"
+    "  .obj                Wavefront OBJ with NAME.mtl (and NAME.png for a greedy\n"
+    "                      mesh); other meshes carry vertex colours\n"
+    "  .ply                binary PLY with vertex colours (a greedy mesh merges\n"
+    "                      faces of one colour only)\n"
+    "  .stl                binary STL, no colours (for 3D printing)\n"
+    "  .vox                MagicaVoxel: one unit per lattice step, models of at\n"
+    "                      most 256 a side, at most 255 colours (more are reduced\n"
+    "                      by median cut; a note says how far they moved)\n"
+    "\n"
     "Colours: a voxel takes the mean of the colours that meet it: vertex colours,\n"
     "else the material's diffuse colour. Textures are not sampled: a textured\n"
     "surface takes its material's colour (a note on stderr says so). A source\n"
@@ -66,6 +79,11 @@ const char vxlconvHelpText[] =
     "  --colors C        grids and volumes: height, labels (the palette, by\n"
     "                    integer value), grey or map (viridis), the last two\n"
     "                    from the lowest value that passes to the highest\n"
+    "  --mesh M          mesh outputs: greedy (default: faces between voxels left\n"
+    "                    out, flat sides merged into rectangles, colours in a\n"
+    "                    texture), faces (every exposed face, shared vertices:\n"
+    "                    closed wherever the voxel set is) or cubes (every voxel\n"
+    "                    a whole cube, as voxscope draws it)\n"
     "  --max-voxels N    refuse to write more than N voxels (default 10000000;\n"
     "                    at most 59652323, what voxscope can draw)\n"
     "  --max-memory MB   cap on the memory used (default: 1024 MB, plus 64 times\n"
@@ -80,15 +98,18 @@ const char vxlconvHelpText[] =
     "a .vxl file, the lattice through its first voxel, one voxel size apart; a\n"
     "voxel lies on it when it is within 1/1024 of a voxel size (or eight float\n"
     "spacings) of a lattice point on every axis, and voxels off it are kept as\n"
-    "they are. Kept voxels keep their positions to the bit. The output is\n"
-    "written beside OUTPUT.vxl and renamed into place only when the conversion\n"
-    "succeeds: a failed or interrupted run leaves an existing OUTPUT.vxl as it\n"
-    "was, and only a regular file is ever replaced. On any error vxlconv prints\n"
-    "one line on stderr and exits with status 1.\n"
+    "they are. Kept voxels keep their positions to the bit. The output (and each\n"
+    "file it brings along) is written beside OUTPUT and renamed into place only\n"
+    "when the conversion succeeds: a failed or interrupted run leaves an\n"
+    "existing OUTPUT as it was, and only a regular file is ever replaced. On a\n"
+    "terminal, a line on stderr shows the progress of conversions that take more\n"
+    "than a second. On any error vxlconv prints one line on stderr and exits\n"
+    "with status 1.\n"
     "\n"
     "Examples: vxlconv bunny.ply bunny.vxl --resolution 200 && voxscope bunny.vxl\n"
     "          vxlconv scan.vxl light.vxl --hollow --resolution 400\n"
-    "          vxlconv head.nii.gz bone.vxl --threshold 300 --hollow\n";
+    "          vxlconv head.nii.gz bone.vxl --threshold 300 --hollow\n"
+    "          vxlconv castle.vox castle.glb && vxlconv scan.vxl print.stl --mesh faces\n";
 
 namespace {
 
@@ -171,6 +192,11 @@ OptionsResult parseConversionOptions(int argc, char** argv, ConversionOptions& o
             if (value && !ok)
                 error = "--colors needs height, labels, grey or map, not \"" + std::string(value) +
                         "\"";
+        } else if (arg == "--mesh") {
+            ok = takeValue() && parseMeshChoice(value, options.mesh);
+            if (value && !ok)
+                error = "--mesh needs greedy, faces or cubes, not \"" + std::string(value) + "\"";
+            options.meshGiven = true;
         } else if (arg == "--hollow") {
             options.hollow = true;
             if (value) {
@@ -187,7 +213,7 @@ OptionsResult parseConversionOptions(int argc, char** argv, ConversionOptions& o
             return OptionsResult::refused;
     }
     if (paths.size() != 2) {
-        error = "needs an input and an output file: vxlconv INPUT OUTPUT.vxl (see vxlconv --help)";
+        error = "needs an input and an output file: vxlconv INPUT OUTPUT (see vxlconv --help)";
         return OptionsResult::refused;
     }
     if (options.voxelSize > 0 && options.resolution > 0) {

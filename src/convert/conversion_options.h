@@ -1,6 +1,7 @@
 // vxlconv's command line: the options a conversion takes, read from argv.
 #pragma once
 
+#include "convert/mesh_choice.h"
 #include "convert/volume_colors.h"
 #include "convert/volume_threshold.h"
 #include "convert/vxl_writer.h"
@@ -17,6 +18,8 @@ struct ConversionOptions {
     bool hollow = false;     // leave out voxels whose six face neighbours are all there
     ThresholdRule threshold; // grids of samples: which are voxels
     ColorMode colors = ColorMode::automatic; // grids of samples: how they are coloured
+    MeshChoice mesh = MeshChoice::greedy;    // mesh outputs: which faces become triangles
+    bool meshGiven = false;                  // --mesh was on the command line
 };
 
 enum class OptionsResult { convert, help, refused };

@@ -11,6 +11,7 @@
 #include "convert/vxl_writer.h"
 #include "model/voxel_model.h"
 #include "platform/output_file.h"
+#include "platform/progress_line.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -133,21 +134,33 @@ bool runGridStages(const ConversionOptions& options, bool voxelInput, VoxelGrid&
     return true;
 }
 
-bool beginConversionOutput(const ConversionOptions& options, std::string& error) {
-    return refuseOutputOverInput(options.input.c_str(), options.output.c_str(), &error) &&
-           beginOutputFile(options.output.c_str(), "vxlconv", &error);
+bool beginConversionOutput(const ConversionOptions& options,
+                           const std::vector<std::string>& companions, std::string& error) {
+    for (const std::string& companion : companions)
+        if (!refuseOutputOverInput(options.input.c_str(), companion.c_str(), &error))
+            return false;
+    if (!refuseOutputOverInput(options.input.c_str(), options.output.c_str(), &error) ||
+        !beginOutputFile(options.output.c_str(), "vxlconv", &error))
+        return false;
+    for (const std::string& companion : companions)
+        if (!beginCompanionFile(companion.c_str(), &error))
+            return false;
+    return true;
 }
 
-bool convertFile(const ConversionOptions& options, std::string& error) {
+bool convertFile(const ConversionOptions& options, const GridWriter& write, std::string& error) {
     VoxelGrid grid;
     bool voxelInput = false;
+    progressPhase("reading " + options.input);
     if (!readInput(options, grid, voxelInput, error))
         return false;
+    progressPhase("processing " + options.input);
     if (!runGridStages(options, voxelInput, grid, error))
         return false;
     if (grid.voxels.colors.empty()) {
         error = options.input + ": no voxels to write";
         return false;
     }
-    return finishVoxelFile(grid.voxels, error);
+    progressPhase("writing " + options.output);
+    return write(grid, error);
 }

@@ -62,7 +62,7 @@ class CommandLine(unittest.TestCase):
     def test_help_goes_to_stdout(self):
         status, out, err = vxlconv("--help")
         self.assertEqual((status, err), (0, ""))
-        self.assertTrue(out.startswith("Usage: vxlconv INPUT OUTPUT.vxl"), out)
+        self.assertTrue(out.startswith("Usage: vxlconv INPUT OUTPUT [OPTIONS]"), out)
         for option in ("--voxel-size", "--resolution", "--max-voxels", "--max-memory", "Textures"):
             self.assertIn(option, out)
 

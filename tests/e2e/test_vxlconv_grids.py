@@ -273,14 +273,21 @@ class HostileFiles(unittest.TestCase):
         nhdr, data = self.path("v.nhdr", header), self.path("v.raw", raw)
         hdr_bytes, img_bytes = make_grids.nifti(shape, "u1", labels, pair=True)
         hdr, img = self.path("pair.hdr", hdr_bytes), self.path("pair.img", img_bytes)
-        os.link(data, os.path.join(d, "hard.raw"))
+        # The output's name chooses its format: names vxlconv writes reach the
+        # file by a link; the data files' own names are refused by their type.
+        os.link(data, os.path.join(d, "hard.vxl"))
+        os.symlink("v.raw", os.path.join(d, "soft.vxl"))
+        os.link(img, os.path.join(d, "image.vxl"))
         line = ("vxlconv: cannot read %s as %s: its %s %s is the output; write the output to "
                 "another file\n")
+        unknown = ("vxlconv: cannot write %s: unknown output type; vxlconv writes .vxl, .glb, "
+                   ".gltf, .obj, .ply, .stl, .vox\n")
         cases = [
-            (nhdr, data, line % (nhdr, "NRRD", "data file", data)),
-            (nhdr, os.path.join(d, ".", "v.raw"), line % (nhdr, "NRRD", "data file", data)),
-            (nhdr, os.path.join(d, "hard.raw"), line % (nhdr, "NRRD", "data file", data)),
-            (hdr, img, line % (hdr, "NIfTI-1", "image file", img)),
+            (nhdr, os.path.join(d, "hard.vxl"), line % (nhdr, "NRRD", "data file", data)),
+            (nhdr, os.path.join(d, ".", "soft.vxl"), line % (nhdr, "NRRD", "data file", data)),
+            (hdr, os.path.join(d, "image.vxl"), line % (hdr, "NIfTI-1", "image file", img)),
+            (nhdr, data, unknown % data),
+            (hdr, img, unknown % img),
         ]
         for source, out, expected in cases:
             with self.subTest(out=out):
