@@ -61,11 +61,15 @@ TEST_F(VoxWriter, OtherLatticesAndLooseVoxelsLandOnWholeCells) {
     // Half a step beyond the last: moved to the nearest cell (3, 0, 0).
     grid.voxels.positions.insert(grid.voxels.positions.end(), {0.1f + 0.2f * 2.6f, 0.1f, 0.1f});
     grid.voxels.colors.insert(grid.voxels.colors.end(), {10, 11, 12});
+    // A third of a step from cell (0, 0, 0): the later voxel takes the cell.
+    grid.voxels.positions.insert(grid.voxels.positions.end(), {0.1f + 0.2f / 3, 0.1f, 0.1f});
+    grid.voxels.colors.insert(grid.voxels.colors.end(), {20, 21, 22});
     const auto back = roundTrip(grid);
     std::map<std::array<float, 3>, Rgb> expected;
     for (const auto& [cell, rgb] : cells)
         expected[{float(cell[0]) + 0.5f, float(cell[1]) + 0.5f, float(cell[2]) + 0.5f}] = rgb;
     expected[{3.5f, 0.5f, 0.5f}] = {10, 11, 12};
+    expected[{0.5f, 0.5f, 0.5f}] = {20, 21, 22};
     EXPECT_EQ(back, expected);
 }
 
