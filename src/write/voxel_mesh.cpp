@@ -100,8 +100,10 @@ bool buildGreedy(MeshBuilder& b, const ExposedFaces& faces, std::string& error) 
                 blocks[r].width = rects[r].width;
                 blocks[r].height = rects[r].height;
             }
-        if (!packAtlas(blocks, b.mesh.texture, error))
+        if (!packAtlas(blocks, b.mesh.texture, error)) {
+            error += " (--mesh faces writes vertex colours instead)";
             return false;
+        }
         for (size_t r = 0; r < rects.size(); ++r)
             fillBlock(b.mesh.texture, blocks[r], &merged.colors[rects[r].colorOffset]);
         for (size_t i = 0; i < faces.loose.size(); ++i)
