@@ -1,11 +1,13 @@
 // vxlconv: turns meshes, point clouds, MagicaVoxel files and voxel files into
-// voxel files that voxscope opens. Errors are one line on stderr and exit
-// status 1; only --help writes to stdout.
+// voxel files that voxscope opens, and voxel sets into meshes and .vox
+// files. Errors are one line on stderr and exit status 1; only --help writes
+// to stdout.
 #include "convert/conversion_options.h"
 #include "convert/input_table.h"
 #include "convert/memory_cap.h"
 #include "convert/pipeline.h"
 #include "platform/input_file.h"
+#include "platform/progress_line.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 #include <string>
 
 [[noreturn]] static void die(const std::string& message) {
+    stopProgress();
     fprintf(stderr, "vxlconv: %s\n", message.c_str());
     exit(1);
 }
@@ -39,8 +42,10 @@ static int convert(int argc, char** argv) {
         options.memoryCap =
             defaultMemoryCap(inputFileBytes(input) + secondFileBytes(input), options.maxVoxels);
     capAddressSpace(options.memoryCap);
+    startProgress("vxlconv");
     if (!convertFile(options, error))
         die(error);
+    stopProgress();
     return 0;
 }
 

@@ -49,9 +49,10 @@ std::string entry(const std::string& title, const std::string& text, size_t inde
 
 std::string vxlconvHelpText() {
     const size_t formatColumn = 22, optionColumn = 20;
-    std::string help = "Usage: vxlconv INPUT OUTPUT.vxl [OPTIONS]\n" +
+    std::string help = "Usage: vxlconv INPUT OUTPUT [OPTIONS]\n" +
                        wrapped("Turns a mesh, a point cloud, or a file of voxels or of samples "
-                               "into a voxel file for voxscope.",
+                               "into a voxel file for voxscope, or the voxels into a mesh or a "
+                               ".vox file for other tools.",
                                0, 0) +
                        "\n";
     std::string names;
@@ -98,8 +99,15 @@ std::string vxlconvHelpText() {
                            format->name + ")";
     help += "\n" +
             wrapped("OUTPUT is written as its extension says: " + written +
-                        "; a name without an extension is a " + outputFormats().front()->name + ".",
+                        "; a name without an extension is a " + outputFormats().front()->name + ":",
                     0, 0);
+    for (const OutputFormat* format : outputFormats()) {
+        std::string title;
+        for (const char* extension : format->extensions)
+            if (extension)
+                title += std::string(title.empty() ? "" : ", ") + extension;
+        help += entry(title, format->helpText, formatColumn);
+    }
     help += "\nOptions:\n";
     help += entry("--voxel-size S",
                   "meshes and point clouds: edge of a voxel, in the input's units; every other "
@@ -125,6 +133,13 @@ std::string vxlconvHelpText() {
               samples + ": height, labels (the palette, by integer value), grey or map (viridis), "
                         "the last two from the lowest value that passes to the highest",
               optionColumn);
+    help += entry("--mesh M",
+                  "mesh outputs (" + meshOutputExtensionList() +
+                      "): greedy (default: faces between voxels left out, flat sides merged into "
+                      "rectangles, colours in a texture), faces (every exposed face, shared "
+                      "vertices: closed wherever the voxel set is) or cubes (every voxel a whole "
+                      "cube, as voxscope draws it)",
+                  optionColumn);
     help += entry("--max-voxels N",
                   "refuse to write more than N voxels (default 10000000; at most 59652323, what "
                   "voxscope can draw)",
@@ -141,13 +156,17 @@ std::string vxlconvHelpText() {
                     "voxels; each cell holds the voxels whose centres fall in it, coloured by "
                     "their rounded mean. Neighbours for --hollow are found on the input's "
                     "lattice; voxels off it are kept as they are. Kept voxels keep their "
-                    "positions to the bit. The output is written beside OUTPUT and renamed into "
-                    "place only when the conversion succeeds: a failed or interrupted run leaves "
-                    "an existing OUTPUT as it was, and only a regular file is ever replaced. On "
-                    "any error vxlconv prints one line on stderr and exits with status 1.",
+                    "positions to the bit. The output (and each file it brings along) is written "
+                    "beside OUTPUT and renamed into place only when the conversion succeeds: a "
+                    "failed or interrupted run leaves an existing OUTPUT as it was, and only a "
+                    "regular file is ever replaced. On a terminal, a line on stderr shows the "
+                    "progress of conversions that take more than a second. On any error vxlconv "
+                    "prints one line on stderr and exits with status 1.",
                     0, 0);
     help += "\nExamples: vxlconv bunny.ply bunny.vxl --resolution 200 && voxscope bunny.vxl\n"
-            "          vxlconv scan.vxl light.vxl --hollow --resolution 400\n";
+            "          vxlconv scan.vxl light.vxl --hollow --resolution 400\n"
+            "          vxlconv castle.vox castle.glb\n"
+            "          vxlconv scan.vxl print.stl --mesh faces\n";
     return help;
 }
 
@@ -233,6 +252,11 @@ OptionsResult parseConversionOptions(int argc, char** argv, ConversionOptions& o
             if (value && !ok)
                 error = "--colors needs height, labels, grey or map, not \"" + std::string(value) +
                         "\"";
+        } else if (arg == "--mesh") {
+            ok = takeValue() && parseMeshChoice(value, options.mesh);
+            if (value && !ok)
+                error = "--mesh needs greedy, faces or cubes, not \"" + std::string(value) + "\"";
+            options.meshGiven = true;
         } else if (arg == "--hollow") {
             options.hollow = true;
             if (value) {
@@ -249,7 +273,7 @@ OptionsResult parseConversionOptions(int argc, char** argv, ConversionOptions& o
             return OptionsResult::refused;
     }
     if (paths.size() != 2) {
-        error = "needs an input and an output file: vxlconv INPUT OUTPUT.vxl (see vxlconv --help)";
+        error = "needs an input and an output file: vxlconv INPUT OUTPUT (see vxlconv --help)";
         return OptionsResult::refused;
     }
     if (options.voxelSize > 0 && options.resolution > 0) {

@@ -4,6 +4,7 @@
 #include "samples/volume_colors.h"
 #include "samples/volume_threshold.h"
 #include "voxels/voxel_grid.h"
+#include "write/mesh_choice.h"
 
 #include <cstdint>
 #include <string>
@@ -18,6 +19,8 @@ struct ConversionOptions {
     bool hollow = false;         // leave out voxels whose six face neighbours are all there
     ThresholdRule threshold;     // grids of samples: which are voxels
     ColorMode colors = ColorMode::automatic; // grids of samples: how they are coloured
+    MeshChoice mesh = MeshChoice::greedy;    // mesh outputs: which faces become triangles
+    bool meshGiven = false;                  // --mesh was on the command line
 };
 
 enum class OptionsResult { convert, help, refused };

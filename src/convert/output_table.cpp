@@ -7,7 +7,13 @@
 
 const std::vector<const OutputFormat*>& outputFormats() {
     static const std::vector<const OutputFormat*> rows = {
-        FORMAT_ROW(OutputFormat, vxlOutput), // write/vxl_writer.cpp
+        FORMAT_ROW(OutputFormat, vxlOutput),  // write/vxl_writer.cpp
+        FORMAT_ROW(OutputFormat, glbOutput),  // write/gltf_writer.cpp
+        FORMAT_ROW(OutputFormat, gltfOutput), // write/gltf_writer.cpp
+        FORMAT_ROW(OutputFormat, objOutput),  // write/obj_writer.cpp
+        FORMAT_ROW(OutputFormat, plyOutput),  // write/ply_writer.cpp
+        FORMAT_ROW(OutputFormat, stlOutput),  // write/stl_writer.cpp
+        FORMAT_ROW(OutputFormat, voxOutput),  // write/vox_writer.cpp
     };
     return rows;
 }
@@ -35,14 +41,26 @@ const OutputFormat* findOutputFormat(const char* path) {
     return nullptr;
 }
 
-std::string outputExtensionList() {
+namespace {
+
+std::string extensionList(bool meshesOnly) {
     std::vector<std::string> all;
     for (const OutputFormat* format : outputFormats())
         for (const char* written : format->extensions)
-            if (written)
+            if (written && (format->takesMesh || !meshesOnly))
                 all.push_back(written);
     std::string list;
     for (size_t i = 0; i < all.size(); ++i)
         list += (i == 0 ? "" : ", ") + all[i];
     return list;
+}
+
+} // namespace
+
+std::string outputExtensionList() {
+    return extensionList(false);
+}
+
+std::string meshOutputExtensionList() {
+    return extensionList(true);
 }

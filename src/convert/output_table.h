@@ -21,3 +21,6 @@ const OutputFormat* findOutputFormat(const char* path);
 
 // The extensions written, for messages: ".vxl, .abc, ...".
 std::string outputExtensionList();
+
+// The extensions of the rows --mesh applies to, in the same form.
+std::string meshOutputExtensionList();

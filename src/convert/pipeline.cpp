@@ -9,6 +9,7 @@
 #include "model/voxel_model.h"
 #include "platform/input_file.h"
 #include "platform/output_file.h"
+#include "platform/progress_line.h"
 #include "stages/coarse_grid.h"
 #include "stages/hollow.h"
 
@@ -151,6 +152,7 @@ namespace {
 WriteOptions writeOptionsOf(const ConversionOptions& options) {
     WriteOptions writeOptions;
     writeOptions.path = options.output.c_str();
+    writeOptions.mesh = options.mesh;
     return writeOptions;
 }
 
@@ -167,7 +169,12 @@ bool beginOutputAs(const OutputFormat& format, const ConversionOptions& options,
     for (const std::string& companion : companions)
         if (!refuseOutputOverInput(input, companion.c_str(), &error))
             return false;
-    return beginOutputFile(options.output.c_str(), "vxlconv", &error);
+    if (!beginOutputFile(options.output.c_str(), "vxlconv", &error))
+        return false;
+    for (const std::string& companion : companions)
+        if (!beginCompanionFile(companion.c_str(), &error))
+            return false;
+    return true;
 }
 
 bool beginConversionOutput(const ConversionOptions& options, std::string& error) {
@@ -180,14 +187,22 @@ bool beginConversionOutput(const ConversionOptions& options, std::string& error)
                 outputExtensionList();
         return false;
     }
+    if (options.meshGiven && !format->takesMesh) {
+        const std::string extension = outputExtension(options.output.c_str());
+        error = "--mesh applies to mesh outputs (" + meshOutputExtensionList() + "), not " +
+                (extension.empty() ? format->extensions[0] : extension);
+        return false;
+    }
     return beginOutputAs(*format, options, error);
 }
 
 bool convertFile(const ConversionOptions& options, std::string& error) {
     VoxelGrid grid;
     bool voxelInput = false;
+    progressPhase("reading " + options.input);
     if (!readInput(options, grid, voxelInput, error))
         return false;
+    progressPhase("processing " + options.input);
     if (!runGridStages(options, voxelInput, grid, error))
         return false;
     if (grid.voxels.colors.empty()) {
@@ -199,5 +214,6 @@ bool convertFile(const ConversionOptions& options, std::string& error) {
         error = "cannot write " + options.output + ": unknown output type";
         return false;
     }
+    progressPhase("writing " + options.output);
     return format->write(grid, writeOptionsOf(options), error);
 }

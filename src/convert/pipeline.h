@@ -30,16 +30,18 @@ bool runGridStages(const ConversionOptions& options, bool voxelInput, VoxelGrid&
 // and begins the output file (platform/output_file.h): before any work, so
 // that nothing is read for an output that could not be written. The output's
 // extension chooses its row of the output table; an extension no row writes
-// is refused, naming those that are written.
+// is refused, naming those that are written, and so is --mesh for a row
+// that writes no mesh.
 bool beginConversionOutput(const ConversionOptions& options, std::string& error);
 
 // The same for the output written as `format`: the files it writes beside
-// the output may not name the input either.
+// the output may not name the input either, and are begun as its
+// companions, each held to the output's rules.
 bool beginOutputAs(const OutputFormat& format, const ConversionOptions& options,
                    std::string& error);
 
 // The whole conversion, once the output is begun: read, stages, the
-// output's writer. On
-// failure sets `error` to one sentence; the temporary file is removed and an
-// existing output left as it was.
+// output's writer, each a phase of the progress line. On failure sets
+// `error` to one sentence; the temporary files are removed and existing
+// outputs left as they were.
 bool convertFile(const ConversionOptions& options, std::string& error);

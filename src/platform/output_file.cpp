@@ -12,19 +12,27 @@
 
 namespace {
 
-// The pending temporary file, in fixed storage so that a signal handler can
-// remove it without allocating.
-char temporaryPath[PATH_MAX + 64];
-volatile sig_atomic_t temporaryPending = 0;
-std::string outputPath;
-FILE* temporaryStream = nullptr;
+// The pending temporary files, in fixed storage so that a signal handler can
+// remove them without allocating. Slot 0 is the output, the others its
+// companions.
+struct PendingFile {
+    char temporaryPath[PATH_MAX + 64];
+    volatile sig_atomic_t pending;
+    std::string outputPath;
+    FILE* stream;
+};
+PendingFile files[maxOutputFiles];
+int begunFiles = 0;
+std::string programName;
 
 const int cleanedSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void removeTemporaryOnSignal(int sig) {
-    if (temporaryPending)
-        unlink(temporaryPath);
-    temporaryPending = 0;
+    for (PendingFile& file : files) {
+        if (file.pending)
+            unlink(file.temporaryPath);
+        file.pending = 0;
+    }
     signal(sig, SIG_DFL);
     raise(sig);
 }
@@ -92,6 +100,14 @@ bool refuseNonRegular(const std::string& path, std::string* error) {
     return true;
 }
 
+// Removes every temporary file and returns false with "cannot write PATH:
+// WHY" for the file that failed.
+bool failSlot(PendingFile& file, const std::string& why, std::string* error) {
+    const std::string path = file.outputPath;
+    abandonOutputFile();
+    return refuse(path, why, error);
+}
+
 } // namespace
 
 bool namesSameFile(const char* a, const char* b) {
@@ -107,86 +123,146 @@ bool refuseOutputOverInput(const char* input, const char* output, std::string* e
     return false;
 }
 
-bool beginOutputFile(const char* path, const char* program, std::string* error) {
-    abandonOutputFile();
-    outputPath = path;
-    if (!refuseNonRegular(outputPath, error))
+namespace {
+
+// Begins the temporary file of slot `n` for `path`.
+bool beginSlot(int n, const char* path, std::string* error) {
+    PendingFile& file = files[n];
+    file.outputPath = path;
+    begunFiles = n + 1;
+    if (!refuseNonRegular(file.outputPath, error))
         return false;
     // A name of its own, so that the temporary file never takes the place
     // of another file, and a hidden one, so that a file manager watching the
     // folder does not show it.
-    const std::string folder = folderOf(outputPath);
-    int n = snprintf(temporaryPath, sizeof temporaryPath, "%s/.%s-XXXXXX", folder.c_str(), program);
-    if (n < 0 || size_t(n) >= sizeof temporaryPath)
-        return refuse(outputPath, strerror(ENAMETOOLONG), error);
+    const std::string folder = folderOf(file.outputPath);
+    const int length = snprintf(file.temporaryPath, sizeof file.temporaryPath, "%s/.%s-XXXXXX",
+                                folder.c_str(), programName.c_str());
+    if (length < 0 || size_t(length) >= sizeof file.temporaryPath)
+        return refuse(file.outputPath, strerror(ENAMETOOLONG), error);
     installHandlersOnce();
     int fd = -1;
     int savedErrno = 0;
     {
         SignalsHeld held;
-        fd = mkstemp(temporaryPath);
+        fd = mkstemp(file.temporaryPath);
         savedErrno = errno;
         if (fd >= 0)
-            temporaryPending = 1;
+            file.pending = 1;
     }
     if (fd < 0)
-        return refuse(outputPath, strerror(savedErrno), error);
+        return refuse(file.outputPath, strerror(savedErrno), error);
     // mkstemp makes the file private; an output is as readable as any file
     // the user makes.
     mode_t mask = umask(0);
     umask(mask);
     fchmod(fd, 0666 & ~mask);
-    temporaryStream = fdopen(fd, "wb");
-    if (!temporaryStream) {
+    file.stream = fdopen(fd, "wb");
+    if (!file.stream) {
         savedErrno = errno;
         close(fd);
-        return failOutputFile(strerror(savedErrno), error);
+        return failSlot(file, strerror(savedErrno), error);
+    }
+    return true;
+}
+
+} // namespace
+
+bool beginOutputFile(const char* path, const char* program, std::string* error) {
+    abandonOutputFile();
+    programName = program;
+    return beginSlot(0, path, error);
+}
+
+bool beginCompanionFile(const char* path, std::string* error) {
+    if (begunFiles == 0 || !files[0].stream) {
+        abandonOutputFile();
+        return refuse(path, "no file was begun", error);
+    }
+    if (begunFiles >= maxOutputFiles)
+        return failOutputFile("too many files for one output", error);
+    for (int i = 0; i < begunFiles; ++i)
+        if (files[i].outputPath == path || namesSameFile(files[i].outputPath.c_str(), path)) {
+            abandonOutputFile();
+            return refuse(path, "it is written twice by this conversion", error);
+        }
+    if (!beginSlot(begunFiles, path, error)) {
+        abandonOutputFile();
+        return false;
     }
     return true;
 }
 
 FILE* outputFileStream() {
-    return temporaryStream;
+    return companionFileStream(0);
+}
+
+FILE* companionFileStream(int n) {
+    return n >= 0 && n < begunFiles ? files[n].stream : nullptr;
 }
 
 bool finishOutputFile(std::string* error) {
-    if (!temporaryStream)
+    if (begunFiles == 0 || !files[0].stream)
         return failOutputFile("no file was begun", error);
     // A full disk shows up at the flush or the close, not at the writes.
-    bool flushed = fflush(temporaryStream) == 0 && !ferror(temporaryStream) &&
-                   fsync(fileno(temporaryStream)) == 0;
-    int savedErrno = errno;
-    bool closed = fclose(temporaryStream) == 0;
-    temporaryStream = nullptr;
-    if (!closed && flushed)
-        savedErrno = errno;
-    if (!flushed || !closed)
-        return failOutputFile(strerror(savedErrno), error);
-    // Something may have taken the output's name while the work went on.
-    std::string why;
-    if (!refuseNonRegular(outputPath, &why)) {
-        abandonOutputFile();
-        *error = why;
-        return false;
+    // Every file is complete and on disk before the first takes its name.
+    for (int i = 0; i < begunFiles; ++i) {
+        PendingFile& file = files[i];
+        bool flushed =
+            fflush(file.stream) == 0 && !ferror(file.stream) && fsync(fileno(file.stream)) == 0;
+        int savedErrno = errno;
+        bool closed = fclose(file.stream) == 0;
+        file.stream = nullptr;
+        if (!closed && flushed)
+            savedErrno = errno;
+        if (!flushed || !closed)
+            return failSlot(file, strerror(savedErrno), error);
     }
+    // Something may have taken an output's name while the work went on.
+    for (int i = 0; i < begunFiles; ++i) {
+        std::string why;
+        if (!refuseNonRegular(files[i].outputPath, &why)) {
+            abandonOutputFile();
+            *error = why;
+            return false;
+        }
+    }
+    // Companions first, the file that names them last, so that an output
+    // never stands in place before the files it refers to.
     SignalsHeld held;
-    if (rename(temporaryPath, outputPath.c_str()) != 0)
-        return failOutputFile(strerror(errno), error);
-    temporaryPending = 0;
+    for (int i = begunFiles - 1; i >= 0; --i) {
+        PendingFile& file = files[i];
+        if (rename(file.temporaryPath, file.outputPath.c_str()) != 0)
+            return failSlot(file, strerror(errno), error);
+        file.pending = 0;
+    }
+    begunFiles = 0;
     return true;
 }
 
 bool failOutputFile(const std::string& why, std::string* error) {
+    const std::string path = begunFiles > 0 ? files[0].outputPath : std::string();
     abandonOutputFile();
-    return refuse(outputPath, why, error);
+    return refuse(path, why, error);
+}
+
+bool failCompanionFile(int n, const std::string& why, std::string* error) {
+    if (n < 0 || n >= begunFiles)
+        return failOutputFile(why, error);
+    return failSlot(files[n], why, error);
 }
 
 void abandonOutputFile() {
-    if (temporaryStream)
-        fclose(temporaryStream);
-    temporaryStream = nullptr;
+    for (PendingFile& file : files) {
+        if (file.stream)
+            fclose(file.stream);
+        file.stream = nullptr;
+    }
     SignalsHeld held;
-    if (temporaryPending)
-        unlink(temporaryPath);
-    temporaryPending = 0;
+    for (PendingFile& file : files) {
+        if (file.pending)
+            unlink(file.temporaryPath);
+        file.pending = 0;
+    }
+    begunFiles = 0;
 }

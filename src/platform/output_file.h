@@ -8,7 +8,8 @@
 //
 // Only a regular file (or nothing) is ever replaced: a path that names a
 // directory, a FIFO, a device or a socket is refused before any work. One
-// output at a time.
+// output at a time, with up to three companion files (a model's buffer,
+// material or texture), each written whole or not at all in the same way.
 #pragma once
 
 #include <cstdio>
@@ -28,17 +29,33 @@ bool refuseOutputOverInput(const char* input, const char* output, std::string* e
 // "cannot write PATH: REASON" in *error (one line, no line break).
 bool beginOutputFile(const char* path, const char* program, std::string* error);
 
+// The output and its companions: at most this many files at once.
+constexpr int maxOutputFiles = 4;
+
+// Begins one more file of the output begun last, checked and made as
+// beginOutputFile does, as companion number 1, 2, ... in the order begun.
+// On failure removes every temporary file of the output and returns false
+// with "cannot write PATH: REASON" in *error.
+bool beginCompanionFile(const char* path, std::string* error);
+
 // The stream of the temporary file, for the writer; null when none is begun.
 FILE* outputFileStream();
 
-// Flushes the temporary file to disk and renames it over the output. On
-// failure removes it, leaves the output untouched and returns false with
-// "cannot write PATH: REASON" in *error.
+// The stream of companion `n` (0 is the output itself); null when none.
+FILE* companionFileStream(int n);
+
+// Flushes every temporary file of the output to disk, then renames each
+// over its file, the companions before the output. On failure removes them,
+// leaves the files untouched and returns false with "cannot write PATH:
+// REASON" in *error.
 bool finishOutputFile(std::string* error);
 
-// Removes the temporary file and returns false with
+// Removes every temporary file and returns false with
 // "cannot write PATH: WHY" in *error: how a writer that failed gives up.
 bool failOutputFile(const std::string& why, std::string* error);
 
-// Removes the temporary file, if one is pending.
+// The same, naming companion `n` in the message.
+bool failCompanionFile(int n, const std::string& why, std::string* error);
+
+// Removes the temporary files, if any are pending.
 void abandonOutputFile();

@@ -15,6 +15,6 @@ bool startsWithVxlHeader(const uint8_t* head, size_t size);
 // Reads a voxel file in memory with the viewer's loader (same values to the
 // bit, same refusals; the loader's message becomes `error`). The lattice is
 // the one through the first voxel, one voxel size apart (see voxel_grid.h
-// and hollow.h for which voxels count as on it).
+// and stages/lattice_cells.h for which voxels count as on it).
 bool readVxlGrid(const uint8_t* data, size_t size, const ReadOptions& options, VoxelGrid& out,
                  std::string& error);

@@ -1,22 +1,11 @@
 // The hollow stage: leaves out the voxels no one can see from outside.
 #pragma once
 
+#include "stages/lattice_cells.h"
 #include "voxels/voxel_grid.h"
 
 #include <cstdint>
 #include <string>
-
-// How far from a lattice point, in steps, a voxel may lie and still count as
-// on it; or eight float spacings at its position, where that is more. Files
-// written by other programs compute positions in their own arithmetic (a
-// float step, a double step rounded to the float voxel size, x0 + i dx in
-// float) and land a few float spacings from where this program would put
-// them. Lattice points closer than 32 float spacings are not told apart
-// (such voxels are off the lattice), so a voxel's neighbours always lie at
-// least half a step beyond it and the set's box cannot change; the
-// gaps the tolerance allows between neighbours are as fine as the floats
-// the viewer draws with.
-constexpr double latticeTolerance = 1.0 / 1024;
 
 // Leaves out every voxel whose six face neighbours are all occupied, on the
 // grid's lattice; voxels that are not near a lattice point (see

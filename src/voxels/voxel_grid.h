@@ -17,7 +17,7 @@ struct VoxelList {
 // Voxels and the lattice they lie on. Whoever makes a grid computes cell (i,
 // j, k)'s centre as origin + (i, j, k) x step in double, rounded to float,
 // and its voxels' positions that way too, so that the stages find a voxel's
-// cell from its position alone (see stages/hollow.h for how near a position
+// cell from its position alone (see stages/lattice_cells.h for how near a position
 // must be to count as on the lattice).
 struct VoxelGrid {
     VoxelList voxels; // centres (written bit for bit as they are) and colours

@@ -87,4 +87,5 @@ bool writeVxlGrid(const VoxelGrid& grid, const WriteOptions&, std::string& error
 
 } // namespace
 
-extern const OutputFormat vxlOutput = {"voxel file", {".vxl"}, writeVxlGrid, nullptr};
+extern const OutputFormat vxlOutput = {"voxel file", {".vxl"}, writeVxlGrid,
+                                       nullptr,      false,    "the file voxscope opens"};

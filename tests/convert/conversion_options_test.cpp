@@ -7,11 +7,12 @@
 #include "convert/input_table.h"
 #include "convert/output_table.h"
 
+#include <cstring>
 #include <sstream>
 
 TEST(ConversionHelp, NamesEveryRowOfBothTables) {
     const std::string help = vxlconvHelpText();
-    EXPECT_EQ(help.rfind("Usage: vxlconv INPUT OUTPUT.vxl [OPTIONS]\n", 0), 0u);
+    EXPECT_EQ(help.rfind("Usage: vxlconv INPUT OUTPUT [OPTIONS]\n", 0), 0u);
     // The names a file goes by, in the sentence that says so.
     std::string flat = help;
     for (char& c : flat)
@@ -37,11 +38,22 @@ TEST(ConversionHelp, NamesEveryRowOfBothTables) {
     for (const OutputFormat* format : outputFormats()) {
         for (const char* extension : format->extensions) {
             if (extension) {
-                EXPECT_NE(help.find(std::string(extension) + " (" + format->name + ")"),
+                // In the sentence that lists them, which may wrap anywhere.
+                EXPECT_NE(flat.find(std::string(extension) + " (" + format->name + ")"),
                           std::string::npos)
                     << extension;
             }
         }
+    }
+    // Each output row's entry: its extension at the start of a line of the
+    // output list, then its text.
+    const size_t outputs = help.find("\nOUTPUT ");
+    ASSERT_NE(outputs, std::string::npos);
+    for (const OutputFormat* format : outputFormats()) {
+        const size_t at = help.find(std::string("\n  ") + format->extensions[0] + " ", outputs);
+        ASSERT_NE(at, std::string::npos) << format->name;
+        const size_t text = help.find_first_not_of(' ', at + 3 + strlen(format->extensions[0]));
+        EXPECT_EQ(help.compare(text, 12, format->helpText, 12), 0) << format->name;
     }
     std::istringstream lines(help);
     for (std::string line; std::getline(lines, line);)

@@ -21,8 +21,25 @@ TEST(OutputTable, TheExtensionOfTheLastPartChoosesTheRow) {
     EXPECT_EQ(findOutputFormat("dir/OUT.VXL"), voxelFile);
     EXPECT_EQ(findOutputFormat("dir.d/out"), voxelFile);
     EXPECT_EQ(findOutputFormat(".hidden"), voxelFile);
-    EXPECT_EQ(findOutputFormat("out.glb"), nullptr);
+    EXPECT_EQ(findOutputFormat("out.xyz"), nullptr);
     EXPECT_EQ(findOutputFormat("out.vxl.bak"), nullptr);
+    EXPECT_EQ(findOutputFormat("out.glb.bak"), nullptr);
+
+    // Each written extension in any case, past dots in folder names.
+    const struct {
+        const char* path;
+        const char* extension;
+    } cases[] = {
+        {"model.glb", ".glb"}, {"a/b.c/model.GLTF", ".gltf"},
+        {"MODEL.Obj", ".obj"}, {"x.ply", ".ply"},
+        {"x.stl", ".stl"},     {"castle.vox", ".vox"},
+        {"out.vxl", ".vxl"},   {"dir.v2/out", ".vxl"},
+    };
+    for (const auto& c : cases) {
+        const OutputFormat* format = findOutputFormat(c.path);
+        ASSERT_NE(format, nullptr) << c.path;
+        EXPECT_STREQ(format->extensions[0], c.extension) << c.path;
+    }
 }
 
 TEST(OutputTable, TheListNamesEveryExtensionWritten) {
@@ -37,4 +54,27 @@ TEST(OutputTable, TheListNamesEveryExtensionWritten) {
             }
     EXPECT_GE(extensions, 1u);
     EXPECT_EQ(list.rfind(".vxl", 0), 0u) << list;
+    EXPECT_EQ(list, ".vxl, .glb, .gltf, .obj, .ply, .stl, .vox");
+    EXPECT_EQ(meshOutputExtensionList(), ".glb, .gltf, .obj, .ply, .stl");
+    EXPECT_FALSE(findOutputFormat("a.vox")->takesMesh);
+    EXPECT_FALSE(findOutputFormat("a.vxl")->takesMesh);
+    EXPECT_TRUE(findOutputFormat("a.stl")->takesMesh);
+}
+
+TEST(OutputTable, CompanionsFollowTheMeshChoice) {
+    using Names = std::vector<std::string>;
+    const auto companions = [](const char* path, MeshChoice mesh) {
+        Names files;
+        const OutputFormat* format = findOutputFormat(path);
+        if (format && format->companions)
+            format->companions({path, mesh}, files);
+        return files;
+    };
+    EXPECT_EQ(companions("out/My Model.gltf", MeshChoice::greedy),
+              (Names{"out/My Model.bin", "out/My Model.png"}));
+    EXPECT_EQ(companions("m.gltf", MeshChoice::faces), (Names{"m.bin"}));
+    EXPECT_EQ(companions("m.OBJ", MeshChoice::greedy), (Names{"m.mtl", "m.png"}));
+    EXPECT_EQ(companions("m.obj", MeshChoice::cubes), (Names{"m.mtl"}));
+    for (const char* alone : {"m.glb", "m.ply", "m.stl", "m.vox", "m.vxl", "m"})
+        EXPECT_TRUE(companions(alone, MeshChoice::greedy).empty()) << alone;
 }

@@ -21,7 +21,7 @@ bool writeNothing(const VoxelGrid&, const WriteOptions&, std::string&) {
     return true;
 }
 
-const OutputFormat twoFiles = {"two files", {".two"}, writeNothing, oneCompanion};
+const OutputFormat twoFiles = {"two files", {".two"}, writeNothing, oneCompanion, false, ""};
 
 } // namespace
 
@@ -49,12 +49,40 @@ TEST_F(OutputGuard, AnExtensionNoRowWritesIsRefusedAfterTheInputGuard) {
     std::string error;
     EXPECT_FALSE(beginConversionOutput(options, error));
     EXPECT_EQ(error, options.output + " is the input; write the output to another file");
-    options.output = dir + "/out.GLB";
+    options.output = dir + "/out.XYZ";
     EXPECT_FALSE(beginConversionOutput(options, error));
     EXPECT_EQ(error, "cannot write " + options.output + ": unknown output type; vxlconv writes " +
                          outputExtensionList());
     EXPECT_EQ(others("model.glb"), std::vector<std::string>());
     options.output = dir + "/out";
+    ASSERT_TRUE(beginConversionOutput(options, error)) << error;
+    abandonOutputFile();
+}
+
+TEST_F(OutputGuard, CompanionsAreBegunWithTheOutputAndMeshIsForMeshesAlone) {
+    ConversionOptions options;
+    options.input = write("model.vxl", "input");
+    options.output = dir + "/out.gltf";
+    std::string error;
+    ASSERT_TRUE(beginConversionOutput(options, error)) << error;
+    // The output, its buffer and its texture: three temporary files.
+    EXPECT_EQ(others("model.vxl").size(), 3u);
+    abandonOutputFile();
+    EXPECT_EQ(others("model.vxl"), std::vector<std::string>());
+
+    // --mesh on an output that is no mesh is refused before any file is made,
+    // naming the output's extension, or the row's when the name has none.
+    options.meshGiven = true;
+    options.output = dir + "/out.Vox";
+    EXPECT_FALSE(beginConversionOutput(options, error));
+    EXPECT_EQ(error,
+              "--mesh applies to mesh outputs (" + meshOutputExtensionList() + "), not .vox");
+    options.output = dir + "/out";
+    EXPECT_FALSE(beginConversionOutput(options, error));
+    EXPECT_EQ(error,
+              "--mesh applies to mesh outputs (" + meshOutputExtensionList() + "), not .vxl");
+    EXPECT_EQ(others("model.vxl"), std::vector<std::string>());
+    options.output = dir + "/out.stl";
     ASSERT_TRUE(beginConversionOutput(options, error)) << error;
     abandonOutputFile();
 }

@@ -62,7 +62,7 @@ class CommandLine(unittest.TestCase):
     def test_help_goes_to_stdout(self):
         status, out, err = vxlconv("--help")
         self.assertEqual((status, err), (0, ""))
-        self.assertTrue(out.startswith("Usage: vxlconv INPUT OUTPUT.vxl"), out)
+        self.assertTrue(out.startswith("Usage: vxlconv INPUT OUTPUT [OPTIONS]"), out)
         for option in ("--voxel-size", "--resolution", "--max-voxels", "--max-memory", "Textures"):
             self.assertIn(option, out)
 
@@ -120,13 +120,13 @@ class CommandLine(unittest.TestCase):
         # An extension no format is written as is refused before anything is
         # read or written; a name without an extension is a voxel file.
         good_vox = self.path("chosen.vox", make_vox.scene_file())
-        for name in ("out.glb", "OUT.Obj", "out.vxl.bak"):
+        for name in ("out.xyz", "OUT.Abc", "out.vxl.bak"):
             with self.subTest(name):
                 out = self.path(name)
                 status, stdout, stderr = vxlconv(good_vox, out)
                 self.assertEqual((status, stdout, stderr), (
-                    1, "", "vxlconv: cannot write %s: unknown output type; vxlconv writes .vxl\n"
-                    % out))
+                    1, "", "vxlconv: cannot write %s: unknown output type; vxlconv writes .vxl, "
+                    ".glb, .gltf, .obj, .ply, .stl, .vox\n" % out))
                 self.assertFalse(os.path.exists(out))
                 self.assertEqual(output_checks.temporaries(self.tmp, "vxlconv"), [])
         reference = self.path("reference.vxl")

@@ -295,16 +295,24 @@ class HostileFiles(unittest.TestCase):
         written = self.path("w.vxl", raw)
         hdr_bytes, img_bytes = make_grids.nifti(shape, "u1", labels, pair=True)
         hdr, img = self.path("pair.hdr", hdr_bytes), self.path("pair.img", img_bytes)
+        # By links without an extension and by names vxlconv writes.
         os.link(data, os.path.join(d, "hard"))
         os.link(img, os.path.join(d, "image"))
+        os.link(data, os.path.join(d, "hard.vxl"))
+        os.symlink("v.raw", os.path.join(d, "soft.vxl"))
+        os.link(img, os.path.join(d, "image.vxl"))
         line = ("vxlconv: cannot read %s as %s: its %s %s is the output; write the output to "
                 "another file\n")
-        unknown = "vxlconv: cannot write %s: unknown output type; vxlconv writes .vxl\n"
+        unknown = ("vxlconv: cannot write %s: unknown output type; vxlconv writes .vxl, .glb, "
+                   ".gltf, .obj, .ply, .stl, .vox\n")
         cases = [
             (nhdr, os.path.join(d, "hard"), line % (nhdr, "NRRD", "data file", data)),
             (nhdr, os.path.join(d, ".", "hard"), line % (nhdr, "NRRD", "data file", data)),
             (named, written, line % (named, "NRRD", "data file", written)),
             (hdr, os.path.join(d, "image"), line % (hdr, "NIfTI-1", "image file", img)),
+            (nhdr, os.path.join(d, "hard.vxl"), line % (nhdr, "NRRD", "data file", data)),
+            (nhdr, os.path.join(d, ".", "soft.vxl"), line % (nhdr, "NRRD", "data file", data)),
+            (hdr, os.path.join(d, "image.vxl"), line % (hdr, "NIfTI-1", "image file", img)),
             (nhdr, data, unknown % data),
             (hdr, img, unknown % img),
         ]

@@ -181,4 +181,111 @@ TEST_F(OutputFile, AnOutputThatNamesTheInputIsRefused) {
     EXPECT_TRUE(refuseOutputOverInput((dir + "/missing").c_str(), other.c_str(), &error));
 }
 
+// An output of several files: a model, its buffer and its texture.
+struct CompanionFiles : OutputFile {
+    std::string model, buffer, texture;
+    void SetUp() override {
+        OutputFile::SetUp();
+        model = earlier("m.gltf");
+        buffer = earlier("m.bin");
+        texture = dir + "/m.png";
+    }
+    // Begins all three and writes a line into each.
+    void beginAll() {
+        std::string error;
+        ASSERT_TRUE(beginOutputFile(model.c_str(), "vxltest", &error)) << error;
+        ASSERT_TRUE(beginCompanionFile(buffer.c_str(), &error)) << error;
+        ASSERT_TRUE(beginCompanionFile(texture.c_str(), &error)) << error;
+        for (int n = 0; n < 3; ++n) {
+            ASSERT_NE(companionFileStream(n), nullptr);
+            fprintf(companionFileStream(n), "new %d", n);
+        }
+        EXPECT_EQ(companionFileStream(0), outputFileStream());
+        EXPECT_EQ(companionFileStream(3), nullptr);
+    }
+    void expectUntouched() {
+        EXPECT_EQ(contents(model), "an earlier output");
+        EXPECT_EQ(contents(buffer), "an earlier output");
+        EXPECT_EQ(contents(texture), "(missing)");
+        std::vector<std::string> left = others();
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"m.bin", "m.gltf"}));
+    }
+};
+
+TEST_F(CompanionFiles, AllAreReplacedTogetherOrNoneIs) {
+    beginAll();
+    EXPECT_EQ(others().size(), 5u); // two earlier files, three temporaries
+    std::string error;
+    ASSERT_TRUE(finishOutputFile(&error)) << error;
+    EXPECT_EQ(contents(model), "new 0");
+    EXPECT_EQ(contents(buffer), "new 1");
+    EXPECT_EQ(contents(texture), "new 2");
+    EXPECT_EQ(others().size(), 3u);
+
+    // A full disk under one companion: every file stays as it was and the
+    // message names the file that failed.
+    model = earlier("m.gltf");
+    buffer = earlier("m.bin");
+    remove(texture.c_str());
+    beginAll();
+    int full = open("/dev/full", O_WRONLY);
+    ASSERT_GE(full, 0);
+    ASSERT_GE(dup2(full, fileno(companionFileStream(2))), 0);
+    close(full);
+    EXPECT_FALSE(finishOutputFile(&error));
+    EXPECT_EQ(error, "cannot write " + texture + ": No space left on device");
+    expectUntouched();
+
+    // A writer that gives up on a companion names it too.
+    beginAll();
+    EXPECT_FALSE(failCompanionFile(1, "the buffer is too large", &error));
+    EXPECT_EQ(error, "cannot write " + buffer + ": the buffer is too large");
+    expectUntouched();
+}
+
+TEST_F(CompanionFiles, ACompanionThatCannotBeWrittenIsRefusedAtOnce) {
+    std::string error;
+    ASSERT_TRUE(beginOutputFile(model.c_str(), "vxltest", &error)) << error;
+    EXPECT_FALSE(beginCompanionFile(dir.c_str(), &error));
+    EXPECT_EQ(error, "cannot write " + dir + ": it is a directory");
+    expectUntouched();
+    EXPECT_FALSE(beginCompanionFile(buffer.c_str(), &error));
+    EXPECT_EQ(error, "cannot write " + buffer + ": no file was begun");
+
+    // One file named twice, by any path, would be written over itself.
+    ASSERT_TRUE(beginOutputFile(model.c_str(), "vxltest", &error)) << error;
+    ASSERT_TRUE(beginCompanionFile(buffer.c_str(), &error)) << error;
+    const std::string again = dir + "/./m.bin";
+    EXPECT_FALSE(beginCompanionFile(again.c_str(), &error));
+    EXPECT_EQ(error, "cannot write " + again + ": it is written twice by this conversion");
+    expectUntouched();
+
+    ASSERT_TRUE(beginOutputFile(model.c_str(), "vxltest", &error)) << error;
+    for (int n = 1; n < maxOutputFiles; ++n)
+        ASSERT_TRUE(beginCompanionFile((dir + "/c" + std::to_string(n)).c_str(), &error));
+    EXPECT_FALSE(beginCompanionFile(texture.c_str(), &error));
+    expectUntouched();
+}
+
+TEST_F(CompanionFiles, AnInterruptLeavesEveryFileAndNoTemporary) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            beginAll();
+            for (int n = 0; n < 3; ++n)
+                fflush(companionFileStream(n));
+            raise(sig);
+            _exit(4); // the signal ends the child before this
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+        EXPECT_EQ(WTERMSIG(status), sig);
+        expectUntouched();
+    }
+}
+
 } // namespace

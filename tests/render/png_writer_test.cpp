@@ -56,6 +56,10 @@ TEST_F(PngWriter, RoundTripsRgbAndRgba) {
         EXPECT_EQ(gw, png_uint_32(w));
         EXPECT_EQ(gh, png_uint_32(h));
         EXPECT_TRUE(others("picture.png").empty());
+        // Bytes for embedding are the same file, made in memory.
+        std::vector<uint8_t> bytes;
+        ASSERT_TRUE(encodePngBytes(pixels.data(), w, h, channels, bytes, &error)) << error;
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), contents(out));
     }
 }
 
