@@ -1,5 +1,7 @@
 #include "stages/hollow.h"
 
+#include "stages/lattice_cell.h"
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -11,32 +13,6 @@ struct CellEntry {
     uint64_t key;
     uint32_t index;
 };
-
-// The distance between floats around `value`.
-double floatSpacing(double value) {
-    const float magnitude = float(std::fabs(value));
-    return double(std::nextafter(magnitude, INFINITY)) - double(magnitude);
-}
-
-// The voxel's cell on the lattice, when floats there are fine enough to tell
-// neighbouring cells apart (a 32nd of a step) and its position is near that
-// cell's centre on every axis: within latticeTolerance of a step, or eight
-// float spacings.
-bool latticeCell(const VoxelGrid& grid, const float* p, int64_t cell[3]) {
-    for (int k = 0; k < 3; ++k) {
-        const double t = (double(p[k]) - grid.origin[k]) / grid.step;
-        if (!(std::fabs(t) < 2147483648.0))
-            return false; // not finite, or beyond any grid this program makes
-        cell[k] = int64_t(std::llround(t));
-        const double spacing = std::max(floatSpacing(double(p[k])), floatSpacing(grid.origin[k]));
-        if (!(spacing <= grid.step / 32))
-            return false;
-        const double off = std::fabs(double(p[k]) - (grid.origin[k] + double(cell[k]) * grid.step));
-        if (!(off <= std::max(grid.step * latticeTolerance, 8 * spacing)))
-            return false;
-    }
-    return true;
-}
 
 // Bits for values 0 to `largest`.
 int bitsFor(uint64_t largest) {
