@@ -115,6 +115,15 @@ std::string vxlconvHelpText() {
                   "outside the picture is the same, but a cut through the model (the near plane "
                   "inside it) shows an empty shell instead of a solid interior",
                   optionColumn);
+    help += entry("--shade",
+                  "darken each voxel by the light its surface takes (its normal lit from above, "
+                  "in front and the left, less where the surface is enclosed), so that the form "
+                  "reads in the unlit viewer; on by default where the colours carry no shape: "
+                  "one colour for every voxel (a mask, a single-material mesh) or colours by "
+                  "height, except for voxel files (.vxl, .vox)",
+                  optionColumn);
+    help += entry("--no-shade", "keep the colours as they are, even where --shade is the default",
+                  optionColumn);
     help +=
         entry("--threshold T",
               samples + ": a voxel where the value (as the file scales it) is at least T; needed "
@@ -233,10 +242,13 @@ OptionsResult parseConversionOptions(int argc, char** argv, ConversionOptions& o
             if (value && !ok)
                 error = "--colors needs height, labels, grey or map, not \"" + std::string(value) +
                         "\"";
-        } else if (arg == "--hollow") {
-            options.hollow = true;
+        } else if (arg == "--hollow" || arg == "--shade" || arg == "--no-shade") {
+            if (arg == "--hollow")
+                options.hollow = true;
+            else
+                options.shade = arg == "--shade" ? ShadeChoice::on : ShadeChoice::off;
             if (value) {
-                error = "--hollow takes no value";
+                error = arg + " takes no value";
                 ok = false;
             }
         } else if (arg.size() > 1 && arg[0] == '-') {

@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <string>
 
+// --shade and --no-shade; without either, the grid stages choose.
+enum class ShadeChoice { automatic, on, off };
+
 struct ConversionOptions {
     std::string input, output;
     double voxelSize = 0;   // meshes: the voxel edge; voxel inputs: the coarser cell's edge
@@ -17,7 +20,8 @@ struct ConversionOptions {
     bool memoryCapGiven = false; // --max-memory set the cap
     bool hollow = false;         // leave out voxels whose six face neighbours are all there
     ThresholdRule threshold;     // grids of samples: which are voxels
-    ColorMode colors = ColorMode::automatic; // grids of samples: how they are coloured
+    ColorMode colors = ColorMode::automatic;    // grids of samples: how they are coloured
+    ShadeChoice shade = ShadeChoice::automatic; // darken voxels by their surface's light
 };
 
 enum class OptionsResult { convert, help, refused };

@@ -11,6 +11,7 @@
 #include "platform/output_file.h"
 #include "stages/coarse_grid.h"
 #include "stages/hollow.h"
+#include "stages/shade.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -59,7 +60,7 @@ bool voxelizeInput(const ConversionOptions& options, VoxelGrid& grid, std::strin
 
 } // namespace
 
-bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInput,
+bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kind,
                std::string& error) {
     const char* input = options.input.c_str();
     // A pipe can be read only once: it is read whole before its head is
@@ -80,7 +81,9 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInp
     InputChoice choice;
     if (!chooseInput(bytes.data(), bytes.size(), input, choice, error))
         return false;
-    voxelInput = choice.format != nullptr;
+    kind = !choice.format               ? InputKind::mesh
+           : choice.format->readSamples ? InputKind::samples
+                                        : InputKind::voxels;
     // What the options apply to is the row of what a gzip stream holds, not
     // the stream.
     if ((options.threshold.given || options.colors != ColorMode::automatic) &&
@@ -113,15 +116,30 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInp
     return readInputAs(choice, bytes.data(), bytes.size(), readOptions, rules, grid, error);
 }
 
-bool runGridStages(const ConversionOptions& options, bool voxelInput, VoxelGrid& grid,
+bool runGridStages(const ConversionOptions& options, InputKind kind, VoxelGrid& grid,
                    std::string& error) {
-    if (voxelInput && (options.voxelSize > 0 || options.resolution > 0)) {
+    if (kind != InputKind::mesh && (options.voxelSize > 0 || options.resolution > 0)) {
         int64_t skipped = 0;
         const bool ok = coarsenGrid(grid, options.voxelSize, options.resolution, options.maxVoxels,
                                     skipped, error);
         if (!finishStep(ok, skipped,
                         "vxlconv: note: left out %lld voxels of %s whose positions are not "
                         "finite numbers\n",
+                        options, error))
+            return false;
+    }
+    // Shading looks at the neighbours hollowing would leave out, so it comes
+    // first. A voxel file's colours are its maker's and stay so unless asked.
+    const bool shade = options.shade == ShadeChoice::automatic
+                           ? kind != InputKind::voxels && colorsCarryNoShape(grid)
+                           : options.shade == ShadeChoice::on;
+    if (shade) {
+        int64_t offLattice = 0;
+        const bool ok = shadeGrid(grid, offLattice, error);
+        if (!finishStep(ok, offLattice,
+                        "vxlconv: note: %lld voxels of %s do not lie on the lattice of the "
+                        "others (through the first voxel, one voxel size apart) and keep their "
+                        "colours unshaded\n",
                         options, error))
             return false;
     }
@@ -185,10 +203,10 @@ bool beginConversionOutput(const ConversionOptions& options, std::string& error)
 
 bool convertFile(const ConversionOptions& options, std::string& error) {
     VoxelGrid grid;
-    bool voxelInput = false;
-    if (!readInput(options, grid, voxelInput, error))
+    InputKind kind = InputKind::mesh;
+    if (!readInput(options, grid, kind, error))
         return false;
-    if (!runGridStages(options, voxelInput, grid, error))
+    if (!runGridStages(options, kind, grid, error))
         return false;
     if (grid.voxels.colors.empty()) {
         error = options.input + ": no voxels to write";

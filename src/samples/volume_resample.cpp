@@ -181,6 +181,7 @@ bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, Colo
         return false;
     }
     out.voxelSize = float(edge);
+    grid.madeUpColors = byHeight;
     grid.hasLattice = true;
     grid.step = edge;
     for (int a = 0; a < 3; ++a)

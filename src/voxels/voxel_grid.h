@@ -27,6 +27,10 @@ struct VoxelGrid {
     bool hasLattice = false;
     double origin[3] = {0.0, 0.0, 0.0};
     double step = 1.0;
+
+    // The reader made the colours up (by height): they say nothing of the
+    // source, so the shade stage is on for them unless asked otherwise.
+    bool madeUpColors = false;
 };
 
 // The most cells along one axis of any grid: cell indices are packed into
