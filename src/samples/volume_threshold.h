@@ -27,3 +27,20 @@ bool checkThresholdRule(const SampleVolume& volume, const ThresholdRule& rule, C
 // does.
 bool passingValueRange(const SampleVolume& volume, const ThresholdRule& rule, double& lowest,
                        double& highest);
+
+// How values become colours in a mode: grey and the map span the lowest to
+// the highest value that passes.
+struct ValueColoring {
+    ColorMode mode = ColorMode::height;
+    double lowest = 0, span = 0;
+};
+
+// Sets up `coloring` for `mode`; false when grey or the map is asked for
+// and no sample passes.
+bool startValueColoring(const SampleVolume& volume, const ThresholdRule& rule, ColorMode mode,
+                        ValueColoring& coloring);
+
+// The colour of `value`: the palette for labels, grey or the map by value
+// (clamped to the range that passes); black for height colours, which are
+// given once every voxel is known.
+void valueColor(const ValueColoring& coloring, double value, uint8_t rgb[3]);
