@@ -82,7 +82,10 @@ std::string vxlconvHelpText() {
                         ") are voxels where they are nonzero, or with --threshold T where "
                         "their value is at least T. Unequal "
                         "spacings become cubes of the largest, each a voxel when any sample in it "
-                        "passes, coloured by their mean.",
+                        "passes, coloured by their mean. A --voxel-size or --resolution finer "
+                        "than those cubes resamples the samples: each smaller cube takes the "
+                        "linear interpolation of the samples around its centre, then the "
+                        "threshold.",
                     0, 0);
     help += "\n" +
             wrapped("Colours: a voxel takes the mean of the colours that meet it: vertex colours, "
@@ -102,8 +105,10 @@ std::string vxlconvHelpText() {
                     0, 0);
     help += "\nOptions:\n";
     help += entry("--voxel-size S",
-                  "meshes and point clouds: edge of a voxel, in the input's units; every other "
-                  "input: a coarser grid of cells of edge S (at least the input's voxel size)",
+                  "meshes and point clouds: edge of a voxel, in the input's units; samples: "
+                  "below their largest spacing, finer cubes by interpolation; every other "
+                  "input, and samples above it: a coarser grid of cells of edge S (at least "
+                  "the input's voxel size)",
                   optionColumn);
     help += entry("--resolution N",
                   "meshes and point clouds: N voxels along the longest side of the model's box "

@@ -113,12 +113,16 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
     SampleRules rules;
     rules.threshold = options.threshold;
     rules.colors = options.colors;
+    rules.voxelSize = options.voxelSize;
+    rules.resolution = options.resolution;
+    rules.finerMaxVoxels = options.hollow ? int64_t(maxVoxelCount) : options.maxVoxels;
     return readInputAs(choice, bytes.data(), bytes.size(), readOptions, rules, grid, error);
 }
 
 bool runGridStages(const ConversionOptions& options, InputKind kind, VoxelGrid& grid,
                    std::string& error) {
-    if (kind != InputKind::mesh && (options.voxelSize > 0 || options.resolution > 0)) {
+    if (kind != InputKind::mesh && !grid.atAskedSize &&
+        (options.voxelSize > 0 || options.resolution > 0)) {
         int64_t skipped = 0;
         const bool ok = coarsenGrid(grid, options.voxelSize, options.resolution, options.maxVoxels,
                                     skipped, error);
