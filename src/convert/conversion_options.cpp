@@ -132,7 +132,8 @@ std::string vxlconvHelpText() {
     help +=
         entry("--threshold T",
               samples + ": a voxel where the value (as the file scales it) is at least T; needed "
-                        "for floating-point arrays and for volumes",
+                        "for floating-point arrays and for volumes; integer arrays with it are "
+                        "grey by value, not labels",
               optionColumn);
     help +=
         entry("--colors C",

@@ -30,9 +30,11 @@ double resolutionSize(const VoxelList& voxels, int64_t resolution) {
 
 bool samplesToGrid(const SampleVolume& volume, ColorMode valueColors, const SampleRules& rules,
                    int64_t maxVoxels, VoxelGrid& out, std::string& reason) {
-    const ColorMode mode = rules.colors != ColorMode::automatic
-                               ? rules.colors
-                               : defaultColorMode(volume.meaning, valueColors);
+    ColorMode mode = rules.colors;
+    if (mode == ColorMode::automatic)
+        mode = volume.meaning == SampleMeaning::labels && rules.threshold.given
+                   ? ColorMode::grey
+                   : defaultColorMode(volume.meaning, valueColors);
     if (!checkThresholdRule(volume, rules.threshold, mode, reason))
         return false;
     const double edge = std::max({volume.spacing[0], volume.spacing[1], volume.spacing[2]});

@@ -29,8 +29,8 @@ struct SampleRules {
 // finer cubes the rules ask for (resampleFiner; `out.atAskedSize` is then
 // set, and no coarser grid is to follow). A --resolution is measured on the
 // box of the voxels of the largest spacing, as the coarser grid measures
-// it. Measured values take `valueColors` unless the rules choose colours.
-// Fails with the
+// it. Measured values take `valueColors` unless the rules choose colours;
+// integer labels with a threshold are values and are grey. Fails with the
 // reason (see checkThresholdRule and resampleToCubes); the caller names the
 // input.
 bool samplesToGrid(const SampleVolume& volume, ColorMode valueColors, const SampleRules& rules,

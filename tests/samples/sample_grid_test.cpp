@@ -1,5 +1,5 @@
 // The step from samples to voxels as the converter takes it: the colours
-// and the grid asked for, finer or not.
+// that follow the data, and the grid asked for, finer or not.
 #include <gtest/gtest.h>
 
 #include "samples/sample_grid.h"
@@ -72,4 +72,29 @@ TEST(SampleGrid, ThickSlicesGiveManyTimesTheVoxelsInTheSameBox) {
     rules.resolution = 10;
     ASSERT_TRUE(samplesToGrid(v, ColorMode::grey, rules, 10000000, fine, error));
     EXPECT_FALSE(fine.atAskedSize);
+}
+
+TEST(SampleGrid, IntegerArraysWithAThresholdAreGreyByValue) {
+    const int64_t dims[3] = {2, 1, 1};
+    const double spacing[3] = {1, 1, 1};
+    SampleVolume v =
+        int16Volume(dims, spacing, [](int64_t i, int64_t, int64_t) { return i == 0 ? 400 : 1200; });
+    v.meaning = SampleMeaning::labels;
+    SampleRules rules;
+    rules.threshold = {true, 300};
+    VoxelGrid grid;
+    std::string error;
+    ASSERT_TRUE(samplesToGrid(v, ColorMode::map, rules, 100, grid, error)) << error;
+    ASSERT_EQ(grid.voxels.colors.size(), 6u);
+    uint8_t dark[3], white[3];
+    greyColor(0, dark);
+    greyColor(1, white);
+    EXPECT_EQ(std::vector<uint8_t>(grid.voxels.colors.begin(), grid.voxels.colors.end()),
+              (std::vector<uint8_t>{dark[0], dark[1], dark[2], white[0], white[1], white[2]}));
+    // Without the threshold they stay labels.
+    ASSERT_TRUE(samplesToGrid(v, ColorMode::map, SampleRules(), 100, grid, error)) << error;
+    uint8_t label[3];
+    labelColor(400, label);
+    EXPECT_EQ(std::vector<uint8_t>(grid.voxels.colors.begin(), grid.voxels.colors.begin() + 3),
+              (std::vector<uint8_t>{label[0], label[1], label[2]}));
 }
