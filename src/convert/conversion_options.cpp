@@ -140,6 +140,11 @@ std::string vxlconvHelpText() {
               samples + ": height, labels (the palette, by integer value), grey or map (viridis), "
                         "the last two from the lowest value that passes to the highest",
               optionColumn);
+    help += entry("--background B",
+                  samples + " without --threshold: samples of value B are empty instead of 0 "
+                            "(a segmentation whose background label is not 0; a note names "
+                            "such a label when it fills most of the volume's border)",
+                  optionColumn);
     help += entry("--max-voxels N",
                   "refuse to write more than N voxels (default 10000000; at most 59652323, what "
                   "voxscope can draw)",
@@ -243,6 +248,12 @@ OptionsResult parseConversionOptions(int argc, char** argv, ConversionOptions& o
             options.memoryCapGiven = true;
         } else if (arg == "--threshold") {
             ok = takeValue() && parseThreshold(value, options.threshold, error);
+        } else if (arg == "--background") {
+            ok = takeValue() && wordToDouble(value, options.threshold.background) &&
+                 std::isfinite(options.threshold.background);
+            if (value && !ok)
+                error = "--background needs a number, not \"" + std::string(value) + "\"";
+            options.backgroundGiven = true;
         } else if (arg == "--colors" || arg == "--colours") {
             ok = takeValue() && parseColorMode(value, options.colors);
             if (value && !ok)
@@ -272,6 +283,10 @@ OptionsResult parseConversionOptions(int argc, char** argv, ConversionOptions& o
     }
     if (options.voxelSize > 0 && options.resolution > 0) {
         error = "give either --voxel-size or --resolution, not both";
+        return OptionsResult::refused;
+    }
+    if (options.threshold.given && options.backgroundGiven) {
+        error = "give either --threshold or --background, not both";
         return OptionsResult::refused;
     }
     options.input = paths[0];

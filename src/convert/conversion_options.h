@@ -16,10 +16,11 @@ struct ConversionOptions {
     double voxelSize = 0;   // meshes: the voxel edge; voxel inputs: the coarser cell's edge
     int64_t resolution = 0; // voxels along the longest side (0: not given)
     int64_t maxVoxels = defaultMaxVoxels;
-    int64_t memoryCap = 0;       // bytes; 0 means the default cap
-    bool memoryCapGiven = false; // --max-memory set the cap
-    bool hollow = false;         // leave out voxels whose six face neighbours are all there
-    ThresholdRule threshold;     // grids of samples: which are voxels
+    int64_t memoryCap = 0;        // bytes; 0 means the default cap
+    bool memoryCapGiven = false;  // --max-memory set the cap
+    bool hollow = false;          // leave out voxels whose six face neighbours are all there
+    ThresholdRule threshold;      // grids of samples: which are voxels
+    bool backgroundGiven = false; // --background set threshold.background
     ColorMode colors = ColorMode::automatic;    // grids of samples: how they are coloured
     ShadeChoice shade = ShadeChoice::automatic; // darken voxels by their surface's light
 };

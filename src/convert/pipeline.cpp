@@ -86,9 +86,13 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
                                         : InputKind::voxels;
     // What the options apply to is the row of what a gzip stream holds, not
     // the stream.
-    if ((options.threshold.given || options.colors != ColorMode::automatic) &&
-        !(choice.format && choice.format->readSamples)) {
+    const bool samples = choice.format && choice.format->readSamples;
+    if ((options.threshold.given || options.colors != ColorMode::automatic) && !samples) {
         error = "--threshold and --colors apply to " + sampleFormatTitles(" and ") + " inputs";
+        return false;
+    }
+    if (options.backgroundGiven && !samples) {
+        error = "--background applies to " + sampleFormatTitles(" and ") + " inputs";
         return false;
     }
     if (!choice.format && stream && !bytes.empty()) {
@@ -116,7 +120,12 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
     rules.voxelSize = options.voxelSize;
     rules.resolution = options.resolution;
     rules.finerMaxVoxels = options.hollow ? int64_t(maxVoxelCount) : options.maxVoxels;
-    return readInputAs(choice, bytes.data(), bytes.size(), readOptions, rules, grid, error);
+    std::string note;
+    if (!readInputAs(choice, bytes.data(), bytes.size(), readOptions, rules, grid, error, &note))
+        return false;
+    if (!note.empty())
+        fprintf(stderr, "vxlconv: note: %s\n", note.c_str());
+    return true;
 }
 
 bool runGridStages(const ConversionOptions& options, InputKind kind, VoxelGrid& grid,

@@ -1,10 +1,12 @@
 #include "samples/sample_grid.h"
 
+#include "samples/border_label.h"
 #include "samples/volume_finer.h"
 #include "samples/volume_resample.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -29,7 +31,7 @@ double resolutionSize(const VoxelList& voxels, int64_t resolution) {
 } // namespace
 
 bool samplesToGrid(const SampleVolume& volume, ColorMode valueColors, const SampleRules& rules,
-                   int64_t maxVoxels, VoxelGrid& out, std::string& reason) {
+                   int64_t maxVoxels, VoxelGrid& out, std::string& reason, std::string* note) {
     ColorMode mode = rules.colors;
     if (mode == ColorMode::automatic)
         mode = volume.meaning == SampleMeaning::labels && rules.threshold.given
@@ -37,6 +39,15 @@ bool samplesToGrid(const SampleVolume& volume, ColorMode valueColors, const Samp
                    : defaultColorMode(volume.meaning, valueColors);
     if (!checkThresholdRule(volume, rules.threshold, mode, reason))
         return false;
+    double label = 0;
+    if (note && mode == ColorMode::labels && !rules.threshold.given &&
+        borderLabel(volume, rules.threshold, label)) {
+        char text[32];
+        snprintf(text, sizeof text, "%.17g", label);
+        *note = std::string("label ") + text +
+                " fills most of the volume's border, as a background would; --background " + text +
+                " leaves it out";
+    }
     const double edge = std::max({volume.spacing[0], volume.spacing[1], volume.spacing[2]});
     const int64_t finerMax = rules.finerMaxVoxels > 0 ? rules.finerMaxVoxels : maxVoxels;
     // Compared as the floats voxel sizes are written as, as the coarser grid

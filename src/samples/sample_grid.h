@@ -32,6 +32,9 @@ struct SampleRules {
 // it. Measured values take `valueColors` unless the rules choose colours;
 // integer labels with a threshold are values and are grey. Fails with the
 // reason (see checkThresholdRule and resampleToCubes); the caller names the
-// input.
+// input. When a label that is not empty fills most of the volume's border,
+// as a background would, `note` (when given) says so and names the option
+// that leaves it out.
 bool samplesToGrid(const SampleVolume& volume, ColorMode valueColors, const SampleRules& rules,
-                   int64_t maxVoxels, VoxelGrid& out, std::string& reason);
+                   int64_t maxVoxels, VoxelGrid& out, std::string& reason,
+                   std::string* note = nullptr);

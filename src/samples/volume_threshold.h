@@ -1,5 +1,6 @@
-// Which samples of a grid are voxels: nonzero ones, or with --threshold T
-// those whose value (scaled, for NIfTI) is at least T.
+// Which samples of a grid are voxels: nonzero ones (or, with --background B,
+// those other than B), or with --threshold T those whose value (scaled, for
+// NIfTI) is at least T.
 #pragma once
 
 #include "samples/sample_volume.h"
@@ -10,10 +11,11 @@
 struct ThresholdRule {
     bool given = false;
     double value = 0.0;
+    double background = 0.0; // without a threshold: the value of empty space
 };
 
 inline bool samplePasses(double value, const ThresholdRule& rule) {
-    return rule.given ? value >= rule.value : value != 0;
+    return rule.given ? value >= rule.value : value != rule.background;
 }
 
 // Measured values (floating-point arrays, NRRD and NIfTI volumes) have no

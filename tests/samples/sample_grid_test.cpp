@@ -98,3 +98,30 @@ TEST(SampleGrid, IntegerArraysWithAThresholdAreGreyByValue) {
     EXPECT_EQ(std::vector<uint8_t>(grid.voxels.colors.begin(), grid.voxels.colors.begin() + 3),
               (std::vector<uint8_t>{label[0], label[1], label[2]}));
 }
+
+TEST(SampleGrid, ABorderLabelIsNotedAndBackgroundLeavesItOut) {
+    const int64_t dims[3] = {6, 6, 6};
+    const double spacing[3] = {1, 1, 1};
+    SampleVolume v = int16Volume(dims, spacing, [](int64_t i, int64_t j, int64_t k) {
+        return i > 1 && i < 4 && j > 1 && j < 4 && k > 1 && k < 4 ? 1 : 3;
+    });
+    v.meaning = SampleMeaning::labels;
+    SampleRules rules;
+    VoxelGrid grid;
+    std::string error, note;
+    ASSERT_TRUE(samplesToGrid(v, ColorMode::map, rules, 1000, grid, error, &note)) << error;
+    EXPECT_EQ(grid.voxels.colors.size(), 216u * 3);
+    EXPECT_EQ(note, "label 3 fills most of the volume's border, as a background would; "
+                    "--background 3 leaves it out");
+    note.clear();
+    rules.threshold.background = 3;
+    ASSERT_TRUE(samplesToGrid(v, ColorMode::map, rules, 1000, grid, error, &note)) << error;
+    EXPECT_EQ(grid.voxels.colors.size(), 8u * 3);
+    EXPECT_EQ(note, "");
+    // A threshold says these are values: no label to speak of.
+    rules = SampleRules();
+    rules.threshold.given = true;
+    rules.threshold.value = 1;
+    ASSERT_TRUE(samplesToGrid(v, ColorMode::map, rules, 1000, grid, error, &note)) << error;
+    EXPECT_EQ(note, "");
+}
