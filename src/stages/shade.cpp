@@ -73,7 +73,9 @@ double shadeFactor(const double normal[3], double openness) {
     double facing = 0;
     for (int k = 0; k < 3; ++k)
         facing += normal[k] * light[k] / lightLength;
-    const double diffuse = 0.5 + 0.5 * facing;
+    // Squared, so that the turn of a surface shows as much as a lit one.
+    const double half = 0.5 + 0.5 * facing;
+    const double diffuse = half * half;
     const double enclosure = std::clamp(openness, 0.0, 1.0);
     return shadeFloor + (1 - shadeFloor) * diffuse * (0.55 + 0.45 * enclosure);
 }
