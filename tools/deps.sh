@@ -43,10 +43,13 @@ build_pkgs=(
 # desktop-file-utils: the check of the installed desktop entry.
 # bubblewrap: the sandbox file managers run thumbnailers in; shared-mime-info,
 # xdg-utils and libglib2.0-bin (gio): the installed file type resolved.
+# python3-nibabel (with python3-numpy): volumes written by the formats' own
+# writers for the converter's end-to-end tests, run by /usr/bin/python3.
 test_pkgs=(
     libbenchmark-dev python3 clang-format
     assimp-testmodels dpkg-dev file desktop-file-utils
     bubblewrap shared-mime-info xdg-utils libglib2.0-bin
+    python3-nibabel python3-numpy
 )
 
 fuzz_pkgs=(
