@@ -47,6 +47,76 @@ int bitOf(const int64_t cell[3]) {
     return int(cell[0] & 3) | int(cell[1] & 3) << 2 | int(cell[2] & 3) << 4;
 }
 
+// One bit for each cell of a box, x fastest.
+struct BoxBits {
+    int64_t dims[3] = {0, 0, 0};
+    std::vector<uint64_t> words;
+};
+
+uint64_t boxIndex(const BoxBits& box, int64_t x, int64_t y, int64_t z) {
+    return uint64_t((z * box.dims[1] + y) * box.dims[0] + x);
+}
+
+bool boxBit(const BoxBits& box, uint64_t at) {
+    return (box.words[at >> 6] >> (at & 63) & 1) != 0;
+}
+
+void setBoxBit(BoxBits& box, uint64_t at) {
+    box.words[at >> 6] |= uint64_t(1) << (at & 63);
+}
+
+// The empty cells of the box reachable from its corner through empty face
+// neighbours: the outside, which light can come from. The box has a margin
+// of empty cells all round the voxels, so the corner reaches all of it.
+BoxBits outsideCells(const BlockTable& table, const int64_t dims[3]) {
+    BoxBits occupied, outside;
+    std::copy(dims, dims + 3, occupied.dims);
+    std::copy(dims, dims + 3, outside.dims);
+    const size_t words = size_t((dims[0] * dims[1] * dims[2] + 63) / 64);
+    occupied.words.assign(words, 0);
+    outside.words.assign(words, 0);
+    const uint64_t mask21 = (uint64_t(1) << 21) - 1;
+    for (size_t s = 0; s < table.keys.size(); ++s) {
+        if (table.keys[s] == 0)
+            continue;
+        const uint64_t key = table.keys[s] - 1;
+        const int64_t block[3] = {int64_t(key >> 42), int64_t(key >> 21 & mask21),
+                                  int64_t(key & mask21)};
+        for (uint64_t bits = table.masks[s]; bits != 0; bits &= bits - 1) {
+            const int bit = __builtin_ctzll(bits);
+            setBoxBit(occupied, boxIndex(occupied, 4 * block[0] + (bit & 3),
+                                         4 * block[1] + (bit >> 2 & 3), 4 * block[2] + (bit >> 4)));
+        }
+    }
+    // Breadth first: the queue holds a front, a few faces of the box.
+    std::vector<uint64_t> queue = {0};
+    setBoxBit(outside, 0);
+    size_t head = 0;
+    const int64_t step[3] = {1, dims[0], dims[0] * dims[1]};
+    while (head < queue.size()) {
+        const uint64_t at = queue[head++];
+        const int64_t cell[3] = {int64_t(at % uint64_t(dims[0])),
+                                 int64_t(at / uint64_t(dims[0]) % uint64_t(dims[1])),
+                                 int64_t(at / uint64_t(dims[0] * dims[1]))};
+        for (int k = 0; k < 3; ++k)
+            for (int side = -1; side <= 1; side += 2) {
+                const int64_t to = cell[k] + side;
+                if (to < 0 || to >= dims[k])
+                    continue;
+                const uint64_t next = uint64_t(int64_t(at) + side * step[k]);
+                if (boxBit(occupied, next) || boxBit(outside, next))
+                    continue;
+                setBoxBit(outside, next);
+                queue.push_back(next);
+            }
+        if (head > (size_t(1) << 20) && 2 * head > queue.size()) {
+            queue.erase(queue.begin(), queue.begin() + std::ptrdiff_t(head));
+            head = 0;
+        }
+    }
+    return outside;
+}
+
 // The offsets within shadeRadius of a cell, itself left out.
 std::vector<int> neighbourhood() {
     std::vector<int> offsets;
@@ -90,7 +160,7 @@ bool colorsCarryNoShape(const VoxelGrid& grid) {
     return true;
 }
 
-bool shadeGrid(VoxelGrid& grid, int64_t& offLattice, std::string& error) {
+bool shadeGrid(VoxelGrid& grid, int64_t& offLattice, std::string& error, int64_t outsideBitsLimit) {
     VoxelList& voxels = grid.voxels;
     const size_t count = voxels.colors.size() / 3;
     offLattice = 0;
@@ -152,6 +222,18 @@ bool shadeGrid(VoxelGrid& grid, int64_t& offLattice, std::string& error) {
         const size_t slot = slotOf(table, blockKey(block));
         return table.keys[slot] != 0 ? table.masks[slot] : 0;
     };
+    // The box of the shifted cells with the margin on both sides.
+    const int64_t box[3] = {hi[0] - lo[0] + 2 * shadeRadius + 1,
+                            hi[1] - lo[1] + 2 * shadeRadius + 1,
+                            hi[2] - lo[2] + 2 * shadeRadius + 1};
+    const long double boxCells = (long double)box[0] * box[1] * box[2];
+    const int64_t limit = outsideBitsLimit >= 0
+                              ? outsideBitsLimit
+                              : std::max(int64_t(1) << 27, int64_t(64) * int64_t(count));
+    BoxBits outside;
+    if (boxCells <= (long double)limit)
+        outside = outsideCells(table, box);
+    const bool outsideKnown = !outside.words.empty();
 
     const std::vector<int> offsets = neighbourhood();
     const size_t offsetCount = offsets.size() / 3;
@@ -195,6 +277,10 @@ bool shadeGrid(VoxelGrid& grid, int64_t& offLattice, std::string& error) {
             for (size_t n = 0; n < offsetCount; ++n) {
                 const int* d = &offsets[3 * n];
                 if (occupied(d[0], d[1], d[2]))
+                    continue;
+                // A cavity's cells (the inside of a closed shell) give no light.
+                if (outsideKnown && !boxBit(outside, boxIndex(outside, cell[0] + d[0],
+                                                              cell[1] + d[1], cell[2] + d[2])))
                     continue;
                 ++empty;
                 for (int k = 0; k < 3; ++k)

@@ -18,14 +18,20 @@ constexpr double shadeFloor = 0.3;
 // Darkens each voxel by the light its surface takes: its normal (towards
 // the empty cells of its neighbourhood, within shadeRadius) lit from above,
 // front and the viewer's left, times how open that neighbourhood is (a flat
-// surface fully, a crease less). A voxel whose six face neighbours are all
+// surface fully, a crease less). Empty cells count only when the outside
+// reaches them through empty cells, so that a closed shell (a mesh's
+// surface) is lit from outside alone; that takes two bits a cell of the
+// voxels' box, and is left out (every empty cell counts) when the box has
+// more than `outsideBitsLimit` cells: by default 2^27 or 64 a voxel,
+// whichever is more. A voxel whose six face neighbours are all
 // there (seen only in a cut) takes the darkest shade, shadeFloor. Voxels off the
 // lattice (see stages/lattice_cell.h), and every voxel of a grid without
 // one, keep their colour and are counted in `offLattice`; positions and
 // order never change. Fails only when the voxels spread over more than
 // 2^22 cells along an axis, which floats fine enough for the lattice never
 // reach (a guard should that test change).
-bool shadeGrid(VoxelGrid& grid, int64_t& offLattice, std::string& error);
+bool shadeGrid(VoxelGrid& grid, int64_t& offLattice, std::string& error,
+               int64_t outsideBitsLimit = -1);
 
 // The shade factor, from shadeFloor to 1, of a surface with unit normal `normal`
 // (all zero: none) whose neighbourhood is `openness` as open as a flat
