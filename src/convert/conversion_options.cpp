@@ -113,7 +113,8 @@ std::string vxlconvHelpText() {
     help += entry("--resolution N",
                   "meshes and point clouds: N voxels along the longest side of the model's box "
                   "(default 128; 2 to 2097152); every other input: a coarser grid with N cells "
-                  "along that side",
+                  "along that side, or for samples, finer cubes by interpolation when N is more "
+                  "than their cubes of the largest spacing span",
                   optionColumn);
     help += entry("--hollow",
                   "leave out every voxel whose six face neighbours are all there: seen from "
