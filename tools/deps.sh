@@ -48,11 +48,13 @@ build_pkgs=(
 # PLY, OBJ and STL files vxlconv writes; nodejs and npm: the glTF Validator
 # and the .vox reader the export test installs from the npm registry (a
 # machine whose node already brings npm keeps it).
+# python3-nibabel (with python3-numpy): volumes written by the formats' own
+# writers for the converter's end-to-end tests, run by /usr/bin/python3.
 test_pkgs=(
     libbenchmark-dev python3 clang-format
     assimp-testmodels dpkg-dev file desktop-file-utils
     bubblewrap shared-mime-info xdg-utils libglib2.0-bin
-    assimp-utils
+    assimp-utils python3-nibabel python3-numpy
 )
 if ! command -v npm >/dev/null 2>&1; then
     test_pkgs+=(nodejs npm)

@@ -83,7 +83,10 @@ std::string vxlconvHelpText() {
                         ") are voxels where they are nonzero, or with --threshold T where "
                         "their value is at least T. Unequal "
                         "spacings become cubes of the largest, each a voxel when any sample in it "
-                        "passes, coloured by their mean.",
+                        "passes, coloured by their mean. A --voxel-size or --resolution finer "
+                        "than those cubes resamples the samples: each smaller cube takes the "
+                        "linear interpolation of the samples around its centre, then the "
+                        "threshold.",
                     0, 0);
     help += "\n" +
             wrapped("Colours: a voxel takes the mean of the colours that meet it: vertex colours, "
@@ -110,23 +113,36 @@ std::string vxlconvHelpText() {
     }
     help += "\nOptions:\n";
     help += entry("--voxel-size S",
-                  "meshes and point clouds: edge of a voxel, in the input's units; every other "
-                  "input: a coarser grid of cells of edge S (at least the input's voxel size)",
+                  "meshes and point clouds: edge of a voxel, in the input's units; samples: "
+                  "below their largest spacing, finer cubes by interpolation; every other "
+                  "input, and samples above it: a coarser grid of cells of edge S (at least "
+                  "the input's voxel size)",
                   optionColumn);
     help += entry("--resolution N",
                   "meshes and point clouds: N voxels along the longest side of the model's box "
                   "(default 128; 2 to 2097152); every other input: a coarser grid with N cells "
-                  "along that side",
+                  "along that side, or for samples, finer cubes by interpolation when N is more "
+                  "than their cubes of the largest spacing span",
                   optionColumn);
     help += entry("--hollow",
                   "leave out every voxel whose six face neighbours are all there: seen from "
                   "outside the picture is the same, but a cut through the model (the near plane "
                   "inside it) shows an empty shell instead of a solid interior",
                   optionColumn);
+    help += entry("--shade",
+                  "darken each voxel by the light its surface takes (its normal lit from above, "
+                  "in front and the left, less where the surface is enclosed), so that the form "
+                  "reads in the unlit viewer; on by default where the colours carry no shape: "
+                  "one colour for every voxel (a mask, a single-material mesh) or colours by "
+                  "height, except for voxel files (.vxl, .vox)",
+                  optionColumn);
+    help += entry("--no-shade", "keep the colours as they are, even where --shade is the default",
+                  optionColumn);
     help +=
         entry("--threshold T",
               samples + ": a voxel where the value (as the file scales it) is at least T; needed "
-                        "for floating-point arrays and for volumes",
+                        "for floating-point arrays and for volumes; integer arrays with it are "
+                        "grey by value, not labels",
               optionColumn);
     help +=
         entry("--colors C",
@@ -139,6 +155,11 @@ std::string vxlconvHelpText() {
                       "rectangles, colours in a texture), faces (every exposed face, shared "
                       "vertices: closed wherever the voxel set is) or cubes (every voxel a whole "
                       "cube, as voxscope draws it)",
+                  optionColumn);
+    help += entry("--background B",
+                  samples + " without --threshold: samples of value B are empty instead of 0 "
+                            "(a segmentation whose background label is not 0; a note names "
+                            "such a label when it fills most of the volume's border)",
                   optionColumn);
     help += entry("--max-voxels N",
                   "refuse to write more than N voxels (default 10000000; at most 59652323, what "
@@ -247,6 +268,12 @@ OptionsResult parseConversionOptions(int argc, char** argv, ConversionOptions& o
             options.memoryCapGiven = true;
         } else if (arg == "--threshold") {
             ok = takeValue() && parseThreshold(value, options.threshold, error);
+        } else if (arg == "--background") {
+            ok = takeValue() && wordToDouble(value, options.threshold.background) &&
+                 std::isfinite(options.threshold.background);
+            if (value && !ok)
+                error = "--background needs a number, not \"" + std::string(value) + "\"";
+            options.backgroundGiven = true;
         } else if (arg == "--colors" || arg == "--colours") {
             ok = takeValue() && parseColorMode(value, options.colors);
             if (value && !ok)
@@ -257,10 +284,13 @@ OptionsResult parseConversionOptions(int argc, char** argv, ConversionOptions& o
             if (value && !ok)
                 error = "--mesh needs greedy, faces or cubes, not \"" + std::string(value) + "\"";
             options.meshGiven = true;
-        } else if (arg == "--hollow") {
-            options.hollow = true;
+        } else if (arg == "--hollow" || arg == "--shade" || arg == "--no-shade") {
+            if (arg == "--hollow")
+                options.hollow = true;
+            else
+                options.shade = arg == "--shade" ? ShadeChoice::on : ShadeChoice::off;
             if (value) {
-                error = "--hollow takes no value";
+                error = arg + " takes no value";
                 ok = false;
             }
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -278,6 +308,10 @@ OptionsResult parseConversionOptions(int argc, char** argv, ConversionOptions& o
     }
     if (options.voxelSize > 0 && options.resolution > 0) {
         error = "give either --voxel-size or --resolution, not both";
+        return OptionsResult::refused;
+    }
+    if (options.threshold.given && options.backgroundGiven) {
+        error = "give either --threshold or --background, not both";
         return OptionsResult::refused;
     }
     options.input = paths[0];

@@ -85,7 +85,7 @@ bool chooseInput(const uint8_t* data, size_t size, const char* path, InputChoice
 
 bool readInputAs(const InputChoice& choice, const uint8_t* data, size_t size,
                  const ReadOptions& options, const SampleRules& rules, VoxelGrid& grid,
-                 std::string& error) {
+                 std::string& error, std::string* note) {
     const InputFormat& format = *choice.format;
     std::vector<uint8_t> inflated;
     if (choice.gzip) {
@@ -100,9 +100,13 @@ bool readInputAs(const InputChoice& choice, const uint8_t* data, size_t size,
     std::string reason;
     if (!format.readSamples(data, size, options, volume, reason))
         return refuse(options, format.name, reason, error);
-    if (!samplesToGrid(volume, format.valueColors, rules, options.maxVoxels, grid, reason)) {
+    std::string sampleNote;
+    if (!samplesToGrid(volume, format.valueColors, rules, options.maxVoxels, grid, reason,
+                       &sampleNote)) {
         error = std::string(options.path) + ": " + reason;
         return false;
     }
+    if (note && !sampleNote.empty())
+        *note = std::string(options.path) + ": " + sampleNote;
     return true;
 }

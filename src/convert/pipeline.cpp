@@ -12,6 +12,7 @@
 #include "platform/progress_line.h"
 #include "stages/coarse_grid.h"
 #include "stages/hollow.h"
+#include "stages/shade.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -60,7 +61,7 @@ bool voxelizeInput(const ConversionOptions& options, VoxelGrid& grid, std::strin
 
 } // namespace
 
-bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInput,
+bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kind,
                std::string& error) {
     const char* input = options.input.c_str();
     // A pipe can be read only once: it is read whole before its head is
@@ -81,12 +82,18 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInp
     InputChoice choice;
     if (!chooseInput(bytes.data(), bytes.size(), input, choice, error))
         return false;
-    voxelInput = choice.format != nullptr;
+    kind = !choice.format               ? InputKind::mesh
+           : choice.format->readSamples ? InputKind::samples
+                                        : InputKind::voxels;
     // What the options apply to is the row of what a gzip stream holds, not
     // the stream.
-    if ((options.threshold.given || options.colors != ColorMode::automatic) &&
-        !(choice.format && choice.format->readSamples)) {
+    const bool samples = choice.format && choice.format->readSamples;
+    if ((options.threshold.given || options.colors != ColorMode::automatic) && !samples) {
         error = "--threshold and --colors apply to " + sampleFormatTitles(" and ") + " inputs";
+        return false;
+    }
+    if (options.backgroundGiven && !samples) {
+        error = "--background applies to " + sampleFormatTitles(" and ") + " inputs";
         return false;
     }
     if (!choice.format && stream && !bytes.empty()) {
@@ -111,18 +118,42 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInp
     SampleRules rules;
     rules.threshold = options.threshold;
     rules.colors = options.colors;
-    return readInputAs(choice, bytes.data(), bytes.size(), readOptions, rules, grid, error);
+    rules.voxelSize = options.voxelSize;
+    rules.resolution = options.resolution;
+    rules.finerMaxVoxels = options.hollow ? int64_t(maxVoxelCount) : options.maxVoxels;
+    std::string note;
+    if (!readInputAs(choice, bytes.data(), bytes.size(), readOptions, rules, grid, error, &note))
+        return false;
+    if (!note.empty())
+        fprintf(stderr, "vxlconv: note: %s\n", note.c_str());
+    return true;
 }
 
-bool runGridStages(const ConversionOptions& options, bool voxelInput, VoxelGrid& grid,
+bool runGridStages(const ConversionOptions& options, InputKind kind, VoxelGrid& grid,
                    std::string& error) {
-    if (voxelInput && (options.voxelSize > 0 || options.resolution > 0)) {
+    if (kind != InputKind::mesh && !grid.atAskedSize &&
+        (options.voxelSize > 0 || options.resolution > 0)) {
         int64_t skipped = 0;
         const bool ok = coarsenGrid(grid, options.voxelSize, options.resolution, options.maxVoxels,
                                     skipped, error);
         if (!finishStep(ok, skipped,
                         "vxlconv: note: left out %lld voxels of %s whose positions are not "
                         "finite numbers\n",
+                        options, error))
+            return false;
+    }
+    // Shading looks at the neighbours hollowing would leave out, so it comes
+    // first. A voxel file's colours are its maker's and stay so unless asked.
+    const bool shade = options.shade == ShadeChoice::automatic
+                           ? kind != InputKind::voxels && colorsCarryNoShape(grid)
+                           : options.shade == ShadeChoice::on;
+    if (shade) {
+        int64_t offLattice = 0;
+        const bool ok = shadeGrid(grid, offLattice, error);
+        if (!finishStep(ok, offLattice,
+                        "vxlconv: note: %lld voxels of %s do not lie on the lattice of the "
+                        "others (through the first voxel, one voxel size apart) and keep their "
+                        "colours unshaded\n",
                         options, error))
             return false;
     }
@@ -198,12 +229,12 @@ bool beginConversionOutput(const ConversionOptions& options, std::string& error)
 
 bool convertFile(const ConversionOptions& options, std::string& error) {
     VoxelGrid grid;
-    bool voxelInput = false;
+    InputKind kind = InputKind::mesh;
     progressPhase("reading " + options.input);
-    if (!readInput(options, grid, voxelInput, error))
+    if (!readInput(options, grid, kind, error))
         return false;
     progressPhase("processing " + options.input);
-    if (!runGridStages(options, voxelInput, grid, error))
+    if (!runGridStages(options, kind, grid, error))
         return false;
     if (grid.voxels.colors.empty()) {
         error = options.input + ": no voxels to write";

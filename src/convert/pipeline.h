@@ -3,7 +3,7 @@
 //   INPUT ─┬─ a row of the input table (input_read.h) ─> a VoxelGrid ────┐
 //          └─ anything else ─> importAsset ─> voxelizeGeometry ──────────┤
 //                                                                        v
-//   grid stages: coarser grid (voxel inputs) ─> hollow ─> voxel limit
+//   grid stages: coarser grid (voxel inputs) ─> shade ─> hollow ─> voxel limit
 //                                                                        v
 //                                 OUTPUT <─ its row of the output table
 #pragma once
@@ -14,16 +14,22 @@
 
 #include <string>
 
+// What read an input: the mesh and point importer, a reader of samples, or a
+// reader of voxels (.vxl, .vox).
+enum class InputKind { mesh, samples, voxels };
+
 // Reads the input into a grid: by its row's reader when a row of the input
 // table claims it, else through the mesh and point importer and the voxelizer.
-// `voxelInput` tells which of the two it was. Notes go to stderr.
-bool readInput(const ConversionOptions& options, VoxelGrid& grid, bool& voxelInput,
+// `kind` tells which it was. Notes go to stderr.
+bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kind,
                std::string& error);
 
-// The grid stages the options ask for, in order: the coarser grid (voxel
-// inputs only: for meshes --voxel-size and --resolution choose the
-// voxelizer's grid), then hollowing; then the voxel limit.
-bool runGridStages(const ConversionOptions& options, bool voxelInput, VoxelGrid& grid,
+// The grid stages the options ask for, in order: the coarser grid (every
+// input but meshes: for those --voxel-size and --resolution choose the
+// voxelizer's grid), shading (--shade, or by default where the colours carry
+// no shape and the input is not a voxel file), then hollowing; then the
+// voxel limit.
+bool runGridStages(const ConversionOptions& options, InputKind kind, VoxelGrid& grid,
                    std::string& error);
 
 // Refuses an output that names the input, or that is not a regular file,

@@ -332,6 +332,7 @@ void emitVoxels(const Voxelizer& v, VoxelGrid& result) {
     cellsToVoxels(v.sums, grid.origin, grid.size, result);
     if (v.source->hasColors)
         return;
+    result.madeUpColors = true;
     for (size_t n = 0; n < v.sums.cells.size(); ++n) {
         int64_t cell[3];
         unpackCell(v.sums.cells[n].key, cell);

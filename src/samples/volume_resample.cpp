@@ -17,6 +17,12 @@ std::vector<int64_t> cubeOfSample(int64_t samples, double spacing, double edge, 
     return cube;
 }
 
+std::string tooManyVoxelsReason(int64_t maxVoxels) {
+    return "more than " + std::to_string(maxVoxels) +
+           " voxels (raise --max-voxels or --threshold, or make the grid coarser with "
+           "--voxel-size or --resolution)";
+}
+
 namespace {
 
 std::string number(double value) {
@@ -25,12 +31,8 @@ std::string number(double value) {
     return text;
 }
 
-// The voxel size and the cube centres as the 32-bit floats the voxel file
-// holds them in. A header's spacing or origin that makes the size 0,
-// subnormal or infinite, takes a centre out of float range, or puts
-// neighbouring centres on one float (every voxel at one place) is refused,
-// naming the header fields it came from. Centres run evenly from the first
-// cube to the last, so their ends are the ones to check.
+} // namespace
+
 bool checkFloatPlacement(const SampleVolume& volume, double edge, const double corner[3],
                          const int64_t cubes[3], std::string& error) {
     const float size = float(edge);
@@ -56,8 +58,6 @@ bool checkFloatPlacement(const SampleVolume& volume, double edge, const double c
     }
     return true;
 }
-
-} // namespace
 
 bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, ColorMode mode,
                      int64_t maxVoxels, VoxelGrid& grid, std::string& error) {
@@ -87,29 +87,10 @@ bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, Colo
     }
     if (!checkFloatPlacement(volume, edge, corner, cubes, error))
         return false;
-    double lowest = 0, highest = 0;
-    if (mode == ColorMode::grey || mode == ColorMode::map) {
-        if (!passingValueRange(volume, rule, lowest, highest))
-            return true; // nothing passes: no voxels
-    }
-    const double span = highest - lowest;
-    auto colorOf = [&](double value, uint8_t rgb[3]) {
-        switch (mode) {
-        case ColorMode::labels:
-            labelColor(labelOfValue(value), rgb);
-            break;
-        case ColorMode::grey:
-            greyColor(span > 0 ? (value - lowest) / span : 1.0, rgb);
-            break;
-        case ColorMode::map:
-            colorMapColor(span > 0 ? (value - lowest) / span : 1.0, rgb);
-            break;
-        case ColorMode::height:
-        case ColorMode::automatic:
-            rgb[0] = rgb[1] = rgb[2] = 0; // coloured once every voxel is known
-            break;
-        }
-    };
+    ValueColoring coloring;
+    if (!startValueColoring(volume, rule, mode, coloring))
+        return true; // nothing passes: no voxels
+    auto colorOf = [&](double value, uint8_t rgb[3]) { valueColor(coloring, value, rgb); };
     const bool byHeight = mode == ColorMode::height || mode == ColorMode::automatic;
     std::vector<int64_t> heights; // each voxel's cube index along y, for height colours
     int64_t voxelCount = 0;
@@ -175,22 +156,15 @@ bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, Colo
     }
     if (overflowed) {
         grid = VoxelGrid();
-        error = "more than " + std::to_string(maxVoxels) +
-                " voxels (raise --max-voxels or --threshold, or make the grid coarser with "
-                "--voxel-size or --resolution)";
+        error = tooManyVoxelsReason(maxVoxels);
         return false;
     }
     out.voxelSize = float(edge);
+    grid.madeUpColors = byHeight;
     grid.hasLattice = true;
     grid.step = edge;
     for (int a = 0; a < 3; ++a)
         grid.origin[a] = corner[a];
-    if (!heights.empty()) {
-        auto [low, high] = std::minmax_element(heights.begin(), heights.end());
-        int64_t range = *high - *low;
-        for (size_t v = 0; v < heights.size(); ++v)
-            heightRampColor(range > 0 ? double(heights[v] - *low) / double(range) : 0.0,
-                            &out.colors[3 * v]);
-    }
+    colorByHeights(heights, out.colors.data());
     return true;
 }

@@ -17,6 +17,18 @@
 // spans. With spacing == edge, sample i is cube i.
 std::vector<int64_t> cubeOfSample(int64_t samples, double spacing, double edge, int64_t& cubes);
 
+// The voxel size and the cube centres as the 32-bit floats the voxel file
+// holds them in. A header's spacing or origin that makes the size 0,
+// subnormal or infinite, takes a centre out of float range, or puts
+// neighbouring centres on one float (every voxel at one place) is refused,
+// naming the header fields it came from. Centres run evenly from the first
+// cube to the last, so their ends are the ones to check.
+bool checkFloatPlacement(const SampleVolume& volume, double edge, const double corner[3],
+                         const int64_t cubes[3], std::string& error);
+
+// The refusal of a volume that makes more than `maxVoxels` voxels.
+std::string tooManyVoxelsReason(int64_t maxVoxels);
+
 // Turns `volume` into voxels on cubes of the largest spacing: a cube is a
 // voxel when any of its samples passes `rule`, and its colour is the mean of
 // those samples' colours in `mode` (height: by the cube's height among the

@@ -41,3 +41,35 @@ bool passingValueRange(const SampleVolume& volume, const ThresholdRule& rule, do
     });
     return any;
 }
+
+bool startValueColoring(const SampleVolume& volume, const ThresholdRule& rule, ColorMode mode,
+                        ValueColoring& coloring) {
+    coloring = ValueColoring();
+    coloring.mode = mode;
+    if (mode != ColorMode::grey && mode != ColorMode::map)
+        return true;
+    double highest = 0;
+    if (!passingValueRange(volume, rule, coloring.lowest, highest))
+        return false;
+    coloring.span = highest - coloring.lowest;
+    return true;
+}
+
+void valueColor(const ValueColoring& coloring, double value, uint8_t rgb[3]) {
+    const double t = coloring.span > 0 ? (value - coloring.lowest) / coloring.span : 1.0;
+    switch (coloring.mode) {
+    case ColorMode::labels:
+        labelColor(labelOfValue(value), rgb);
+        break;
+    case ColorMode::grey:
+        greyColor(t, rgb);
+        break;
+    case ColorMode::map:
+        colorMapColor(t, rgb);
+        break;
+    case ColorMode::height:
+    case ColorMode::automatic:
+        rgb[0] = rgb[1] = rgb[2] = 0;
+        break;
+    }
+}

@@ -1,5 +1,6 @@
-// Which samples of a grid are voxels: nonzero ones, or with --threshold T
-// those whose value (scaled, for NIfTI) is at least T.
+// Which samples of a grid are voxels: nonzero ones (or, with --background B,
+// those other than B), or with --threshold T those whose value (scaled, for
+// NIfTI) is at least T.
 #pragma once
 
 #include "samples/sample_volume.h"
@@ -10,10 +11,11 @@
 struct ThresholdRule {
     bool given = false;
     double value = 0.0;
+    double background = 0.0; // without a threshold: the value of empty space
 };
 
 inline bool samplePasses(double value, const ThresholdRule& rule) {
-    return rule.given ? value >= rule.value : value != 0;
+    return rule.given ? value >= rule.value : value != rule.background;
 }
 
 // Measured values (floating-point arrays, NRRD and NIfTI volumes) have no
@@ -27,3 +29,20 @@ bool checkThresholdRule(const SampleVolume& volume, const ThresholdRule& rule, C
 // does.
 bool passingValueRange(const SampleVolume& volume, const ThresholdRule& rule, double& lowest,
                        double& highest);
+
+// How values become colours in a mode: grey and the map span the lowest to
+// the highest value that passes.
+struct ValueColoring {
+    ColorMode mode = ColorMode::height;
+    double lowest = 0, span = 0;
+};
+
+// Sets up `coloring` for `mode`; false when grey or the map is asked for
+// and no sample passes.
+bool startValueColoring(const SampleVolume& volume, const ThresholdRule& rule, ColorMode mode,
+                        ValueColoring& coloring);
+
+// The colour of `value`: the palette for labels, grey or the map by value
+// (clamped to the range that passes); black for height colours, which are
+// given once every voxel is known.
+void valueColor(const ValueColoring& coloring, double value, uint8_t rgb[3]);

@@ -105,6 +105,8 @@ bool coarsenGrid(VoxelGrid& grid, double cellSize, int64_t resolution, int64_t m
 
     const double origin[3] = {corner[0] + 0.5 * size, corner[1] + 0.5 * size,
                               corner[2] + 0.5 * size};
+    const bool madeUp = grid.madeUpColors;
     cellsToVoxels(sums, origin, size, grid);
+    grid.madeUpColors = madeUp;
     return true;
 }

@@ -27,6 +27,14 @@ struct VoxelGrid {
     bool hasLattice = false;
     double origin[3] = {0.0, 0.0, 0.0};
     double step = 1.0;
+
+    // The reader made the colours up (by height): they say nothing of the
+    // source, so the shade stage is on for them unless asked otherwise.
+    bool madeUpColors = false;
+
+    // Samples were resampled finer, to the size --voxel-size or
+    // --resolution asked for: no coarser grid is to follow.
+    bool atAskedSize = false;
 };
 
 // The most cells along one axis of any grid: cell indices are packed into

@@ -1,6 +1,7 @@
 // vxlconv --help as the tables make it: every input row's entry, every
 // extension either table goes by, the formats --threshold and --colors
-// apply to, and lines that fit a terminal.
+// apply to, and lines that fit a terminal; the options of shading and of
+// the background label as the command line gives them.
 #include <gtest/gtest.h>
 
 #include "convert/conversion_options.h"
@@ -73,4 +74,49 @@ TEST(ConversionHelp, TheSampleOptionsApplyToTheRowsOfSamplesAlone) {
     EXPECT_NE(list.find(" and "), std::string::npos) << list;
     EXPECT_NE(help.find("--threshold T     " + sampleFormatTitles(", ")), std::string::npos);
     EXPECT_NE(help.find("--colors C        " + sampleFormatTitles(", ")), std::string::npos);
+}
+
+namespace {
+
+OptionsResult parse(std::vector<std::string> args, ConversionOptions& options, std::string& error) {
+    args.insert(args.begin(), "vxlconv");
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    options = ConversionOptions();
+    error.clear();
+    return parseConversionOptions(int(argv.size()), argv.data(), options, error);
+}
+
+} // namespace
+
+TEST(ConversionOptions, ShadeAndBackgroundAreReadAndTheirMistakesRefused) {
+    ConversionOptions options;
+    std::string error;
+    ASSERT_EQ(parse({"a.npy", "b.vxl"}, options, error), OptionsResult::convert);
+    EXPECT_EQ(options.shade, ShadeChoice::automatic);
+    EXPECT_FALSE(options.backgroundGiven);
+    EXPECT_EQ(options.threshold.background, 0.0);
+    ASSERT_EQ(parse({"a.npy", "--shade", "b.vxl"}, options, error), OptionsResult::convert);
+    EXPECT_EQ(options.shade, ShadeChoice::on);
+    // The last word wins, as for every other option.
+    ASSERT_EQ(parse({"a.npy", "--shade", "--no-shade", "b.vxl"}, options, error),
+              OptionsResult::convert);
+    EXPECT_EQ(options.shade, ShadeChoice::off);
+    ASSERT_EQ(parse({"a.npy", "b.vxl", "--background=-4"}, options, error), OptionsResult::convert);
+    EXPECT_TRUE(options.backgroundGiven);
+    EXPECT_EQ(options.threshold.background, -4.0);
+    EXPECT_FALSE(options.threshold.given);
+
+    const std::pair<std::vector<std::string>, std::string> refusals[] = {
+        {{"a.npy", "b.vxl", "--no-shade=1"}, "--no-shade takes no value"},
+        {{"a.npy", "b.vxl", "--background", "inf"}, "--background needs a number, not \"inf\""},
+        {{"a.npy", "b.vxl", "--background"}, "--background needs a value (see vxlconv --help)"},
+        {{"a.npy", "b.vxl", "--background", "3", "--threshold", "1"},
+         "give either --threshold or --background, not both"},
+    };
+    for (const auto& [args, message] : refusals) {
+        EXPECT_EQ(parse(args, options, error), OptionsResult::refused) << message;
+        EXPECT_EQ(error, message);
+    }
 }

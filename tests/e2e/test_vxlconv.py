@@ -360,6 +360,27 @@ class RealModels(unittest.TestCase):
         left, top, right, bottom = shot.bbox()
         self.assertGreater((right - left) / (bottom - top), 1.4, "a teapot is wider than tall")
 
+    def test_single_material_mesh_shows_its_form(self):
+        # The duck has one material: unshaded it is a flat silhouette of one
+        # colour; shaded by default, its head is lit from above and its
+        # underside dim, in many shades between.
+        source = os.path.join(MODELS, "Collada", "duck.dae")
+        flat, _ = self.convert_and_view(source, "duck-flat", "--resolution", "96", "--no-shade")
+        self.assertEqual(len(flat.colour_counts()), 2, "one colour on black")
+        shot, _ = self.convert_and_view(source, "duck-shaded", "--resolution", "96")
+        greys = [c for c, n in shot.colour_counts().items() if c != (0, 0, 0) and n >= 20]
+        self.assertGreater(len(greys), 30, "the shading has too few steps to show the form")
+        left, top, right, bottom = shot.bbox()
+
+        def mean(y0, y1):
+            pixels = [shot.pixel(x, y) for y in range(y0, y1) for x in range(left, right)]
+            pixels = [sum(p) for p in pixels if p != (0, 0, 0)]
+            return sum(pixels) / len(pixels)
+
+        fifth = (bottom - top) // 5
+        self.assertGreater(mean(top, top + fifth), mean(bottom - fifth, bottom) + 60,
+                           "the top is not lit above the underside")
+
     def test_point_cloud(self):
         # The vertices of the Wuson model as a bare point cloud (no faces, no
         # colours): voxels coloured by height, blue feet to light head.

@@ -58,7 +58,8 @@ class SampleConversions(unittest.TestCase):
             with self.subTest(name):
                 source = os.path.join(self.tmp, want.get("source", name))
                 out = os.path.join(self.tmp, name + ".vxl")
-                status, stdout, stderr = vxlconv(source, out, *want["options"])
+                # The colours expected are the samples' own, before shading.
+                status, stdout, stderr = vxlconv(source, out, *want["options"], "--no-shade")
                 self.assertEqual((status, stdout), (0, ""), stderr)
                 count, size, voxels = read_voxels(out)
                 self.assertEqual(count, want["count"])
@@ -69,6 +70,43 @@ class SampleConversions(unittest.TestCase):
                     found = [rgb for c, rgb in voxels
                              if all(abs(a - b) < 1e-5 for a, b in zip(c, centre))]
                     self.assertEqual(found, [tuple(colour)], "voxel at %s" % (centre,))
+
+    def test_shading_by_default_only_where_colours_carry_no_shape(self):
+        # Height colours (binvox, boolean arrays) say nothing of the source;
+        # labels, grey and the map by value do.
+        shaded = {"ball.binvox", "occupancy.npy"}
+        for name, want in sorted(self.expect.items()):
+            with self.subTest(name):
+                source = os.path.join(self.tmp, want.get("source", name))
+                runs = {}
+                for choice in ("default", "--no-shade", "--shade"):
+                    out = os.path.join(self.tmp, "%s%s.vxl" % (name, choice))
+                    extra = [] if choice == "default" else [choice]
+                    status, _, stderr = vxlconv(source, out, *want["options"], *extra)
+                    self.assertEqual(status, 0, stderr)
+                    runs[choice] = read_voxels(out)
+                plain, forced = runs["--no-shade"], runs["--shade"]
+                self.assertEqual(runs["default"], forced if name in shaded else plain)
+                self.assertEqual([c for c, _ in forced[2]], [c for c, _ in plain[2]])
+                self.assertNotEqual(forced[2], plain[2])
+                for (_, lit), (_, own) in zip(forced[2], plain[2]):
+                    self.assertTrue(all(round(0.3 * b) <= a <= b for a, b in zip(lit, own)))
+
+    def test_voxel_files_keep_one_colour_unless_shading_is_asked(self):
+        cube = os.path.join(self.tmp, "one_colour.vxl")
+        with open(cube, "w") as f:
+            cells = [(x, y, z) for x in range(5) for y in range(5) for z in range(5)]
+            f.write("%d 1\n" % len(cells))
+            f.writelines("%d %d %d 200 120 40\n" % c for c in cells)
+        for extra, changed in (((), False), (("--no-shade",), False), (("--shade",), True)):
+            with self.subTest(extra):
+                out = os.path.join(self.tmp, "one_colour_out.vxl")
+                status, _, stderr = vxlconv(cube, out, *extra)
+                self.assertEqual(status, 0, stderr)
+                colours = {rgb for _, rgb in read_voxels(out)[2]}
+                self.assertEqual(colours != {(200, 120, 40)}, changed)
+        status, _, stderr = vxlconv(cube, out, "--shade=on")
+        self.assertEqual((status, stderr), (1, "vxlconv: --shade takes no value\n"))
 
     def test_help_names_the_grid_options(self):
         status, out, err = vxlconv("--help")

@@ -2,19 +2,22 @@
 // the converter reads them: the row the content chooses (a gzip stream looked
 // into), or, when no row's content test claims the bytes, each row in turn,
 // as a name would choose it. Whatever is read then goes through the grid
-// stages (hollow, then a coarser grid) and the voxel-file writer, so that
+// stages (shade, hollow, then a coarser grid) and the voxel-file writer, so that
 // every size, count, offset and number a file claims meets the readers,
 // the lattice arithmetic and the cell keys under the address and
 // undefined-behaviour checks.
 #include "convert/input_read.h"
 #include "stages/coarse_grid.h"
 #include "stages/hollow.h"
+#include "stages/shade.h"
 #include "write/vxl_writer.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -28,6 +31,18 @@ void runStages(VoxelGrid& grid) {
     std::string error;
     const size_t count = grid.voxels.colors.size() / 3;
     int64_t offLattice = 0;
+    const std::vector<float> positions = grid.voxels.positions;
+    if (shadeGrid(grid, offLattice, error)) {
+        // Shading changes colours alone (positions compared as bits: a NaN
+        // is not equal to itself).
+        if (grid.voxels.positions.size() != positions.size() ||
+            (!positions.empty() &&
+             memcmp(grid.voxels.positions.data(), positions.data(), positions.size() * 4) != 0) ||
+            grid.voxels.colors.size() != 3 * count || offLattice < 0 || size_t(offLattice) > count)
+            abort();
+    } else {
+        checkRefusal(error);
+    }
     if (hollowGrid(grid, offLattice, error)) {
         // Hollowing only ever leaves voxels out.
         if (grid.voxels.colors.size() / 3 > count || offLattice < 0 || size_t(offLattice) > count ||
