@@ -41,12 +41,16 @@ build_pkgs=(
 # assimp-testmodels: real models the converter's end-to-end test converts;
 # dpkg-dev and file: CPack's Debian package and its library dependencies;
 # desktop-file-utils: the check of the installed desktop entry.
+# python3-nibabel (with python3-numpy): NIfTI-1, NIfTI-2 and MGZ files
+# written by the format's own library, in every storage order and flip, for
+# the converter's orientation and format tests.
 # bubblewrap: the sandbox file managers run thumbnailers in; shared-mime-info,
 # xdg-utils and libglib2.0-bin (gio): the installed file type resolved.
 test_pkgs=(
     libbenchmark-dev python3 clang-format
     assimp-testmodels dpkg-dev file desktop-file-utils
     bubblewrap shared-mime-info xdg-utils libglib2.0-bin
+    python3-numpy python3-nibabel
 )
 
 fuzz_pkgs=(

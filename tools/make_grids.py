@@ -155,6 +155,12 @@ def nifti(dims, code, values, pixdim=(1.0, 1.0, 1.0), slope=0.0, inter=0.0, big_
 # The samples the tests convert, and what each must give.
 
 
+def ras_to_display(p):
+    """Where vxlconv shows a point of the patient's RAS frame: the patient's
+    left at +x, superior at +y, anterior at +z."""
+    return [-p[0], p[2], p[1]]
+
+
 def ball(radius, centre):
     def inside(x, y, z):
         return sum((a - c) ** 2 for a, c in zip((x, y, z), centre)) <= radius * radius
@@ -276,8 +282,11 @@ def write_samples(folder):
     centre = [10.0 - 0.5 + 2.5 * 2, -0.5 + 1.5 * 2, -1 + 2.5 * 2]
     nrrd_expect = {"options": ["--threshold", "70"], "count": len(cubes), "voxel_size": 2.0,
                    "voxels": [[centre, [cube_grey((2, 1, 2))] * 3]]}
-    for name in ("density.nrrd", "density-gzip.nrrd", "density.nhdr"):
+    for name in ("density.nrrd", "density.nhdr"):
         expect[name] = nrrd_expect
+    # Its space directions are in the patient's RAS frame: shown turned.
+    expect["density-gzip.nrrd"] = dict(nrrd_expect, voxels=[
+        [ras_to_display(centre), [cube_grey((2, 1, 2))] * 3]])
 
     # NIfTI: the density as uint8 stored as value/2 with scl_slope 2 and
     # scl_inter 0.5, isotropic spacing 0.5; .nii, .nii.gz (big-endian) and a
@@ -294,7 +303,8 @@ def write_samples(folder):
     write(os.path.join(folder, "density.img"), image)
     nifti_pass = [v for v in scaled if v >= 80.5]
     nifti_expect = {"options": ["--threshold", "80.5", "--colors", "map"], "count": len(nifti_pass),
-                    "voxel_size": 0.5, "voxels": [[[2.0, 1.5, 1.0], [0xfd, 0xe7, 0x25]]]}
+                    "voxel_size": 0.5,
+                    "voxels": [[ras_to_display([2.0, 1.5, 1.0]), [0xfd, 0xe7, 0x25]]]}
     for name in ("density.nii", "density.nii.gz", "density.hdr"):
         expect[name] = nifti_expect
 

@@ -1,8 +1,10 @@
 #include "convert/input_read.h"
 
 #include "container/inflate_stream.h"
+#include "samples/volume_orientation.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -100,6 +102,10 @@ bool readInputAs(const InputChoice& choice, const uint8_t* data, size_t size,
     std::string reason;
     if (!format.readSamples(data, size, options, volume, reason))
         return refuse(options, format.name, reason, error);
+    std::string note;
+    orientToDisplay(volume, note);
+    if (!note.empty())
+        fprintf(stderr, "vxlconv: note: %s %s\n", options.path, note.c_str());
     if (!samplesToGrid(volume, format.valueColors, rules, options.maxVoxels, grid, reason)) {
         error = std::string(options.path) + ": " + reason;
         return false;

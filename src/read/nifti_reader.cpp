@@ -57,6 +57,81 @@ bool typeByCode(int code, SampleType& type) {
     return false;
 }
 
+// The rotation of a qform quaternion (b, c, d; a from their unit length),
+// column a the direction of index axis a, the third turned by qfac.
+void quaternionAxes(double b, double c, double d, double qfac, double axes[3][3]) {
+    double sum = b * b + c * c + d * d, a = 0;
+    if (sum > 1) {
+        const double length = std::sqrt(sum);
+        b /= length, c /= length, d /= length;
+    } else {
+        a = std::sqrt(1 - sum);
+    }
+    const double rotation[3][3] = {
+        {a * a + b * b - c * c - d * d, 2 * (b * c - a * d), 2 * (b * d + a * c)},
+        {2 * (b * c + a * d), a * a + c * c - b * b - d * d, 2 * (c * d - a * b)},
+        {2 * (b * d - a * c), 2 * (c * d + a * b), a * a + d * d - b * b - c * c}};
+    for (int axis = 0; axis < 3; ++axis)
+        for (int row = 0; row < 3; ++row)
+            axes[axis][row] = rotation[row][axis] * (axis == 2 ? qfac : 1);
+}
+
+bool allFinite(const double* values, int count) {
+    for (int n = 0; n < count; ++n)
+        if (!std::isfinite(values[n]))
+            return false;
+    return true;
+}
+
+// Where the samples lie in the patient's RAS frame: the sform when its code
+// is set (its columns give directions and spacings), else the qform (the
+// quaternion and qoffset, pixdim the spacings), else pixdim alone with no
+// frame. A transform with a column of no length or a number that is not
+// finite is passed over for the next.
+void readNiftiOrientation(const uint8_t* data, bool big, SampleLayout& layout) {
+    const int qform = readShort(data + 252, big);
+    const int sform = readShort(data + 254, big);
+    if (sform > 0) {
+        double rows[3][4];
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 4; ++c)
+                rows[r][c] = readFloat(data + 280 + 16 * r + 4 * c, big);
+        bool usable = allFinite(&rows[0][0], 12);
+        double lengths[3];
+        for (int a = 0; a < 3 && usable; ++a) {
+            lengths[a] = std::sqrt(rows[0][a] * rows[0][a] + rows[1][a] * rows[1][a] +
+                                   rows[2][a] * rows[2][a]);
+            usable = lengths[a] > 0 && std::isfinite(lengths[a]);
+        }
+        if (usable) {
+            for (int a = 0; a < 3; ++a) {
+                layout.spacing[a] = lengths[a];
+                layout.origin[a] = rows[a][3];
+                for (int r = 0; r < 3; ++r)
+                    layout.directions[a][r] = rows[r][a] / lengths[a];
+            }
+            layout.frame = PatientFrame::ras;
+            layout.spacingSource = layout.positionSource = "the \"srow\" rows";
+            return;
+        }
+    }
+    if (qform > 0) {
+        double quaternion[3], offset[3];
+        for (int n = 0; n < 3; ++n) {
+            quaternion[n] = readFloat(data + 256 + 4 * n, big);
+            offset[n] = readFloat(data + 268 + 4 * n, big);
+        }
+        if (allFinite(quaternion, 3)) {
+            const double qfac = readFloat(data + 76, big) < 0 ? -1 : 1;
+            quaternionAxes(quaternion[0], quaternion[1], quaternion[2], qfac, layout.directions);
+            for (int a = 0; a < 3; ++a)
+                layout.origin[a] = std::isfinite(offset[a]) ? offset[a] : 0;
+            layout.frame = PatientFrame::ras;
+            layout.positionSource = "\"qoffset\" and \"pixdim\"";
+        }
+    }
+}
+
 } // namespace
 
 bool startsWithNiftiHeader(const uint8_t* data, size_t size) {
@@ -130,20 +205,7 @@ bool parseNiftiHeader(const uint8_t* data, size_t size, NiftiHeader& header, std
         header.slope = slope;
         header.intercept = std::isfinite(intercept) ? intercept : 0.0;
     }
-    int qform = readShort(data + 252, big);
-    int sform = readShort(data + 254, big);
-    if (qform > 0) {
-        for (int a = 0; a < 3; ++a)
-            header.layout.origin[a] = readFloat(data + 268 + 4 * a, big);
-        header.layout.positionSource = "\"qoffset\" and \"pixdim\"";
-    } else if (sform > 0) {
-        for (int a = 0; a < 3; ++a)
-            header.layout.origin[a] = readFloat(data + 280 + 16 * a + 12, big);
-        header.layout.positionSource = "the \"srow\" offsets and \"pixdim\"";
-    }
-    for (double& o : header.layout.origin)
-        if (!std::isfinite(o))
-            o = 0;
+    readNiftiOrientation(data, big, header.layout);
     return true;
 }
 

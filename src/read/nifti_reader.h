@@ -26,8 +26,10 @@ struct NiftiHeader {
 
 // Reads the header: the volume's first three dimensions (a 4-D series gives
 // its first volume), the datatype (integers of 8 to 64 bits, float32,
-// float64), pixdim 1 to 3 as spacings, qoffset (or the sform's last column)
-// as the origin, and scl_slope / scl_inter (a slope of 0 means none).
+// float64), where the samples lie in the patient's RAS frame (the sform
+// when its code is set, else the qform with pixdim 1 to 3 as spacings, else
+// those spacings alone and no frame), and scl_slope / scl_inter (a slope of
+// 0 means none).
 bool parseNiftiHeader(const uint8_t* data, size_t size, NiftiHeader& header, std::string& error);
 
 // The bytes that the header's data reaches to: its offset plus the first

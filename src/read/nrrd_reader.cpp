@@ -99,6 +99,20 @@ bool vectorOf3(const std::string& text, double v[3]) {
     return true;
 }
 
+// The patient frame a "space" names; other spaces (scanner-xyz,
+// 3D-right-handed, ...) say nothing of where the patient faces.
+PatientFrame patientFrame(const std::string* space) {
+    static const std::pair<const char*, PatientFrame> frames[] = {
+        {"right-anterior-superior", PatientFrame::ras}, {"RAS", PatientFrame::ras},
+        {"left-anterior-superior", PatientFrame::las},  {"LAS", PatientFrame::las},
+        {"left-posterior-superior", PatientFrame::lps}, {"LPS", PatientFrame::lps},
+    };
+    for (const auto& entry : frames)
+        if (space && *space == entry.first)
+            return entry.second;
+    return PatientFrame::none;
+}
+
 } // namespace
 
 bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::string& error) {
@@ -216,8 +230,11 @@ bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::
                 return false;
             }
             header.layout.spacing[a] = length;
+            for (int e = 0; e < 3; ++e)
+                header.layout.directions[a][e] = v[e] / length;
         }
         header.layout.spacingSource = "\"space directions\"";
+        header.layout.frame = patientFrame(field("space"));
     }
     header.layout.positionSource = header.layout.spacingSource;
     if (const std::string* origin = field("space origin")) {

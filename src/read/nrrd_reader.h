@@ -24,10 +24,11 @@ struct NrrdHeader {
 // Reads the header at the start of `data`: a 3-D array ("dimension: 3"; a
 // 4-D one whose first axis has size 1 is taken as 3-D), one of the integer
 // or floating-point types, raw or gzip encoding, "spacings" or "space
-// directions" (a direction's length is the spacing; turns are not applied),
-// "space origin", "endian", "byte skip", "line skip" and "data file".
-// Unknown fields are ignored as the format allows; refuses what it cannot
-// honour with a sentence in `error`.
+// directions" (a direction's length is the spacing, and in a patient
+// "space", RAS, LAS or LPS, where the axis points), "space origin",
+// "endian", "byte skip", "line skip" and "data file". Unknown fields are
+// ignored as the format allows; refuses what it cannot honour with a
+// sentence in `error`.
 bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::string& error);
 
 // Decodes the samples of `header` from `bytes`, starting at `start`: the

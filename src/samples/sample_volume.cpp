@@ -75,7 +75,10 @@ void takeSamples(const SampleLayout& layout, std::vector<uint8_t> bytes, size_t 
         out.dims[a] = layout.dims[a];
         out.spacing[a] = layout.spacing[a];
         out.origin[a] = layout.origin[a];
+        for (int b = 0; b < 3; ++b)
+            out.directions[a][b] = layout.directions[a][b];
     }
+    out.frame = layout.frame;
     out.spacingSource = layout.spacingSource;
     out.positionSource = layout.positionSource;
     setSampleOrder(out, true);

@@ -45,15 +45,25 @@ bool sampleTypeIsFloat(SampleType type);
 // How the type is named in messages ("uint8", "float32", ...).
 const char* sampleTypeName(SampleType type);
 
+// The patient frame a file states its directions and origin in: none (an
+// array with no anatomy), RAS (NIfTI: +x the patient's right, +y anterior,
+// +z superior), LPS or LAS (NRRD may state either).
+enum class PatientFrame { none, ras, lps, las };
+
 // How the samples were meant to be coloured when nothing else is asked for:
 // occupancy grids by height, label grids by label, measured values by value.
 enum class SampleMeaning { occupancy, labels, values };
 
 struct SampleVolume {
     int64_t dims[3] = {0, 0, 0};         // samples along i, j, k (the x, y, z axes)
-    int64_t strides[3] = {0, 0, 0};      // samples between neighbours along i, j, k
+    int64_t strides[3] = {0, 0, 0};      // samples between neighbours along i, j, k (< 0: flipped)
     double spacing[3] = {1.0, 1.0, 1.0}; // distance between sample centres per axis
     double origin[3] = {0.0, 0.0, 0.0};  // centre of sample (0, 0, 0)
+    // The unit direction of each index axis in `frame` (directions[a] for
+    // axis a), origin in that frame too; volume_orientation turns the volume
+    // to the display frame before anything else looks at positions.
+    PatientFrame frame = PatientFrame::none;
+    double directions[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
     // Where the header gave them, for messages: the field the spacing came
     // from, and the fields the positions came from.
     std::string spacingSource = "the spacing";
@@ -84,6 +94,8 @@ struct SampleLayout {
     int64_t dims[3] = {1, 1, 1};
     double spacing[3] = {1.0, 1.0, 1.0};
     double origin[3] = {0.0, 0.0, 0.0};
+    PatientFrame frame = PatientFrame::none;
+    double directions[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
     std::string spacingSource = "the spacing";
     std::string positionSource = "the spacing";
     bool bigEndian = false;
