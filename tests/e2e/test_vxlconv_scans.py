@@ -1,0 +1,139 @@
+"""vxlconv on scans written by the formats' own library (nibabel, run by
+Debian's /usr/bin/python3; tools/deps.sh test installs it): a head of labels
+stored in every order and flip of its axes shows the same voxels, upright
+and unmirrored (the patient's left at +x, superior +y, anterior +z), and an
+oblique one is turned to the nearest axes with a note.
+
+Takes --vxlconv PATH.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOOLS = os.path.join(HERE, "..", "..", "tools")
+DEBIAN_PYTHON = "/usr/bin/python3"
+VXLCONV = None
+
+
+def vxlconv(*args):
+    done = subprocess.run([VXLCONV] + [str(a) for a in args], stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, timeout=120)
+    return done.returncode, done.stdout.decode(errors="replace"), done.stderr.decode(errors="replace")
+
+
+def voxels_of(path):
+    """{(x, y, z) as 32-bit floats: (r, g, b)} of a voxel file."""
+    with open(path) as f:
+        numbers = f.read().split()
+    found = {}
+    for n in range(int(numbers[0])):
+        fields = numbers[2 + 6 * n: 8 + 6 * n]
+        position = struct.unpack("<3f", struct.pack("<3f", *(float(x) for x in fields[:3])))
+        found[position] = tuple(int(x) for x in fields[3:])
+    return found
+
+
+def run_debian_python(*args):
+    return subprocess.run([DEBIAN_PYTHON] + list(args), stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, timeout=240)
+
+
+class Scans(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if run_debian_python("-c", "import nibabel").returncode != 0:
+            subprocess.run([os.path.join(TOOLS, "deps.sh"), "test"], check=True, timeout=1200)
+        cls.tmp = tempfile.mkdtemp(prefix="vxlconv-scans-")
+        made = run_debian_python(os.path.join(TOOLS, "make_scans.py"), cls.tmp)
+        if made.returncode != 0:
+            raise RuntimeError("make_scans.py failed: " + made.stderr.decode(errors="replace"))
+        with open(os.path.join(cls.tmp, "scans.json")) as f:
+            cls.scans = json.load(f)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def convert(self, name, *options):
+        out = os.path.join(self.tmp, name + "%d.vxl" % len(options))
+        status, stdout, stderr = vxlconv(os.path.join(self.tmp, name), out, *options)
+        self.assertEqual((status, stdout), (0, ""), stderr)
+        return out, stderr
+
+    def display_cube(self, ras):
+        """The centre of the voxel that RAS sample (r, a, s) falls in: cubes
+        of the largest spacing (2 mm) from the display volume's low corner."""
+        spacing, origin = self.scans["spacing"], self.scans["origin"]
+        dims = (12, 14, 9)
+        edge = max(spacing)
+        # Display x is R reversed, y is S, z is A.
+        axes = ((0, True), (2, False), (1, False))
+        centre = []
+        for ras_axis, reversed_axis in axes:
+            index = dims[ras_axis] - 1 - ras[ras_axis] if reversed_axis else ras[ras_axis]
+            low = origin[ras_axis] + (dims[ras_axis] - 1) * spacing[ras_axis] if reversed_axis \
+                else origin[ras_axis]
+            first = -low if ras_axis == 0 else low
+            step = spacing[ras_axis]
+            cube = int((index + 0.5) * step // edge)
+            centre.append(first - 0.5 * step + 0.5 * edge + cube * edge)
+        return struct.unpack("<3f", struct.pack("<3f", *centre))
+
+    def test_every_storage_order_and_flip_gives_the_same_voxels(self):
+        first, _ = self.convert("head-00.nii", "--threshold", "1", "--colors", "labels")
+        with open(first, "rb") as f:
+            want = f.read()
+        for n in range(1, self.scans["count"]):
+            with self.subTest(n=n):
+                out, stderr = self.convert("head-%02d.nii" % n, "--threshold", "1",
+                                           "--colors", "labels")
+                self.assertEqual(stderr, "")
+                with open(out, "rb") as f:
+                    self.assertEqual(f.read(), want, "head-%02d.nii differs from head-00.nii" % n)
+
+    def test_the_head_is_upright_and_unmirrored(self):
+        # Labels 2 and up alone: the nose, the ear and the mark, each of its
+        # own colour, where someone facing the patient sees them.
+        for name in ("head-00.nii", "head-29.nii"):
+            with self.subTest(name):
+                out, _ = self.convert(name, "--threshold", "2", "--colors", "labels")
+                by_colour = {}
+                for position, rgb in voxels_of(out).items():
+                    by_colour.setdefault(rgb, set()).add(position)
+                want = {}
+                for r, a, s, label in self.scans["voxels"]:
+                    if label >= 2:
+                        want.setdefault(label, set()).add(self.display_cube((r, a, s)))
+                self.assertEqual(sorted(map(sorted, by_colour.values())),
+                                 sorted(map(sorted, want.values())))
+                everything = set().union(*want.values())
+                top = max(p[1] for p in everything)
+                self.assertEqual({p[1] for p in want[4]}, {top}, "the mark is not on top")
+                self.assertEqual(max(p[2] for p in want[2]), max(p[2] for p in everything))
+                self.assertGreater(min(p[0] for p in want[3]), 0, "the left ear is not at +x")
+
+    def test_an_oblique_scan_is_turned_to_the_nearest_axes_with_a_note(self):
+        path = os.path.join(self.tmp, "oblique.nii")
+        out, stderr = self.convert("oblique.nii", "--threshold", "1")
+        self.assertEqual(stderr, "vxlconv: note: %s is oblique (its axes lie up to 15.0 degrees "
+                                 "off the patient's): it is turned to the nearest axes, not "
+                                 "resampled\n" % path)
+        plain, _ = self.convert("head-00.nii", "--threshold", "1")
+        self.assertEqual(len(voxels_of(out)), len(voxels_of(plain)))
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--vxlconv", required=True)
+    args, rest = parser.parse_known_args()
+    VXLCONV = os.path.abspath(args.vxlconv)
+    sys.argv = [sys.argv[0]] + rest
+    unittest.main(verbosity=2)
