@@ -64,6 +64,8 @@ bool chooseInput(const uint8_t* data, size_t size, const char* path, InputChoice
     choice = InputChoice();
     if (!startsWithGzip(data, size)) {
         choice.format = findInputFormat(data, std::min(size, inputHeadBytes), path);
+        if (!choice.format)
+            choice.unread = findUnreadFormat(data, std::min(size, inputHeadBytes), path);
         return true;
     }
     const std::string inner = withoutGz(path);
@@ -73,6 +75,8 @@ bool chooseInput(const uint8_t* data, size_t size, const char* path, InputChoice
         // Named as a compressed format: its reader says what is wrong.
         choice.format = findInputFormat(nullptr, 0, inner.c_str());
         choice.gzip = choice.format != nullptr;
+        if (!choice.format)
+            choice.unread = findUnreadFormat(nullptr, 0, inner.c_str());
         return true;
     }
     if (startsWithGzip(start.data(), start.size())) {
@@ -82,6 +86,8 @@ bool chooseInput(const uint8_t* data, size_t size, const char* path, InputChoice
     }
     choice.format = findInputFormat(start.data(), start.size(), inner.c_str());
     choice.gzip = choice.format != nullptr;
+    if (!choice.format)
+        choice.unread = findUnreadFormat(start.data(), start.size(), inner.c_str());
     return true;
 }
 

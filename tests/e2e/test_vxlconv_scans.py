@@ -2,7 +2,10 @@
 Debian's /usr/bin/python3; tools/deps.sh test installs it): a head of labels
 stored in every order and flip of its axes shows the same voxels, upright
 and unmirrored (the patient's left at +x, superior +y, anterior +z), and an
-oblique one is turned to the nearest axes with a note.
+oblique one is turned to the nearest axes with a note; and the files of
+formats not read yet (DICOM, Analyze, MINC, PAR/REC and AFNI from nibabel's
+own test data, MGH/MGZ written by nibabel, a TIFF stack by ImageMagick) are
+each named in one line, with or without --threshold.
 
 Takes --vxlconv PATH.
 """
@@ -128,6 +131,59 @@ class Scans(unittest.TestCase):
                                  "resampled\n" % path)
         plain, _ = self.convert("head-00.nii", "--threshold", "1")
         self.assertEqual(len(voxels_of(out)), len(voxels_of(plain)))
+
+
+NIBABEL_DATA = "/usr/lib/python3/dist-packages/nibabel/tests/data"
+
+
+class FormatsNotReadYet(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="vxlconv-unread-")
+        made = run_debian_python("-c", """
+import sys, numpy, nibabel
+ones = numpy.ones((4, 5, 6), numpy.uint8)
+nibabel.save(nibabel.MGHImage(ones, numpy.eye(4)), sys.argv[1] + "/brain.mgz")
+nibabel.save(nibabel.MGHImage(ones.astype(numpy.float32), numpy.eye(4)), sys.argv[1] + "/brain.mgh")
+nibabel.save(nibabel.AnalyzeImage(ones, numpy.eye(4)), sys.argv[1] + "/old.img")
+""", cls.tmp)
+        if made.returncode != 0:
+            raise RuntimeError(made.stderr.decode(errors="replace"))
+        subprocess.run(["convert", "-size", "8x8", "xc:white", "xc:black",
+                        os.path.join(cls.tmp, "stack.tif")], check=True, timeout=60)
+        os.mkdir(os.path.join(cls.tmp, "cells.zarr"))
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def test_each_is_named_in_one_line(self):
+        cases = [
+            (NIBABEL_DATA, "0.dcm", "a DICOM file"),
+            (NIBABEL_DATA, "analyze.hdr", "an Analyze 7.5 header"),
+            (NIBABEL_DATA, "minc1_1_scale.mnc", "a MINC-1 volume (NetCDF)"),
+            (NIBABEL_DATA, "minc2_1_scale.mnc", "a MINC-2 volume (HDF5)"),
+            (NIBABEL_DATA, "T1.PAR", "a Philips PAR header"),
+            (NIBABEL_DATA, "phantom_EPI_asc_CLEAR_2_1.REC", "a Philips REC image"),
+            (NIBABEL_DATA, "example4d+orig.HEAD", "an AFNI header"),
+            (NIBABEL_DATA, "scaled+tlrc.BRIK", "an AFNI image"),
+            (NIBABEL_DATA, "example4d+orig.BRIK.gz", "an AFNI image"),
+            (self.tmp, "brain.mgz", "a FreeSurfer MGH volume"),
+            (self.tmp, "brain.mgh", "a FreeSurfer MGH volume"),
+            (self.tmp, "old.hdr", "an Analyze 7.5 header"),
+            (self.tmp, "stack.tif", "a TIFF image"),
+            (self.tmp, "cells.zarr", "a Zarr store"),
+        ]
+        out = os.path.join(self.tmp, "out.vxl")
+        for folder, name, what in cases:
+            for options in ([], ["--threshold", "100"]):
+                with self.subTest(name=name, options=options):
+                    path = os.path.join(folder, name)
+                    status, stdout, stderr = vxlconv(path, out, *options)
+                    self.assertEqual((status, stdout), (1, ""))
+                    self.assertEqual(stderr, "vxlconv: %s is %s, which vxlconv does not read "
+                                             "yet\n" % (path, what))
+                    self.assertFalse(os.path.exists(out))
 
 
 if __name__ == "__main__":
