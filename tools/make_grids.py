@@ -151,6 +151,30 @@ def nifti(dims, code, values, pixdim=(1.0, 1.0, 1.0), slope=0.0, inter=0.0, big_
     return bytes(header) + b"\0\0\0\0" + data
 
 
+def nifti2(dims, code, values, pixdim=(1.0, 1.0, 1.0), slope=0.0, inter=0.0, big_endian=False,
+           pair=False, origin=(0.0, 0.0, 0.0)):
+    """A NIfTI-2 file, as `nifti` writes NIfTI-1: the 540-byte header with
+    64-bit fields, 4 bytes of extension flag and the samples ("n+2"); or,
+    with `pair`, (header, image) ("ni2")."""
+    e = ">" if big_endian else "<"
+    dim = [len(dims)] + list(dims) + [1] * (7 - len(dims))
+    _, size = NPY_TYPES[code]
+    header = bytearray(540)
+    struct.pack_into(e + "i", header, 0, 540)
+    header[4:12] = (b"ni2" if pair else b"n+2") + b"\0\r\n\x1a\n"
+    struct.pack_into(e + "hh", header, 12, NIFTI_TYPES[code], 8 * size)
+    struct.pack_into(e + "8q", header, 16, *dim)
+    struct.pack_into(e + "8d", header, 104, 1.0, *pixdim, 1.0, 1.0, 1.0, 1.0)
+    struct.pack_into(e + "q", header, 168, 0 if pair else 544)
+    struct.pack_into(e + "dd", header, 176, slope, inter)
+    struct.pack_into(e + "ii", header, 344, 1, 0)  # qform_code 1: qoffset is the origin
+    struct.pack_into(e + "3d", header, 376, *origin)
+    data = pack_samples(code, values, big_endian)
+    if pair:
+        return bytes(header), data
+    return bytes(header) + b"\0\0\0\0" + data
+
+
 # ---------------------------------------------------------------------------
 # The samples the tests convert, and what each must give.
 
@@ -306,6 +330,18 @@ def write_samples(folder):
                     "voxel_size": 0.5,
                     "voxels": [[ras_to_display([2.0, 1.5, 1.0]), [0xfd, 0xe7, 0x25]]]}
     for name in ("density.nii", "density.nii.gz", "density.hdr"):
+        expect[name] = nifti_expect
+    # NIfTI-2: the same volume and the same voxels.
+    write(os.path.join(folder, "density2.nii"),
+          nifti2(dims, "u1", stored, pixdim=(0.5, 0.5, 0.5), slope=2.0, inter=0.5))
+    write(os.path.join(folder, "density2.nii.gz"),
+          gzip.compress(nifti2(dims, "i2", stored, pixdim=(0.5, 0.5, 0.5), slope=2.0, inter=0.5,
+                               big_endian=True), mtime=0))
+    header, image = nifti2(dims, "u1", stored, pixdim=(0.5, 0.5, 0.5), slope=2.0, inter=0.5,
+                           pair=True)
+    write(os.path.join(folder, "density2.hdr"), header)
+    write(os.path.join(folder, "density2.img"), image)
+    for name in ("density2.nii", "density2.nii.gz", "density2.hdr"):
         expect[name] = nifti_expect
 
     write_dtype_samples(os.path.join(folder, "dtypes"))

@@ -8,8 +8,9 @@ python3-nibabel and python3-numpy (tools/deps.sh test).
 A head of labels in the patient's RAS frame (1 mm samples, 2 mm along S):
 1 the head, 2 the nose (anterior), 3 an ear on the patient's left, 4 a mark
 on the top (superior). It is stored in every order of its axes and every
-flip (head-NN.nii: sform on even NN, qform on odd), and turned 15 degrees
-about S (oblique.nii).
+flip (head-NN.nii: sform on even NN, qform on odd; head2-NN.nii and
+.nii.gz: NIfTI-2 in two of them), and turned 15 degrees about S
+(oblique.nii).
 """
 
 import itertools
@@ -42,8 +43,8 @@ def affine():
     return a
 
 
-def save(data, aff, path, use_qform):
-    image = nibabel.Nifti1Image(data, aff)
+def save(data, aff, path, use_qform, kind=nibabel.Nifti1Image):
+    image = kind(data, aff)
     if use_qform:
         image.set_sform(None, code=0)
         image.set_qform(aff, code=1)
@@ -71,6 +72,12 @@ def write_scans(folder):
             order = numpy.eye(4)
             order[:3, :3] = numpy.eye(3)[:, perm]
             save(data, aff @ order, os.path.join(folder, "head-%02d.nii" % n), n % 2 == 1)
+            # NIfTI-2, plain and gzip, in two of the orders.
+            if n in (13, 38):
+                save(data, aff @ order, os.path.join(folder, "head2-%02d.nii" % n), n % 2 == 1,
+                     nibabel.Nifti2Image)
+                save(data, aff @ order, os.path.join(folder, "head2-%02d.nii.gz" % n),
+                     n % 2 == 1, nibabel.Nifti2Image)
             n += 1
     turn = numpy.eye(4)
     c, s = numpy.cos(numpy.radians(15)), numpy.sin(numpy.radians(15))

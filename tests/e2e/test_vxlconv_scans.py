@@ -1,6 +1,7 @@
 """vxlconv on scans written by the formats' own library (nibabel, run by
 Debian's /usr/bin/python3; tools/deps.sh test installs it): a head of labels
-stored in every order and flip of its axes shows the same voxels, upright
+stored in every order and flip of its axes, NIfTI-1 or NIfTI-2, shows the
+same voxels, upright
 and unmirrored (the patient's left at +x, superior +y, anterior +z), and an
 oblique one is turned to the nearest axes with a note; and the files of
 formats not read yet (DICOM, Analyze, MINC, PAR/REC and AFNI from nibabel's
@@ -94,13 +95,14 @@ class Scans(unittest.TestCase):
         first, _ = self.convert("head-00.nii", "--threshold", "1", "--colors", "labels")
         with open(first, "rb") as f:
             want = f.read()
-        for n in range(1, self.scans["count"]):
-            with self.subTest(n=n):
-                out, stderr = self.convert("head-%02d.nii" % n, "--threshold", "1",
-                                           "--colors", "labels")
+        names = ["head-%02d.nii" % n for n in range(1, self.scans["count"])]
+        names += ["head2-13.nii", "head2-13.nii.gz", "head2-38.nii", "head2-38.nii.gz"]
+        for name in names:
+            with self.subTest(name):
+                out, stderr = self.convert(name, "--threshold", "1", "--colors", "labels")
                 self.assertEqual(stderr, "")
                 with open(out, "rb") as f:
-                    self.assertEqual(f.read(), want, "head-%02d.nii differs from head-00.nii" % n)
+                    self.assertEqual(f.read(), want, "%s differs from head-00.nii" % name)
 
     def test_the_head_is_upright_and_unmirrored(self):
         # Labels 2 and up alone: the nose, the ear and the mark, each of its
