@@ -100,12 +100,13 @@ def nrrd(dims, code, values, encoding="raw", spacings=None, directions=None, ori
     """An NRRD header and its data (i fastest): returns (header+data, None)
     for attached data, or (header, data) when `data_file` names a detached
     data file."""
-    lines = ["NRRD0004", "# made by make_grids.py", "type: " + NRRD_TYPES[code], "dimension: 3",
-             "sizes: %d %d %d" % tuple(dims), "encoding: " + encoding]
+    lines = ["NRRD0004", "# made by make_grids.py", "type: " + NRRD_TYPES[code],
+             "dimension: %d" % len(dims), "sizes: " + " ".join("%d" % n for n in dims),
+             "encoding: " + encoding]
     if NPY_TYPES[code][1] > 1:
         lines.append("endian: " + ("big" if big_endian else "little"))
     if spacings:
-        lines.append("spacings: %r %r %r" % tuple(spacings))
+        lines.append("spacings: " + " ".join("%r" % s for s in spacings))
     if directions:
         lines.append("space: right-anterior-superior")
         lines.append("space directions: " + " ".join("(%r,%r,%r)" % tuple(d) for d in directions))
@@ -343,6 +344,34 @@ def write_samples(folder):
     write(os.path.join(folder, "density2.img"), image)
     for name in ("density2.nii", "density2.nii.gz", "density2.hdr"):
         expect[name] = nifti_expect
+
+    # Colours: an RGB array (C and Fortran order) and an RGBA one, 4 x 3 x 2,
+    # red at (1, 2, 0), green at (3, 0, 1), black (RGB) or transparent
+    # (RGBA) elsewhere; the same as an RGB-color NRRD, the channels fastest.
+    def colour(i, j, k):
+        return {(1, 2, 0): (255, 0, 0), (3, 0, 1): (0, 255, 0)}.get((i, j, k), (0, 0, 0))
+    cshape = (4, 3, 2)
+    rgb_c = [c for i in range(4) for j in range(3) for k in range(2) for c in colour(i, j, k)]
+    rgb_f = [colour(i, j, k)[c] for c in range(3) for k in range(2) for j in range(3) for i in range(4)]
+    rgba_c = [c for i in range(4) for j in range(3) for k in range(2)
+              for c in colour(i, j, k) + ((255,) if any(colour(i, j, k)) else (0,))]
+    write(os.path.join(folder, "colours.npy"), npy(cshape + (3,), "u1", rgb_c))
+    write(os.path.join(folder, "colours-fortran.npy"), npy(cshape + (3,), "u1", rgb_f, fortran=True))
+    write(os.path.join(folder, "colours-rgba.npy"), npy(cshape + (4,), "u1", rgba_c))
+    rgb_nrrd = [c for k in range(2) for j in range(3) for i in range(4) for c in colour(i, j, k)]
+    data, _ = nrrd((3,) + cshape, "u1", rgb_nrrd,
+                   extra="kinds: RGB-color domain domain domain\n")
+    write(os.path.join(folder, "colours.nrrd"), data)
+    colour_expect = {"options": [], "count": 2, "voxel_size": 1.0,
+                     "voxels": [[[1, 2, 0], [255, 0, 0]], [[3, 0, 1], [0, 255, 0]]]}
+    for name in ("colours.npy", "colours-fortran.npy", "colours-rgba.npy", "colours.nrrd"):
+        expect[name] = colour_expect
+    # A series of two NRRD volumes, the slowest axis: the first is read.
+    series = ivalues + [100] * len(ivalues)
+    data, _ = nrrd(dims + (2,), "i2", series, spacings=(1.0, 1.0, 2.0, float("nan")),
+                   origin=(10.0, 0.0, 0.0))
+    write(os.path.join(folder, "density-series.nrrd"), data)
+    expect["density-series.nrrd"] = nrrd_expect
 
     write_dtype_samples(os.path.join(folder, "dtypes"))
     with open(os.path.join(folder, "samples.json"), "w") as f:

@@ -70,6 +70,11 @@ struct SampleVolume {
     std::string positionSource = "the array's shape";
     SampleType type = SampleType::uint8;
     SampleMeaning meaning = SampleMeaning::occupancy;
+    // Colour samples: 3 (RGB) or 4 (RGBA) 8-bit channels, channelStride
+    // samples apart; each sample's colour is its voxel's, and a black (RGB)
+    // or fully transparent (RGBA) sample is empty. 1: plain samples.
+    int channels = 1;
+    int64_t channelStride = 0;
     // A stored value v stands for slope * v + intercept (NIfTI's scaling).
     double slope = 1.0;
     double intercept = 0.0;
@@ -99,12 +104,19 @@ struct SampleLayout {
     std::string spacingSource = "the spacing";
     std::string positionSource = "the spacing";
     bool bigEndian = false;
+    // A fourth stored axis besides the three of space: its size and place
+    // among the four (0 the fastest); colour channels, else a series of
+    // which the first volume is taken.
+    int64_t extraSize = 1;
+    int extraAxis = 3;
+    bool extraIsColor = false;
 };
 
 // Makes `out` the volume of `layout`'s samples held in `bytes` from `offset`
 // on, the first axis fastest (as NRRD and NIfTI store them), turned into
 // this machine's byte order. The caller has checked that the bytes hold
-// them; `out.meaning` is values.
+// them, every sample of the extra axis too; `out.meaning` is values, or
+// occupancy for colours.
 void takeSamples(const SampleLayout& layout, std::vector<uint8_t> bytes, size_t offset,
                  SampleVolume& out);
 
@@ -119,6 +131,12 @@ long double claimedSampleBytes(const int64_t dims[3], size_t itemSize);
 
 // Sets C order (the last index fastest) or Fortran order (the first fastest).
 void setSampleOrder(SampleVolume& volume, bool fortranOrder);
+
+// Makes `volume` (its dims and type set) one of colours: `channels` 8-bit
+// channels after each sample's three indices (C order: the channel
+// fastest; Fortran order: the slowest), as an (X, Y, Z, 3 or 4) array holds
+// them.
+void setColorChannels(SampleVolume& volume, int channels, bool fortranOrder);
 
 // Turns `count` samples of `size` bytes each, starting at `data`, into this
 // machine's byte order when they were written in the other one.

@@ -135,6 +135,43 @@ class Scans(unittest.TestCase):
         self.assertEqual(len(voxels_of(out)), len(voxels_of(plain)))
 
 
+class ColourArrays(unittest.TestCase):
+    """RGB and RGBA arrays as numpy.save writes them, in C and Fortran order:
+    each sample's colour is its voxel's; black or transparent is empty."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="vxlconv-colours-")
+        made = run_debian_python("-c", """
+import sys, numpy
+rgb = numpy.zeros((5, 4, 3, 3), numpy.uint8)
+rgb[1, 2, 0] = (255, 0, 0)
+rgb[4, 3, 2] = (10, 200, 30)
+numpy.save(sys.argv[1] + "/rgb.npy", rgb)
+numpy.save(sys.argv[1] + "/rgb-f.npy", numpy.asfortranarray(rgb))
+rgba = numpy.zeros((5, 4, 3, 4), numpy.uint8)
+rgba[..., :3] = rgb
+rgba[..., 3] = numpy.where(rgb.any(axis=-1), 255, 0)
+rgba[0, 0, 0] = (90, 90, 90, 0)
+numpy.save(sys.argv[1] + "/rgba.npy", rgba)
+""", cls.tmp)
+        if made.returncode != 0:
+            raise RuntimeError(made.stderr.decode(errors="replace"))
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def test_each_sample_gives_its_colour(self):
+        want = {(1.0, 2.0, 0.0): (255, 0, 0), (4.0, 3.0, 2.0): (10, 200, 30)}
+        for name in ("rgb.npy", "rgb-f.npy", "rgba.npy"):
+            with self.subTest(name):
+                out = os.path.join(self.tmp, name + ".vxl")
+                status, stdout, stderr = vxlconv(os.path.join(self.tmp, name), out)
+                self.assertEqual((status, stdout, stderr), (0, "", ""))
+                self.assertEqual(voxels_of(out), want)
+
+
 NIBABEL_DATA = "/usr/lib/python3/dist-packages/nibabel/tests/data"
 
 
