@@ -96,7 +96,7 @@ NRRD_TYPES = {"u1": "uint8", "i1": "int8", "i2": "short", "u2": "ushort", "i4": 
 
 
 def nrrd(dims, code, values, encoding="raw", spacings=None, directions=None, origin=None,
-         big_endian=False, data_file=None, extra=""):
+         big_endian=False, data_file=None, extra="", space="right-anterior-superior"):
     """An NRRD header and its data (i fastest): returns (header+data, None)
     for attached data, or (header, data) when `data_file` names a detached
     data file."""
@@ -108,7 +108,7 @@ def nrrd(dims, code, values, encoding="raw", spacings=None, directions=None, ori
     if spacings:
         lines.append("spacings: " + " ".join("%r" % s for s in spacings))
     if directions:
-        lines.append("space: right-anterior-superior")
+        lines.append("space: " + space)
         lines.append("space directions: " + " ".join("(%r,%r,%r)" % tuple(d) for d in directions))
     if origin:
         lines.append("space origin: (%r,%r,%r)" % tuple(origin))
@@ -445,6 +445,14 @@ def write_seeds(folder):
             "pair.hdr": nifti(shape, "u1", labels, pair=True)[0],
             "series.nii": nifti(shape, "u1", labels + labels, extra_dims=(2,)),
             "gzip.nii.gz": gzip.compress(nifti(shape, "i2", labels), mtime=0),
+            "nifti2.nii": nifti2(shape, "i2", labels, slope=2.0, inter=1.0),
+            "oblique_lps.nrrd": nrrd(shape, "u1", labels, directions=((1, 0.3, 0), (0, 2, 0), (0, 0, -1)),
+                                     space="left-posterior-superior")[0],
+            "rgb.npy": npy(shape + (3,), "u1", labels * 3),
+            "rgba_fortran.npy": npy(shape + (4,), "u1", labels * 4, fortran=True),
+            "rgb_color.nrrd": nrrd((3,) + shape, "u1", labels * 3,
+                                   extra="kinds: RGB-color domain domain domain\n")[0],
+            "series.nrrd": nrrd(shape + (2,), "i2", labels * 2)[0],
         },
     }
     for target, files in seeds.items():
