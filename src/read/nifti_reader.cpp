@@ -386,9 +386,6 @@ bool readNiftiSamples(const uint8_t* data, size_t size, const ReadOptions& optio
     NiftiHeader header;
     if (!parseNiftiHeader(data, size, header, reason))
         return false;
-    if (header.moreVolumes)
-        fprintf(stderr, "vxlconv: note: %s holds a series of volumes; the first is read\n",
-                options.path);
     std::vector<uint8_t> bytes;
     if (!header.pair) {
         bytes.assign(data, data + size);
@@ -402,7 +399,13 @@ bool readNiftiSamples(const uint8_t* data, size_t size, const ReadOptions& optio
         if (!read)
             return false;
     }
-    return decodeNiftiData(header, std::move(bytes), options.maxBytes, out, reason);
+    if (!decodeNiftiData(header, std::move(bytes), options.maxBytes, out, reason))
+        return false;
+    // Said once the volume is read, so that a refusal stays one line.
+    if (header.moreVolumes)
+        fprintf(stderr, "vxlconv: note: %s holds a series of volumes; the first is read\n",
+                options.path);
+    return true;
 }
 
 // A single-file volume inside a gzip stream is inflated only as far as its

@@ -507,13 +507,17 @@ namespace {
 
 bool readNrrdSamples(const uint8_t* data, size_t size, const ReadOptions& options,
                      SampleVolume& out, std::string& reason) {
+    if (!readNrrd(options.path, std::vector<uint8_t>(data, data + size), options.maxBytes, out,
+                  reason, options.output))
+        return false;
+    // Said once the series is read, so that a refusal stays one line.
     NrrdHeader header;
-    if (parseNrrdHeader(data, size, header, reason) && header.layout.extraSize > 1 &&
+    std::string ignored;
+    if (parseNrrdHeader(data, size, header, ignored) && header.layout.extraSize > 1 &&
         !header.layout.extraIsColor)
         fprintf(stderr, "vxlconv: note: %s holds a series of volumes; the first is read\n",
                 options.path);
-    return readNrrd(options.path, std::vector<uint8_t>(data, data + size), options.maxBytes, out,
-                    reason, options.output);
+    return true;
 }
 
 bool nrrdSecondFile(const char* path, const uint8_t* head, size_t size, std::string& second,
