@@ -12,6 +12,7 @@ Takes --vxlconv PATH.
 """
 
 import argparse
+import gzip
 import json
 import os
 import shutil
@@ -173,6 +174,40 @@ numpy.save(sys.argv[1] + "/rgba.npy", rgba)
 
 
 NIBABEL_DATA = "/usr/lib/python3/dist-packages/nibabel/tests/data"
+
+
+class RealScans(unittest.TestCase):
+    """Scans that ship with Debian's python3-nibabel as its own test data."""
+
+    def test_series_oblique_and_nifti2_files_read_with_their_notes(self):
+        tmp = tempfile.mkdtemp(prefix="vxlconv-real-")
+        try:
+            for name, kind in (("example4d.nii.gz", "NIfTI-1"),
+                               ("example_nifti2.nii.gz", "NIfTI-2")):
+                with self.subTest(name):
+                    path = os.path.join(NIBABEL_DATA, name)
+                    out = os.path.join(tmp, name + ".vxl")
+                    status, stdout, stderr = vxlconv(path, out, "--threshold", "200")
+                    self.assertEqual((status, stdout), (0, ""), stderr)
+                    self.assertEqual(stderr, (
+                        "vxlconv: note: %s holds a series of volumes; the first is read\n"
+                        "vxlconv: note: %s is oblique (its axes lie up to 9.3 degrees off the "
+                        "patient's): it is turned to the nearest axes, not resampled\n")
+                        % (path, path))
+                    self.assertGreater(len(voxels_of(out)), 1000)
+                    # Cut short, the file is refused as what it is.
+                    with open(path, "rb") as f:
+                        header = gzip.decompress(f.read())[:400]
+                    cut = os.path.join(tmp, "cut.nii")
+                    with open(cut, "wb") as f:
+                        f.write(header)
+                    status, _, stderr = vxlconv(cut, out, "--threshold", "200")
+                    self.assertEqual(status, 1)
+                    self.assertEqual(stderr.count("\n"), 1, stderr)
+                    self.assertTrue(stderr.startswith("vxlconv: cannot read %s as %s: " % (cut, kind)),
+                                    stderr)
+        finally:
+            shutil.rmtree(tmp, ignore_errors=True)
 
 
 class FormatsNotReadYet(unittest.TestCase):
