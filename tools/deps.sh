@@ -48,8 +48,9 @@ build_pkgs=(
 # PLY, OBJ and STL files vxlconv writes; nodejs and npm: the glTF Validator
 # and the .vox reader the export test installs from the npm registry (a
 # machine whose node already brings npm keeps it).
-# python3-nibabel (with python3-numpy): volumes written by the formats' own
-# writers for the converter's end-to-end tests, run by /usr/bin/python3.
+# python3-nibabel (with python3-numpy): NIfTI-1, NIfTI-2 and MGZ files
+# written by the format's own library (every storage order and flip, masks,
+# thick slices) for the converter's end-to-end tests, run by /usr/bin/python3.
 test_pkgs=(
     libbenchmark-dev python3 clang-format
     assimp-testmodels dpkg-dev file desktop-file-utils

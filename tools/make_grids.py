@@ -96,18 +96,19 @@ NRRD_TYPES = {"u1": "uint8", "i1": "int8", "i2": "short", "u2": "ushort", "i4": 
 
 
 def nrrd(dims, code, values, encoding="raw", spacings=None, directions=None, origin=None,
-         big_endian=False, data_file=None, extra=""):
+         big_endian=False, data_file=None, extra="", space="right-anterior-superior"):
     """An NRRD header and its data (i fastest): returns (header+data, None)
     for attached data, or (header, data) when `data_file` names a detached
     data file."""
-    lines = ["NRRD0004", "# made by make_grids.py", "type: " + NRRD_TYPES[code], "dimension: 3",
-             "sizes: %d %d %d" % tuple(dims), "encoding: " + encoding]
+    lines = ["NRRD0004", "# made by make_grids.py", "type: " + NRRD_TYPES[code],
+             "dimension: %d" % len(dims), "sizes: " + " ".join("%d" % n for n in dims),
+             "encoding: " + encoding]
     if NPY_TYPES[code][1] > 1:
         lines.append("endian: " + ("big" if big_endian else "little"))
     if spacings:
-        lines.append("spacings: %r %r %r" % tuple(spacings))
+        lines.append("spacings: " + " ".join("%r" % s for s in spacings))
     if directions:
-        lines.append("space: right-anterior-superior")
+        lines.append("space: " + space)
         lines.append("space directions: " + " ".join("(%r,%r,%r)" % tuple(d) for d in directions))
     if origin:
         lines.append("space origin: (%r,%r,%r)" % tuple(origin))
@@ -151,8 +152,38 @@ def nifti(dims, code, values, pixdim=(1.0, 1.0, 1.0), slope=0.0, inter=0.0, big_
     return bytes(header) + b"\0\0\0\0" + data
 
 
+def nifti2(dims, code, values, pixdim=(1.0, 1.0, 1.0), slope=0.0, inter=0.0, big_endian=False,
+           pair=False, origin=(0.0, 0.0, 0.0)):
+    """A NIfTI-2 file, as `nifti` writes NIfTI-1: the 540-byte header with
+    64-bit fields, 4 bytes of extension flag and the samples ("n+2"); or,
+    with `pair`, (header, image) ("ni2")."""
+    e = ">" if big_endian else "<"
+    dim = [len(dims)] + list(dims) + [1] * (7 - len(dims))
+    _, size = NPY_TYPES[code]
+    header = bytearray(540)
+    struct.pack_into(e + "i", header, 0, 540)
+    header[4:12] = (b"ni2" if pair else b"n+2") + b"\0\r\n\x1a\n"
+    struct.pack_into(e + "hh", header, 12, NIFTI_TYPES[code], 8 * size)
+    struct.pack_into(e + "8q", header, 16, *dim)
+    struct.pack_into(e + "8d", header, 104, 1.0, *pixdim, 1.0, 1.0, 1.0, 1.0)
+    struct.pack_into(e + "q", header, 168, 0 if pair else 544)
+    struct.pack_into(e + "dd", header, 176, slope, inter)
+    struct.pack_into(e + "ii", header, 344, 1, 0)  # qform_code 1: qoffset is the origin
+    struct.pack_into(e + "3d", header, 376, *origin)
+    data = pack_samples(code, values, big_endian)
+    if pair:
+        return bytes(header), data
+    return bytes(header) + b"\0\0\0\0" + data
+
+
 # ---------------------------------------------------------------------------
 # The samples the tests convert, and what each must give.
+
+
+def ras_to_display(p):
+    """Where vxlconv shows a point of the patient's RAS frame: the patient's
+    left at +x, superior at +y, anterior at +z."""
+    return [-p[0], p[2], p[1]]
 
 
 def ball(radius, centre):
@@ -276,8 +307,11 @@ def write_samples(folder):
     centre = [10.0 - 0.5 + 2.5 * 2, -0.5 + 1.5 * 2, -1 + 2.5 * 2]
     nrrd_expect = {"options": ["--threshold", "70"], "count": len(cubes), "voxel_size": 2.0,
                    "voxels": [[centre, [cube_grey((2, 1, 2))] * 3]]}
-    for name in ("density.nrrd", "density-gzip.nrrd", "density.nhdr"):
+    for name in ("density.nrrd", "density.nhdr"):
         expect[name] = nrrd_expect
+    # Its space directions are in the patient's RAS frame: shown turned.
+    expect["density-gzip.nrrd"] = dict(nrrd_expect, voxels=[
+        [ras_to_display(centre), [cube_grey((2, 1, 2))] * 3]])
 
     # NIfTI: the density as uint8 stored as value/2 with scl_slope 2 and
     # scl_inter 0.5, isotropic spacing 0.5; .nii, .nii.gz (big-endian) and a
@@ -294,9 +328,50 @@ def write_samples(folder):
     write(os.path.join(folder, "density.img"), image)
     nifti_pass = [v for v in scaled if v >= 80.5]
     nifti_expect = {"options": ["--threshold", "80.5", "--colors", "map"], "count": len(nifti_pass),
-                    "voxel_size": 0.5, "voxels": [[[2.0, 1.5, 1.0], [0xfd, 0xe7, 0x25]]]}
+                    "voxel_size": 0.5,
+                    "voxels": [[ras_to_display([2.0, 1.5, 1.0]), [0xfd, 0xe7, 0x25]]]}
     for name in ("density.nii", "density.nii.gz", "density.hdr"):
         expect[name] = nifti_expect
+    # NIfTI-2: the same volume and the same voxels.
+    write(os.path.join(folder, "density2.nii"),
+          nifti2(dims, "u1", stored, pixdim=(0.5, 0.5, 0.5), slope=2.0, inter=0.5))
+    write(os.path.join(folder, "density2.nii.gz"),
+          gzip.compress(nifti2(dims, "i2", stored, pixdim=(0.5, 0.5, 0.5), slope=2.0, inter=0.5,
+                               big_endian=True), mtime=0))
+    header, image = nifti2(dims, "u1", stored, pixdim=(0.5, 0.5, 0.5), slope=2.0, inter=0.5,
+                           pair=True)
+    write(os.path.join(folder, "density2.hdr"), header)
+    write(os.path.join(folder, "density2.img"), image)
+    for name in ("density2.nii", "density2.nii.gz", "density2.hdr"):
+        expect[name] = nifti_expect
+
+    # Colours: an RGB array (C and Fortran order) and an RGBA one, 4 x 3 x 2,
+    # red at (1, 2, 0), green at (3, 0, 1), black (RGB) or transparent
+    # (RGBA) elsewhere; the same as an RGB-color NRRD, the channels fastest.
+    def colour(i, j, k):
+        return {(1, 2, 0): (255, 0, 0), (3, 0, 1): (0, 255, 0)}.get((i, j, k), (0, 0, 0))
+    cshape = (4, 3, 2)
+    rgb_c = [c for i in range(4) for j in range(3) for k in range(2) for c in colour(i, j, k)]
+    rgb_f = [colour(i, j, k)[c] for c in range(3) for k in range(2) for j in range(3) for i in range(4)]
+    rgba_c = [c for i in range(4) for j in range(3) for k in range(2)
+              for c in colour(i, j, k) + ((255,) if any(colour(i, j, k)) else (0,))]
+    write(os.path.join(folder, "colours.npy"), npy(cshape + (3,), "u1", rgb_c))
+    write(os.path.join(folder, "colours-fortran.npy"), npy(cshape + (3,), "u1", rgb_f, fortran=True))
+    write(os.path.join(folder, "colours-rgba.npy"), npy(cshape + (4,), "u1", rgba_c))
+    rgb_nrrd = [c for k in range(2) for j in range(3) for i in range(4) for c in colour(i, j, k)]
+    data, _ = nrrd((3,) + cshape, "u1", rgb_nrrd,
+                   extra="kinds: RGB-color domain domain domain\n")
+    write(os.path.join(folder, "colours.nrrd"), data)
+    colour_expect = {"options": [], "count": 2, "voxel_size": 1.0,
+                     "voxels": [[[1, 2, 0], [255, 0, 0]], [[3, 0, 1], [0, 255, 0]]]}
+    for name in ("colours.npy", "colours-fortran.npy", "colours-rgba.npy", "colours.nrrd"):
+        expect[name] = colour_expect
+    # A series of two NRRD volumes, the slowest axis: the first is read.
+    series = ivalues + [100] * len(ivalues)
+    data, _ = nrrd(dims + (2,), "i2", series, spacings=(1.0, 1.0, 2.0, float("nan")),
+                   origin=(10.0, 0.0, 0.0))
+    write(os.path.join(folder, "density-series.nrrd"), data)
+    expect["density-series.nrrd"] = nrrd_expect
 
     write_dtype_samples(os.path.join(folder, "dtypes"))
     with open(os.path.join(folder, "samples.json"), "w") as f:
@@ -370,6 +445,14 @@ def write_seeds(folder):
             "pair.hdr": nifti(shape, "u1", labels, pair=True)[0],
             "series.nii": nifti(shape, "u1", labels + labels, extra_dims=(2,)),
             "gzip.nii.gz": gzip.compress(nifti(shape, "i2", labels), mtime=0),
+            "nifti2.nii": nifti2(shape, "i2", labels, slope=2.0, inter=1.0),
+            "oblique_lps.nrrd": nrrd(shape, "u1", labels, directions=((1, 0.3, 0), (0, 2, 0), (0, 0, -1)),
+                                     space="left-posterior-superior")[0],
+            "rgb.npy": npy(shape + (3,), "u1", labels * 3),
+            "rgba_fortran.npy": npy(shape + (4,), "u1", labels * 4, fortran=True),
+            "rgb_color.nrrd": nrrd((3,) + shape, "u1", labels * 3,
+                                   extra="kinds: RGB-color domain domain domain\n")[0],
+            "series.nrrd": nrrd(shape + (2,), "i2", labels * 2)[0],
         },
     }
     for target, files in seeds.items():

@@ -1,8 +1,10 @@
 #include "convert/input_read.h"
 
 #include "container/inflate_stream.h"
+#include "samples/volume_orientation.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -62,6 +64,8 @@ bool chooseInput(const uint8_t* data, size_t size, const char* path, InputChoice
     choice = InputChoice();
     if (!startsWithGzip(data, size)) {
         choice.format = findInputFormat(data, std::min(size, inputHeadBytes), path);
+        if (!choice.format)
+            choice.unread = findUnreadFormat(data, std::min(size, inputHeadBytes), path);
         return true;
     }
     const std::string inner = withoutGz(path);
@@ -71,6 +75,8 @@ bool chooseInput(const uint8_t* data, size_t size, const char* path, InputChoice
         // Named as a compressed format: its reader says what is wrong.
         choice.format = findInputFormat(nullptr, 0, inner.c_str());
         choice.gzip = choice.format != nullptr;
+        if (!choice.format)
+            choice.unread = findUnreadFormat(nullptr, 0, inner.c_str());
         return true;
     }
     if (startsWithGzip(start.data(), start.size())) {
@@ -80,6 +86,8 @@ bool chooseInput(const uint8_t* data, size_t size, const char* path, InputChoice
     }
     choice.format = findInputFormat(start.data(), start.size(), inner.c_str());
     choice.gzip = choice.format != nullptr;
+    if (!choice.format)
+        choice.unread = findUnreadFormat(start.data(), start.size(), inner.c_str());
     return true;
 }
 
@@ -100,12 +108,16 @@ bool readInputAs(const InputChoice& choice, const uint8_t* data, size_t size,
     std::string reason;
     if (!format.readSamples(data, size, options, volume, reason))
         return refuse(options, format.name, reason, error);
-    std::string sampleNote;
+    std::string turnNote, sampleNote;
+    orientToDisplay(volume, turnNote);
     if (!samplesToGrid(volume, format.valueColors, rules, options.maxVoxels, grid, reason,
                        &sampleNote)) {
         error = std::string(options.path) + ": " + reason;
         return false;
     }
+    // Notes only for what was read: a refusal is the one line.
+    if (!turnNote.empty())
+        fprintf(stderr, "vxlconv: note: %s %s\n", options.path, turnNote.c_str());
     if (note && !sampleNote.empty())
         *note = std::string(options.path) + ": " + sampleNote;
     return true;

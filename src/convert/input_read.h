@@ -3,6 +3,7 @@
 #pragma once
 
 #include "convert/input_table.h"
+#include "convert/unread_table.h"
 #include "samples/sample_grid.h"
 
 #include <cstddef>
@@ -12,6 +13,8 @@
 struct InputChoice {
     const InputFormat* format = nullptr; // null: no row reads it (a mesh or point cloud)
     bool gzip = false;                   // the format's bytes inside a gzip stream
+    // With no row: a format recognised but not read yet, else null.
+    const UnreadFormat* unread = nullptr;
 };
 
 // Chooses the reader of an input from its bytes (at least its first
@@ -19,7 +22,8 @@ struct InputChoice {
 // take any number of compressed bytes) and its name (see findInputFormat).
 // A gzip stream is looked into: its row is the one its decompressed start
 // (or, failing that, its name without ".gz") chooses; when it does not
-// inflate, the row its name names, if any. A gzip stream within one is
+// inflate, the row its name names, if any. With no row, `unread` is what
+// the unread table makes of the same bytes and name. A gzip stream within one is
 // refused with a sentence in `error`.
 bool chooseInput(const uint8_t* data, size_t size, const char* path, InputChoice& choice,
                  std::string& error);

@@ -20,6 +20,7 @@ const std::vector<const InputFormat*>& inputFormats() {
         FORMAT_ROW(InputFormat, npzInput),    // read/npy_reader.cpp
         FORMAT_ROW(InputFormat, nrrdInput),   // read/nrrd_reader.cpp
         FORMAT_ROW(InputFormat, niftiInput),  // read/nifti_reader.cpp
+        FORMAT_ROW(InputFormat, nifti2Input), // read/nifti_reader.cpp
     };
     return rows;
 }

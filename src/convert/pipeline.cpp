@@ -59,6 +59,12 @@ bool voxelizeInput(const ConversionOptions& options, VoxelGrid& grid, std::strin
                       options, error);
 }
 
+// "PATH is a TIFF image, which vxlconv does not read yet".
+bool notReadYet(const char* input, const UnreadFormat& format, std::string& error) {
+    error = std::string(input) + " is " + format.what + ", which vxlconv does not read yet";
+    return false;
+}
+
 } // namespace
 
 bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kind,
@@ -66,6 +72,8 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
     const char* input = options.input.c_str();
     // A pipe can be read only once: it is read whole before its head is
     // looked at. A file is read whole only when a row of the table reads it.
+    if (const UnreadFormat* folder = findUnreadFolder(input))
+        return notReadYet(input, *folder, error);
     const bool stream = inputFileBytes(input) == 0;
     std::vector<uint8_t> bytes;
     if (!(stream ? readWholeFile(input, bytes, error)
@@ -82,6 +90,9 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
     InputChoice choice;
     if (!chooseInput(bytes.data(), bytes.size(), input, choice, error))
         return false;
+    // Named before the options are held to it, which would blame them.
+    if (choice.unread)
+        return notReadYet(input, *choice.unread, error);
     kind = !choice.format               ? InputKind::mesh
            : choice.format->readSamples ? InputKind::samples
                                         : InputKind::voxels;

@@ -13,36 +13,80 @@
 
 namespace {
 
-constexpr size_t headerSize = 348;
+// Where each field lies: NIfTI-2 is NIfTI-1 with 64-bit fields, in
+// another order, behind a 540-byte size and an 8-byte magic.
+struct NiftiFields {
+    const char* name;
+    uint32_t headerSize;
+    size_t magicAt, magicLength;
+    const char* single; // the magic of a file holding its samples
+    const char* pair;   // the magic of a header whose samples are in an .img
+    size_t datatypeAt, bitpixAt;
+    size_t dimAt, dimBytes;     // dim[0..7]
+    size_t pixdimAt, realBytes; // pixdim[0..7], and every real field's size
+    size_t voxOffsetAt;         // a float in NIfTI-1, a 64-bit integer in NIfTI-2
+    size_t slopeAt, interAt;
+    size_t qformAt, sformAt, codeBytes;
+    size_t quaternAt, qoffsetAt, srowAt;
+};
 
-uint32_t read32(const uint8_t* at, bool big) {
-    return uint32_t(readStoredOrder(at, 4, big));
+const NiftiFields nifti1 = {"NIfTI-1", 348, 344, 4,   "n+1\0", "ni1\0", 70, 72,  40,  2,  76,
+                            4,         108, 112, 116, 252,     254,     2,  256, 268, 280};
+const NiftiFields nifti2 = {"NIfTI-2",
+                            540,
+                            4,
+                            8,
+                            "n+2\0\r\n\032\n",
+                            "ni2\0\r\n\032\n",
+                            12,
+                            14,
+                            16,
+                            8,
+                            104,
+                            8,
+                            168,
+                            176,
+                            184,
+                            344,
+                            348,
+                            4,
+                            352,
+                            376,
+                            400};
+
+int64_t readInteger(const uint8_t* at, size_t bytes, bool big) {
+    const uint64_t bits = readStoredOrder(at, int(bytes), big);
+    if (bytes == 2)
+        return int16_t(uint16_t(bits));
+    if (bytes == 4)
+        return int32_t(uint32_t(bits));
+    return int64_t(bits);
 }
 
-int16_t readShort(const uint8_t* at, bool big) {
-    return int16_t(uint16_t(readStoredOrder(at, 2, big)));
-}
-
-float readFloat(const uint8_t* at, bool big) {
-    uint32_t bits = read32(at, big);
+double readReal(const uint8_t* at, size_t bytes, bool big) {
+    const uint64_t bits = readStoredOrder(at, int(bytes), big);
+    if (bytes == 8) {
+        double value;
+        memcpy(&value, &bits, sizeof value);
+        return value;
+    }
+    const uint32_t narrow = uint32_t(bits);
     float value;
-    memcpy(&value, &bits, sizeof value);
+    memcpy(&value, &narrow, sizeof value);
     return value;
 }
 
-bool sizeFieldSays348(const uint8_t* data, bool& big) {
-    if (read32(data, false) == headerSize) {
-        big = false;
-        return true;
-    }
-    if (read32(data, true) == headerSize) {
-        big = true;
-        return true;
-    }
+// The header's own size field, in either byte order.
+bool sizeFieldSays(const uint8_t* data, uint32_t size, bool& big) {
+    for (bool order : {false, true})
+        if (readStoredOrder(data, 4, order) == size) {
+            big = order;
+            return true;
+        }
     return false;
 }
 
-bool typeByCode(int code, SampleType& type) {
+bool typeByCode(int64_t code, SampleType& type) {
     static const std::pair<int, SampleType> codes[] = {
         {2, SampleType::uint8},     {4, SampleType::int16},    {8, SampleType::int32},
         {16, SampleType::float32},  {64, SampleType::float64}, {256, SampleType::int8},
@@ -57,33 +101,126 @@ bool typeByCode(int code, SampleType& type) {
     return false;
 }
 
+// The rotation of a qform quaternion (b, c, d; a from their unit length),
+// column a the direction of index axis a, the third turned by qfac.
+void quaternionAxes(double b, double c, double d, double qfac, double axes[3][3]) {
+    double sum = b * b + c * c + d * d, a = 0;
+    if (sum > 1) {
+        const double length = std::sqrt(sum);
+        b /= length, c /= length, d /= length;
+    } else {
+        a = std::sqrt(1 - sum);
+    }
+    const double rotation[3][3] = {
+        {a * a + b * b - c * c - d * d, 2 * (b * c - a * d), 2 * (b * d + a * c)},
+        {2 * (b * c + a * d), a * a + c * c - b * b - d * d, 2 * (c * d - a * b)},
+        {2 * (b * d - a * c), 2 * (c * d + a * b), a * a + d * d - b * b - c * c}};
+    for (int axis = 0; axis < 3; ++axis)
+        for (int row = 0; row < 3; ++row)
+            axes[axis][row] = rotation[row][axis] * (axis == 2 ? qfac : 1);
+}
+
+bool allFinite(const double* values, int count) {
+    for (int n = 0; n < count; ++n)
+        if (!std::isfinite(values[n]))
+            return false;
+    return true;
+}
+
+// Where the samples lie in the patient's RAS frame: the sform when its code
+// is set (its columns give directions and spacings), else the qform (the
+// quaternion and qoffset, pixdim the spacings), else pixdim alone with no
+// frame. A transform with a column of no length or a number that is not
+// finite is passed over for the next.
+void readNiftiOrientation(const uint8_t* data, bool big, const NiftiFields& f,
+                          SampleLayout& layout) {
+    const size_t real = f.realBytes;
+    const int64_t qform = readInteger(data + f.qformAt, f.codeBytes, big);
+    const int64_t sform = readInteger(data + f.sformAt, f.codeBytes, big);
+    if (sform > 0) {
+        double rows[3][4];
+        for (size_t r = 0; r < 3; ++r)
+            for (size_t c = 0; c < 4; ++c)
+                rows[r][c] = readReal(data + f.srowAt + real * (4 * r + c), real, big);
+        bool usable = allFinite(&rows[0][0], 12);
+        double lengths[3];
+        for (int a = 0; a < 3 && usable; ++a) {
+            lengths[a] = std::sqrt(rows[0][a] * rows[0][a] + rows[1][a] * rows[1][a] +
+                                   rows[2][a] * rows[2][a]);
+            usable = lengths[a] > 0 && std::isfinite(lengths[a]);
+        }
+        if (usable) {
+            for (int a = 0; a < 3; ++a) {
+                layout.spacing[a] = lengths[a];
+                layout.origin[a] = rows[a][3];
+                for (int r = 0; r < 3; ++r)
+                    layout.directions[a][r] = rows[r][a] / lengths[a];
+            }
+            layout.frame = PatientFrame::ras;
+            layout.spacingSource = layout.positionSource = "the \"srow\" rows";
+            return;
+        }
+    }
+    if (qform > 0) {
+        double quaternion[3], offset[3];
+        for (size_t n = 0; n < 3; ++n) {
+            quaternion[n] = readReal(data + f.quaternAt + real * n, real, big);
+            offset[n] = readReal(data + f.qoffsetAt + real * n, real, big);
+        }
+        if (allFinite(quaternion, 3)) {
+            const double qfac = readReal(data + f.pixdimAt, real, big) < 0 ? -1 : 1;
+            quaternionAxes(quaternion[0], quaternion[1], quaternion[2], qfac, layout.directions);
+            for (int a = 0; a < 3; ++a)
+                layout.origin[a] = std::isfinite(offset[a]) ? offset[a] : 0;
+            layout.frame = PatientFrame::ras;
+            layout.positionSource = "\"qoffset\" and \"pixdim\"";
+        }
+    }
+}
+
 } // namespace
 
 bool startsWithNiftiHeader(const uint8_t* data, size_t size) {
     bool big = false;
-    return size >= headerSize && sizeFieldSays348(data, big) &&
-           (memcmp(data + 344, "n+1\0", 4) == 0 || memcmp(data + 344, "ni1\0", 4) == 0);
+    return size >= nifti1.headerSize && sizeFieldSays(data, nifti1.headerSize, big) &&
+           (memcmp(data + nifti1.magicAt, nifti1.single, 4) == 0 ||
+            memcmp(data + nifti1.magicAt, nifti1.pair, 4) == 0);
+}
+
+// Its size field and magic lie within the first bytes a content test is
+// shown, its whole header beyond them.
+bool startsWithNifti2Header(const uint8_t* data, size_t size) {
+    bool big = false;
+    return size >= nifti2.magicAt + nifti2.magicLength &&
+           sizeFieldSays(data, nifti2.headerSize, big) &&
+           (memcmp(data + nifti2.magicAt, nifti2.single, nifti2.magicLength) == 0 ||
+            memcmp(data + nifti2.magicAt, nifti2.pair, nifti2.magicLength) == 0);
 }
 
 bool parseNiftiHeader(const uint8_t* data, size_t size, NiftiHeader& header, std::string& error) {
     header = NiftiHeader();
     bool big = false;
-    if (size < headerSize || !sizeFieldSays348(data, big)) {
-        error = "not a NIfTI-1 file (its header is not 348 bytes long)";
+    // A header that says it is 540 bytes long is NIfTI-2; anything else is
+    // held to NIfTI-1.
+    const NiftiFields& f = size >= 4 && sizeFieldSays(data, 540, big) ? nifti2 : nifti1;
+    if (size < f.headerSize || !sizeFieldSays(data, f.headerSize, big)) {
+        error = std::string("not a ") + f.name + " file (its header is not " +
+                std::to_string(f.headerSize) + " bytes long)";
         return false;
     }
-    if (memcmp(data + 344, "n+1\0", 4) == 0)
+    if (memcmp(data + f.magicAt, f.single, f.magicLength) == 0)
         header.pair = false;
-    else if (memcmp(data + 344, "ni1\0", 4) == 0)
+    else if (memcmp(data + f.magicAt, f.pair, f.magicLength) == 0)
         header.pair = true;
     else {
-        error = "not a NIfTI-1 file (its magic is neither n+1 nor ni1)";
+        error = std::string("not a ") + f.name + " file (its magic is neither " +
+                std::string(f.single, 3) + " nor " + std::string(f.pair, 3) + ")";
         return false;
     }
     header.layout.bigEndian = big;
-    int16_t dim[8];
-    for (int n = 0; n < 8; ++n)
-        dim[n] = readShort(data + 40 + 2 * n, big);
+    int64_t dim[8];
+    for (size_t n = 0; n < 8; ++n)
+        dim[n] = readInteger(data + f.dimAt + f.dimBytes * n, f.dimBytes, big);
     if (dim[0] < 1 || dim[0] > 7) {
         error = "the NIfTI header's dim[0] is " + std::to_string(dim[0]) + "; it must be 1 to 7";
         return false;
@@ -96,51 +233,44 @@ bool parseNiftiHeader(const uint8_t* data, size_t size, NiftiHeader& header, std
         }
     for (int a = 0; a < 3; ++a)
         header.layout.dims[a] = a + 1 <= dim[0] ? dim[a + 1] : 1;
-    // At most four factors below 2^15: the product fits.
+    // NIfTI-1's four factors below 2^15 fit; NIfTI-2's 64-bit ones may
+    // not, and then no file could hold the series.
     for (int n = 4; n <= dim[0]; ++n)
-        header.volumes *= dim[n];
+        if (__builtin_mul_overflow(header.volumes, dim[n], &header.volumes))
+            header.volumes = INT64_MAX;
     header.moreVolumes = header.volumes > 1;
-    int datatype = readShort(data + 70, big);
-    int bitpix = readShort(data + 72, big);
+    const int64_t datatype = readInteger(data + f.datatypeAt, 2, big);
+    const int64_t bitpix = readInteger(data + f.bitpixAt, 2, big);
     if (!typeByCode(datatype, header.layout.type)) {
         error = "the NIfTI datatype " + std::to_string(datatype) +
                 " is not one this reads (integers of 8 to 64 bits, float32, float64)";
         return false;
     }
-    if (size_t(bitpix) != 8 * sampleTypeSize(header.layout.type)) {
+    if (bitpix != int64_t(8 * sampleTypeSize(header.layout.type))) {
         error = "the NIfTI header's bitpix " + std::to_string(bitpix) + " does not match its " +
                 sampleTypeName(header.layout.type) + " datatype";
         return false;
     }
-    for (int a = 0; a < 3; ++a) {
-        double p = readFloat(data + 76 + 4 * (a + 1), big);
+    for (size_t a = 0; a < 3; ++a) {
+        double p = readReal(data + f.pixdimAt + f.realBytes * (a + 1), f.realBytes, big);
         header.layout.spacing[a] = std::isfinite(p) && p != 0 ? std::fabs(p) : 1.0;
     }
     header.layout.spacingSource = header.layout.positionSource = "\"pixdim\"";
-    float offset = readFloat(data + 108, big);
-    if (!std::isfinite(offset) || offset < 0 || offset > 1e15f ||
-        (!header.pair && offset < float(headerSize))) {
+    const double offset = f.realBytes == 8 ? double(readInteger(data + f.voxOffsetAt, 8, big))
+                                           : readReal(data + f.voxOffsetAt, 4, big);
+    if (!std::isfinite(offset) || offset < 0 || offset > 1e15 ||
+        (!header.pair && offset < double(f.headerSize))) {
         error = "the NIfTI header's vox_offset is not a usable offset";
         return false;
     }
     header.dataOffset = size_t(offset);
-    double slope = readFloat(data + 112, big);
-    double intercept = readFloat(data + 116, big);
+    double slope = readReal(data + f.slopeAt, f.realBytes, big);
+    double intercept = readReal(data + f.interAt, f.realBytes, big);
     if (std::isfinite(slope) && slope != 0) {
         header.slope = slope;
         header.intercept = std::isfinite(intercept) ? intercept : 0.0;
     }
-    int qform = readShort(data + 252, big);
-    int sform = readShort(data + 254, big);
-    if (qform > 0) {
-        for (int a = 0; a < 3; ++a)
-            header.layout.origin[a] = readFloat(data + 268 + 4 * a, big);
-        header.layout.positionSource = "\"qoffset\" and \"pixdim\"";
-    } else if (sform > 0) {
-        for (int a = 0; a < 3; ++a)
-            header.layout.origin[a] = readFloat(data + 280 + 16 * a + 12, big);
-        header.layout.positionSource = "the \"srow\" offsets and \"pixdim\"";
-    }
+    readNiftiOrientation(data, big, f, header.layout);
     for (double& o : header.layout.origin)
         if (!std::isfinite(o))
             o = 0;
@@ -256,9 +386,6 @@ bool readNiftiSamples(const uint8_t* data, size_t size, const ReadOptions& optio
     NiftiHeader header;
     if (!parseNiftiHeader(data, size, header, reason))
         return false;
-    if (header.moreVolumes)
-        fprintf(stderr, "vxlconv: note: %s holds a series of volumes; the first is read\n",
-                options.path);
     std::vector<uint8_t> bytes;
     if (!header.pair) {
         bytes.assign(data, data + size);
@@ -272,7 +399,13 @@ bool readNiftiSamples(const uint8_t* data, size_t size, const ReadOptions& optio
         if (!read)
             return false;
     }
-    return decodeNiftiData(header, std::move(bytes), options.maxBytes, out, reason);
+    if (!decodeNiftiData(header, std::move(bytes), options.maxBytes, out, reason))
+        return false;
+    // Said once the volume is read, so that a refusal stays one line.
+    if (header.moreVolumes)
+        fprintf(stderr, "vxlconv: note: %s holds a series of volumes; the first is read\n",
+                options.path);
+    return true;
 }
 
 // A single-file volume inside a gzip stream is inflated only as far as its
@@ -282,8 +415,8 @@ bool niftiStreamEnd(const uint8_t* head, size_t size, int64_t maxBytes, int64_t&
     end = 0;
     NiftiHeader header;
     std::string ignored;
-    if (!startsWithNiftiHeader(head, size) || !parseNiftiHeader(head, size, header, ignored) ||
-        header.pair)
+    if (!(startsWithNiftiHeader(head, size) || startsWithNifti2Header(head, size)) ||
+        !parseNiftiHeader(head, size, header, ignored) || header.pair)
         return true;
     end = niftiDataEnd(header, maxBytes);
     if (end < 0) {
@@ -306,10 +439,17 @@ bool niftiSecondFile(const char* path, const uint8_t* head, size_t size, std::st
 
 } // namespace
 
-const char niftiHelp[] = "volumes (.nii, .nii.gz, .hdr and its .img; raw or gzip): need "
+const char niftiHelp[] = "volumes, NIfTI-1 and NIfTI-2 (.nii, .nii.gz, .hdr and its .img; raw "
+                         "or gzip), placed by the sform, else the qform: need "
                          "--threshold, which applies after the file's scl_slope and "
                          "scl_inter; grey by value. A series gives its first volume.";
 
 extern const InputFormat niftiInput = {
-    "NIfTI-1",       {".nii"},       startsWithNiftiHeader, nullptr,   readNiftiSamples,
-    ColorMode::grey, niftiStreamEnd, niftiSecondFile,       "NIfTI-1", niftiHelp};
+    "NIfTI-1",       {".nii"},       startsWithNiftiHeader, nullptr, readNiftiSamples,
+    ColorMode::grey, niftiStreamEnd, niftiSecondFile,       "NIfTI", niftiHelp};
+
+// The same reader: its header's size field tells the two apart. By name
+// alone a .nii is the NIfTI-1 row's, which comes first.
+extern const InputFormat nifti2Input = {
+    "NIfTI-2",       {".nii"},       startsWithNifti2Header, nullptr, readNiftiSamples,
+    ColorMode::grey, niftiStreamEnd, niftiSecondFile,        "NIfTI", niftiHelp};

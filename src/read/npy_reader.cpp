@@ -201,9 +201,12 @@ bool parseNpy(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& 
         return false;
     }
     const std::vector<int64_t>& shape = fields["shape"].numbers;
-    if (shape.size() != 3) {
-        error =
-            "the array has " + std::to_string(shape.size()) + " dimensions; a voxel grid needs 3";
+    // (X, Y, Z, 3 or 4) bytes: a colour for each sample, RGB or RGBA.
+    const bool colors =
+        shape.size() == 4 && (shape[3] == 3 || shape[3] == 4) && type == SampleType::uint8;
+    if (shape.size() != 3 && !colors) {
+        error = "the array has " + std::to_string(shape.size()) +
+                " dimensions; a voxel grid needs 3 (or a last of 3 or 4 uint8 colour channels)";
         return false;
     }
     out = SampleVolume();
@@ -213,7 +216,9 @@ bool parseNpy(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& 
         error = "the array is empty (its shape has a 0)";
         return false;
     }
-    size_t item = sampleTypeSize(type);
+    const int channels = colors ? int(shape[3]) : 1;
+    // A sample's channels together count as one item.
+    size_t item = sampleTypeSize(type) * size_t(channels);
     int64_t count = checkedSampleCount(out.dims, item, maxBytes);
     if (count < 0) {
         error = memoryRefusal("the array's shape", claimedSampleBytes(out.dims, item), maxBytes);
@@ -230,16 +235,20 @@ bool parseNpy(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& 
     out.meaning = type == SampleType::boolean ? SampleMeaning::occupancy
                   : sampleTypeIsFloat(type)   ? SampleMeaning::values
                                               : SampleMeaning::labels;
-    setSampleOrder(out, fields["fortran_order"].flag);
+    if (colors)
+        setColorChannels(out, channels, fields["fortran_order"].flag);
+    else
+        setSampleOrder(out, fields["fortran_order"].flag);
     const uint8_t* samples = data + dataStart;
     const bool machineBig = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
-    if ((item == 1 || bigEndian == machineBig) &&
-        reinterpret_cast<uintptr_t>(samples) % item == 0) {
+    const size_t sampleSize = sampleTypeSize(type);
+    if ((sampleSize == 1 || bigEndian == machineBig) &&
+        reinterpret_cast<uintptr_t>(samples) % sampleSize == 0) {
         out.borrowed = samples;
         return true;
     }
     out.storage.assign(samples, samples + needed);
-    toNativeByteOrder(out.storage.data(), size_t(count), item, bigEndian);
+    toNativeByteOrder(out.storage.data(), size_t(count) * size_t(channels), sampleSize, bigEndian);
     return true;
 }
 
@@ -290,11 +299,13 @@ bool readNpzSamples(const uint8_t* data, size_t size, const ReadOptions& options
 } // namespace
 
 const char numpyTitle[] = "NumPy .npy, .npz";
-const char numpyHelp[] = "a 3-D array (an .npz archive's first, stored or deflated) of bool, "
-                         "integers or floats, C or Fortran order, either byte order; element "
-                         "[i][j][k] at (i, j, k). Nonzero elements are voxels: bool coloured by "
-                         "height, integers as labels (a fixed palette, 0 empty); floats need "
-                         "--threshold and take the colour map.";
+const char numpyHelp[] =
+    "a 3-D array (an .npz archive's first, stored or deflated) of bool, "
+    "integers or floats, C or Fortran order, either byte order; element "
+    "[i][j][k] at (i, j, k). Nonzero elements are voxels: bool coloured by "
+    "height, integers as labels (a fixed palette, 0 empty); floats need "
+    "--threshold and take the colour map. A uint8 array of shape (X, Y, Z, 3 or "
+    "4) is colours: RGB, or RGBA; black or transparent is empty.";
 
 extern const InputFormat npyInput = {"NumPy .npy",   {".npy"},       startsWithNpy, nullptr,
                                      readNpySamples, ColorMode::map, nullptr,       nullptr,

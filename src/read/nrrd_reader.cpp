@@ -10,12 +10,17 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 
 bool startsWithNrrd(const uint8_t* head, size_t size) {
     return size >= 7 && memcmp(head, "NRRD000", 7) == 0;
+}
+
+size_t nrrdItemBytes(const NrrdHeader& header) {
+    return sampleTypeSize(header.layout.type) * size_t(header.layout.extraSize);
 }
 
 namespace {
@@ -99,6 +104,51 @@ bool vectorOf3(const std::string& text, double v[3]) {
     return true;
 }
 
+// The kind of stored axis `axis` ("domain", "RGB-color", ...), or empty.
+std::string kindOf(const std::string* kinds, int axis) {
+    if (!kinds)
+        return "";
+    const std::vector<std::string> words = splitWords(*kinds);
+    return words.size() == 4 ? words[size_t(axis)] : "";
+}
+
+// Which of four stored axes is not of space (see parseNrrdHeader).
+int extraNrrdAxis(const std::string* kinds, const std::string* directions,
+                  const std::vector<std::string>& sizes) {
+    int found = -1, count = 0;
+    for (int axis = 0; axis < 4; ++axis) {
+        const std::string kind = kindOf(kinds, axis);
+        if (!kind.empty() && kind != "domain" && kind != "space")
+            found = axis, ++count;
+    }
+    if (count == 1)
+        return found;
+    if (directions) {
+        const std::vector<std::string> words = splitWords(*directions, true);
+        count = 0;
+        for (size_t axis = 0; axis < words.size() && words.size() == 4; ++axis)
+            if (words[axis] == "none")
+                found = int(axis), ++count;
+        if (count == 1)
+            return found;
+    }
+    return sizes[0] == "1" ? 0 : 3;
+}
+
+// The patient frame a "space" names; other spaces (scanner-xyz,
+// 3D-right-handed, ...) say nothing of where the patient faces.
+PatientFrame patientFrame(const std::string* space) {
+    static const std::pair<const char*, PatientFrame> frames[] = {
+        {"right-anterior-superior", PatientFrame::ras}, {"RAS", PatientFrame::ras},
+        {"left-anterior-superior", PatientFrame::las},  {"LAS", PatientFrame::las},
+        {"left-posterior-superior", PatientFrame::lps}, {"LPS", PatientFrame::lps},
+    };
+    for (const auto& entry : frames)
+        if (space && *space == entry.first)
+            return entry.second;
+    return PatientFrame::none;
+}
+
 } // namespace
 
 bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::string& error) {
@@ -167,15 +217,39 @@ bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::
         error = "the NRRD \"sizes\" do not match its \"dimension\"";
         return false;
     }
-    // A leading axis of one sample (a scalar per voxel written as a vector)
-    // is dropped.
-    size_t firstAxis = axes == 4 && sizeWords[0] == "1" ? 1 : 0;
-    if (axes - int64_t(firstAxis) != 3) {
-        error = "the NRRD array has " + std::to_string(axes) + " dimensions; a volume needs 3";
+    // Of four axes, one is not of space: its kind says so (colour channels,
+    // a list, a series), or its "none" space direction; else the slowest,
+    // as a series of volumes is stored. A leading axis of one sample (a
+    // scalar per voxel written as a vector) is that axis too.
+    int spatial[3] = {0, 1, 2};
+    if (axes == 4) {
+        header.layout.extraAxis =
+            extraNrrdAxis(field("kinds"), field("space directions"), sizeWords);
+        for (int stored = 0, a = 0; stored < 4; ++stored)
+            if (stored != header.layout.extraAxis)
+                spatial[a++] = stored;
+        if (!wordToInt(sizeWords[size_t(header.layout.extraAxis)], header.layout.extraSize) ||
+            header.layout.extraSize < 1) {
+            error = "the NRRD \"sizes\" must be whole numbers of at least 1";
+            return false;
+        }
+        const std::string kind = kindOf(field("kinds"), header.layout.extraAxis);
+        header.layout.extraIsColor = kind == "RGB-color" || kind == "RGBA-color";
+        if (header.layout.extraIsColor &&
+            (header.layout.type != SampleType::uint8 ||
+             header.layout.extraSize != (kind == "RGB-color" ? 3 : 4))) {
+            error = "the NRRD " + kind + " axis holds " + std::to_string(header.layout.extraSize) +
+                    " " + sampleTypeName(header.layout.type) + " samples; colours are read as " +
+                    (kind == "RGB-color" ? "3" : "4") + " uint8 channels";
+            return false;
+        }
+    } else if (axes != 3) {
+        error = "the NRRD array has " + std::to_string(axes) +
+                " dimensions; a volume needs 3 (or 4: colours or a series)";
         return false;
     }
     for (int a = 0; a < 3; ++a)
-        if (!wordToInt(sizeWords[firstAxis + a], header.layout.dims[a]) ||
+        if (!wordToInt(sizeWords[size_t(spatial[a])], header.layout.dims[a]) ||
             header.layout.dims[a] < 1) {
             error = "the NRRD \"sizes\" must be whole numbers of at least 1";
             return false;
@@ -193,7 +267,7 @@ bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::
             return false;
         for (int a = 0; a < 3; ++a) {
             double s = 0;
-            if (!wordToDouble(w[firstAxis + a], s)) {
+            if (!wordToDouble(w[size_t(spatial[a])], s)) {
                 error = "the NRRD \"spacings\" must be numbers";
                 return false;
             }
@@ -208,7 +282,7 @@ bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::
             return false;
         for (int a = 0; a < 3; ++a) {
             double v[3];
-            double length = vectorOf3(w[firstAxis + a], v) ? length3(v[0], v[1], v[2]) : -1.0;
+            double length = vectorOf3(w[size_t(spatial[a])], v) ? length3(v[0], v[1], v[2]) : -1.0;
             if (!(length > 0) || !std::isfinite(length)) {
                 error = length < 0 ? "the NRRD \"space directions\" need a (x,y,z) vector for "
                                      "each axis"
@@ -216,8 +290,11 @@ bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::
                 return false;
             }
             header.layout.spacing[a] = length;
+            for (int e = 0; e < 3; ++e)
+                header.layout.directions[a][e] = v[e] / length;
         }
         header.layout.spacingSource = "\"space directions\"";
+        header.layout.frame = patientFrame(field("space"));
     }
     header.layout.positionSource = header.layout.spacingSource;
     if (const std::string* origin = field("space origin")) {
@@ -276,7 +353,7 @@ bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::
 
 bool decodeNrrdData(const NrrdHeader& header, std::vector<uint8_t> bytes, size_t start,
                     int64_t maxBytes, SampleVolume& out, std::string& error) {
-    size_t item = sampleTypeSize(header.layout.type);
+    size_t item = nrrdItemBytes(header);
     int64_t count = checkedSampleCount(header.layout.dims, item, maxBytes);
     if (count < 0) {
         error = memoryRefusal("the NRRD volume", claimedSampleBytes(header.layout.dims, item),
@@ -339,7 +416,7 @@ namespace {
 // any of it is read.
 bool readRawDataFile(const NrrdHeader& header, const std::string& path, const DataFile& file,
                      int64_t maxBytes, SampleVolume& out, std::string& error) {
-    const size_t item = sampleTypeSize(header.layout.type);
+    const size_t item = nrrdItemBytes(header);
     const int64_t count = checkedSampleCount(header.layout.dims, item, maxBytes);
     if (count < 0) {
         error = memoryRefusal("the NRRD volume", claimedSampleBytes(header.layout.dims, item),
@@ -430,8 +507,17 @@ namespace {
 
 bool readNrrdSamples(const uint8_t* data, size_t size, const ReadOptions& options,
                      SampleVolume& out, std::string& reason) {
-    return readNrrd(options.path, std::vector<uint8_t>(data, data + size), options.maxBytes, out,
-                    reason, options.output);
+    if (!readNrrd(options.path, std::vector<uint8_t>(data, data + size), options.maxBytes, out,
+                  reason, options.output))
+        return false;
+    // Said once the series is read, so that a refusal stays one line.
+    NrrdHeader header;
+    std::string ignored;
+    if (parseNrrdHeader(data, size, header, ignored) && header.layout.extraSize > 1 &&
+        !header.layout.extraIsColor)
+        fprintf(stderr, "vxlconv: note: %s holds a series of volumes; the first is read\n",
+                options.path);
+    return true;
 }
 
 bool nrrdSecondFile(const char* path, const uint8_t* head, size_t size, std::string& second,
@@ -446,7 +532,8 @@ bool nrrdSecondFile(const char* path, const uint8_t* head, size_t size, std::str
 
 const char nrrdHelp[] = "volumes (.nrrd; .nhdr and the data file it names, in its folder or "
                         "below; raw or gzip; spacings or space directions, and space origin): "
-                        "need --threshold, grey by value.";
+                        "need --threshold, grey by value. A fourth axis of uint8 RGB-color or "
+                        "RGBA-color is colours; any other, a series whose first volume is read.";
 
 extern const InputFormat nrrdInput = {
     "NRRD",  {".nrrd", ".nhdr"}, startsWithNrrd, nullptr, readNrrdSamples, ColorMode::grey,

@@ -21,14 +21,21 @@ struct NrrdHeader {
     size_t headerEnd = 0; // where attached data starts
 };
 
-// Reads the header at the start of `data`: a 3-D array ("dimension: 3"; a
-// 4-D one whose first axis has size 1 is taken as 3-D), one of the integer
+// Reads the header at the start of `data`: a 3-D array ("dimension: 3"), or
+// a 4-D one with an axis not of space (by "kinds", a "none" space
+// direction, a first axis of size 1, else the slowest): 8-bit RGB-color or
+// RGBA-color channels, or a series of which the first volume is read (all
+// of it is checked and held); one of the integer
 // or floating-point types, raw or gzip encoding, "spacings" or "space
-// directions" (a direction's length is the spacing; turns are not applied),
-// "space origin", "endian", "byte skip", "line skip" and "data file".
-// Unknown fields are ignored as the format allows; refuses what it cannot
-// honour with a sentence in `error`.
+// directions" (a direction's length is the spacing, and in a patient
+// "space", RAS, LAS or LPS, where the axis points), "space origin",
+// "endian", "byte skip", "line skip" and "data file". Unknown fields are
+// ignored as the format allows; refuses what it cannot honour with a
+// sentence in `error`.
 bool parseNrrdHeader(const uint8_t* data, size_t size, NrrdHeader& header, std::string& error);
+
+// The bytes a sample takes, with every sample of the extra axis.
+size_t nrrdItemBytes(const NrrdHeader& header);
 
 // Decodes the samples of `header` from `bytes`, starting at `start`: the
 // attached data after the header, or the whole detached data file. "line

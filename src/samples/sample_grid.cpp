@@ -32,6 +32,10 @@ double resolutionSize(const VoxelList& voxels, int64_t resolution) {
 
 bool samplesToGrid(const SampleVolume& volume, ColorMode valueColors, const SampleRules& rules,
                    int64_t maxVoxels, VoxelGrid& out, std::string& reason, std::string* note) {
+    if (volume.channels > 1 && rules.colors != ColorMode::automatic) {
+        reason = "these are colour samples, each its voxel's colour: --colors does not apply";
+        return false;
+    }
     ColorMode mode = rules.colors;
     if (mode == ColorMode::automatic)
         mode = volume.meaning == SampleMeaning::labels && rules.threshold.given
@@ -61,6 +65,14 @@ bool samplesToGrid(const SampleVolume& volume, ColorMode valueColors, const Samp
         size = resolutionSize(out.voxels, rules.resolution);
         if (!(float(size) < out.voxels.voxelSize))
             return true;
+    }
+    // Interpolating colours would make colours no sample has; colour
+    // volumes keep cubes of their largest spacing or coarser.
+    if (volume.channels > 1) {
+        reason = "these are colour samples: they can be made coarser, not finer than their "
+                 "largest spacing";
+        out = VoxelGrid();
+        return false;
     }
     if (!resampleFiner(volume, rules.threshold, mode, size, finerMax, out, reason))
         return false;

@@ -48,6 +48,19 @@ void setSampleOrder(SampleVolume& volume, bool fortranOrder) {
     }
 }
 
+void setColorChannels(SampleVolume& volume, int channels, bool fortranOrder) {
+    setSampleOrder(volume, fortranOrder);
+    volume.channels = channels;
+    volume.meaning = SampleMeaning::occupancy;
+    if (fortranOrder) {
+        volume.channelStride = volume.dims[0] * volume.dims[1] * volume.dims[2];
+        return;
+    }
+    for (int64_t& stride : volume.strides)
+        stride *= channels;
+    volume.channelStride = 1;
+}
+
 void toNativeByteOrder(uint8_t* data, size_t count, size_t size, bool bigEndian) {
     const bool machineBig = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
     if (size == 1 || bigEndian == machineBig)
@@ -75,13 +88,33 @@ void takeSamples(const SampleLayout& layout, std::vector<uint8_t> bytes, size_t 
         out.dims[a] = layout.dims[a];
         out.spacing[a] = layout.spacing[a];
         out.origin[a] = layout.origin[a];
+        for (int b = 0; b < 3; ++b)
+            out.directions[a][b] = layout.directions[a][b];
     }
+    out.frame = layout.frame;
     out.spacingSource = layout.spacingSource;
     out.positionSource = layout.positionSource;
-    setSampleOrder(out, true);
+    // Strides over the four stored axes, the extra one among them.
+    int64_t stride = 1, extraStride = 0;
+    for (int stored = 0, a = 0; stored < 4; ++stored) {
+        if (stored == layout.extraAxis) {
+            extraStride = stride;
+            stride *= layout.extraSize;
+            continue;
+        }
+        if (a < 3) {
+            out.strides[a] = stride;
+            stride *= out.dims[a++];
+        }
+    }
+    if (layout.extraIsColor) {
+        out.channels = int(layout.extraSize);
+        out.channelStride = extraStride;
+        out.meaning = SampleMeaning::occupancy;
+    }
     out.storage = std::move(bytes);
     out.offset = offset;
-    size_t count = size_t(out.dims[0] * out.dims[1] * out.dims[2]);
+    const size_t count = size_t(out.dims[0] * out.dims[1] * out.dims[2] * layout.extraSize);
     toNativeByteOrder(out.storage.data() + offset, count, sampleTypeSize(out.type),
                       layout.bigEndian);
     alignSampleStorage(out);

@@ -45,21 +45,36 @@ bool sampleTypeIsFloat(SampleType type);
 // How the type is named in messages ("uint8", "float32", ...).
 const char* sampleTypeName(SampleType type);
 
+// The patient frame a file states its directions and origin in: none (an
+// array with no anatomy), RAS (NIfTI: +x the patient's right, +y anterior,
+// +z superior), LPS or LAS (NRRD may state either).
+enum class PatientFrame { none, ras, lps, las };
+
 // How the samples were meant to be coloured when nothing else is asked for:
 // occupancy grids by height, label grids by label, measured values by value.
 enum class SampleMeaning { occupancy, labels, values };
 
 struct SampleVolume {
     int64_t dims[3] = {0, 0, 0};         // samples along i, j, k (the x, y, z axes)
-    int64_t strides[3] = {0, 0, 0};      // samples between neighbours along i, j, k
+    int64_t strides[3] = {0, 0, 0};      // samples between neighbours along i, j, k (< 0: flipped)
     double spacing[3] = {1.0, 1.0, 1.0}; // distance between sample centres per axis
     double origin[3] = {0.0, 0.0, 0.0};  // centre of sample (0, 0, 0)
+    // The unit direction of each index axis in `frame` (directions[a] for
+    // axis a), origin in that frame too; volume_orientation turns the volume
+    // to the display frame before anything else looks at positions.
+    PatientFrame frame = PatientFrame::none;
+    double directions[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
     // Where the header gave them, for messages: the field the spacing came
     // from, and the fields the positions came from.
     std::string spacingSource = "the spacing";
     std::string positionSource = "the array's shape";
     SampleType type = SampleType::uint8;
     SampleMeaning meaning = SampleMeaning::occupancy;
+    // Colour samples: 3 (RGB) or 4 (RGBA) 8-bit channels, channelStride
+    // samples apart; each sample's colour is its voxel's, and a black (RGB)
+    // or fully transparent (RGBA) sample is empty. 1: plain samples.
+    int channels = 1;
+    int64_t channelStride = 0;
     // A stored value v stands for slope * v + intercept (NIfTI's scaling).
     double slope = 1.0;
     double intercept = 0.0;
@@ -84,15 +99,24 @@ struct SampleLayout {
     int64_t dims[3] = {1, 1, 1};
     double spacing[3] = {1.0, 1.0, 1.0};
     double origin[3] = {0.0, 0.0, 0.0};
+    PatientFrame frame = PatientFrame::none;
+    double directions[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
     std::string spacingSource = "the spacing";
     std::string positionSource = "the spacing";
     bool bigEndian = false;
+    // A fourth stored axis besides the three of space: its size and place
+    // among the four (0 the fastest); colour channels, else a series of
+    // which the first volume is taken.
+    int64_t extraSize = 1;
+    int extraAxis = 3;
+    bool extraIsColor = false;
 };
 
 // Makes `out` the volume of `layout`'s samples held in `bytes` from `offset`
 // on, the first axis fastest (as NRRD and NIfTI store them), turned into
 // this machine's byte order. The caller has checked that the bytes hold
-// them; `out.meaning` is values.
+// them, every sample of the extra axis too; `out.meaning` is values, or
+// occupancy for colours.
 void takeSamples(const SampleLayout& layout, std::vector<uint8_t> bytes, size_t offset,
                  SampleVolume& out);
 
@@ -107,6 +131,12 @@ long double claimedSampleBytes(const int64_t dims[3], size_t itemSize);
 
 // Sets C order (the last index fastest) or Fortran order (the first fastest).
 void setSampleOrder(SampleVolume& volume, bool fortranOrder);
+
+// Makes `volume` (its dims and type set) one of colours: `channels` 8-bit
+// channels after each sample's three indices (C order: the channel
+// fastest; Fortran order: the slowest), as an (X, Y, Z, 3 or 4) array holds
+// them.
+void setColorChannels(SampleVolume& volume, int channels, bool fortranOrder);
 
 // Turns `count` samples of `size` bytes each, starting at `data`, into this
 // machine's byte order when they were written in the other one.

@@ -59,6 +59,22 @@ bool checkFloatPlacement(const SampleVolume& volume, double edge, const double c
     return true;
 }
 
+namespace {
+
+// A colour sample's colour, false when it is empty: its alpha (RGBA) or
+// its brightest channel (RGB) 0, or below --threshold when one is given.
+template <typename T>
+bool sampleColor(const T* at, const SampleVolume& volume, const ThresholdRule& rule,
+                 uint8_t rgb[3]) {
+    for (int c = 0; c < 3; ++c)
+        rgb[c] = uint8_t(at[c * volume.channelStride]);
+    const uint8_t level = volume.channels == 4 ? uint8_t(at[3 * volume.channelStride])
+                                               : std::max({rgb[0], rgb[1], rgb[2]});
+    return rule.given ? samplePasses(level, rule) : level != 0;
+}
+
+} // namespace
+
 bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, ColorMode mode,
                      int64_t maxVoxels, VoxelGrid& grid, std::string& error) {
     grid = VoxelGrid();
@@ -87,11 +103,13 @@ bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, Colo
     }
     if (!checkFloatPlacement(volume, edge, corner, cubes, error))
         return false;
+    // Colour samples bring their own colours: no range, no height.
+    const bool colored = volume.channels > 1;
     ValueColoring coloring;
-    if (!startValueColoring(volume, rule, mode, coloring))
+    if (!colored && !startValueColoring(volume, rule, mode, coloring))
         return true; // nothing passes: no voxels
     auto colorOf = [&](double value, uint8_t rgb[3]) { valueColor(coloring, value, rgb); };
-    const bool byHeight = mode == ColorMode::height || mode == ColorMode::automatic;
+    const bool byHeight = !colored && (mode == ColorMode::height || mode == ColorMode::automatic);
     std::vector<int64_t> heights; // each voxel's cube index along y, for height colours
     int64_t voxelCount = 0;
     auto emit = [&](const int64_t cube[3], const uint8_t rgb[3]) {
@@ -117,14 +135,19 @@ bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, Colo
             sample[axes[2]] = outer;
             sample[axes[1]] = middle;
             for (int64_t n = 0; n < count; ++n) {
-                double value = double(row[n * stride]);
-                if (scaled)
-                    value = volume.slope * value + volume.intercept;
-                if (!samplePasses(value, rule))
-                    continue;
-                sample[axes[0]] = n;
                 uint8_t rgb[3];
-                colorOf(value, rgb);
+                if (colored) {
+                    if (!sampleColor(row + n * stride, volume, rule, rgb))
+                        continue;
+                } else {
+                    double value = double(row[n * stride]);
+                    if (scaled)
+                        value = volume.slope * value + volume.intercept;
+                    if (!samplePasses(value, rule))
+                        continue;
+                    colorOf(value, rgb);
+                }
+                sample[axes[0]] = n;
                 if (isotropic) {
                     if (++voxelCount > maxVoxels) {
                         overflowed = true;

@@ -33,7 +33,9 @@ std::string tooManyVoxelsReason(int64_t maxVoxels);
 // voxel when any of its samples passes `rule`, and its colour is the mean of
 // those samples' colours in `mode` (height: by the cube's height among the
 // voxels, blue low to white high; labels: the palette; grey and map: by value
-// from the lowest to the highest value that passes). With equal spacings each
+// from the lowest to the highest value that passes; colour samples: their
+// own colours, where the alpha (RGBA) or the brightest channel (RGB) is
+// not 0, or passes `rule` when given). With equal spacings each
 // sample is a cube of its own. The cubes are the grid's lattice: cube (0, 0,
 // 0) is the one that holds sample (0, 0, 0), the step is the cube edge and
 // the voxel size. Fails, with nothing in `out`, when more than `maxVoxels`

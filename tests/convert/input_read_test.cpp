@@ -269,7 +269,7 @@ TEST(InputRead, HeaderNumbersBeyondFloatsAreRefusedNamingTheirFields) {
         {"NIfTI pixdim", tinyPixdim, "p.nii",
          "p.nii: the voxel size from \"pixdim\" (9.99995e-41) is too small for a 32-bit float"},
         {"NIfTI qoffset", farOffset, "q.nii",
-         "q.nii: the positions from \"qoffset\" and \"pixdim\" reach 3.68e+38 along z, beyond "
+         "q.nii: the positions from \"qoffset\" and \"pixdim\" reach 3.68e+38 along y, beyond "
          "a 32-bit float"},
     };
     for (const Case& c : cases) {

@@ -1,5 +1,5 @@
 """vxlconv on voxel grids and volumes: binvox, NumPy .npy and .npz, NRRD
-(attached, gzip, detached) and NIfTI-1 (.nii, .nii.gz, .hdr/.img), made by
+(attached, gzip, detached) and NIfTI-1 and -2 (.nii, .nii.gz, .hdr/.img), made by
 tools/make_grids.py. Each sample is converted by the real vxlconv and checked
 against the counts, centres and colours the generator says it must give;
 damaged and hostile files are refused with one line and status 1, leaving no
@@ -111,7 +111,7 @@ class SampleConversions(unittest.TestCase):
     def test_help_names_the_grid_options(self):
         status, out, err = vxlconv("--help")
         self.assertEqual((status, err), (0, ""))
-        for words in ("binvox", "NumPy .npy, .npz", "NRRD, NIfTI-1", "--threshold T", "--colors C",
+        for words in ("binvox", "NumPy .npy, .npz", "NRRD, NIfTI", "--threshold T", "--colors C",
                       "height, labels", "grey or map"):
             self.assertIn(words, out)
 
@@ -471,7 +471,7 @@ class HostileFiles(unittest.TestCase):
         # are coloured; a .vox scene has no samples, gzip-compressed or not.
         scene = make_vox.scene_file()
         line = ("vxlconv: --threshold and --colors apply to binvox, NumPy .npy, .npz, NRRD and "
-                "NIfTI-1 inputs")
+                "NIfTI inputs")
         self.expect_lines([
             ("a .vox scene", "scene.vox", scene, ["--threshold", "3"], 1, [line]),
             ("a .vox scene in gzip", "scene.vox.gz", gzip.compress(scene, mtime=0),

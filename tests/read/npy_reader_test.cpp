@@ -40,6 +40,44 @@ TEST(NpyReader, EveryDtypeOrderAndByteOrderGivesElementIJKAtIJK) {
                            });
 }
 
+TEST(NpyReader, ThreeOrFourUint8ChannelsLastAreColours) {
+    // (2, 1, 1, 3) in C order: the channels fastest; in Fortran order the
+    // slowest, each a volume of its own.
+    for (bool fortran : {false, true}) {
+        std::vector<uint8_t> bytes =
+            npyWithHeader(std::string("{'descr': '|u1', 'fortran_order': ") +
+                              (fortran ? "True" : "False") + ", 'shape': (2, 1, 1, 3), }",
+                          6);
+        const uint8_t samples[6] = {10, 11, 12, 20, 21, 22}; // C order: two RGB samples
+        const uint8_t fortranSamples[6] = {10, 20, 11, 21, 12, 22};
+        memcpy(bytes.data() + bytes.size() - 6, fortran ? fortranSamples : samples, 6);
+        SampleVolume v;
+        std::string error;
+        ASSERT_TRUE(parseNpy(bytes.data(), bytes.size(), plenty, v, error)) << error;
+        EXPECT_EQ(v.channels, 3);
+        EXPECT_EQ(v.meaning, SampleMeaning::occupancy);
+        const uint8_t* second = sampleBytes(v) + v.strides[0];
+        EXPECT_EQ(second[0], 20);
+        EXPECT_EQ(second[v.channelStride], 21);
+        EXPECT_EQ(second[2 * v.channelStride], 22);
+    }
+    std::vector<uint8_t> rgba =
+        npyWithHeader("{'descr': '|u1', 'fortran_order': False, 'shape': (1, 2, 1, 4), }", 8);
+    SampleVolume v;
+    std::string error;
+    ASSERT_TRUE(parseNpy(rgba.data(), rgba.size(), plenty, v, error)) << error;
+    EXPECT_EQ(v.channels, 4);
+    EXPECT_EQ(v.strides[1], 4);
+    // Wider samples, or another count of channels, are no colours.
+    for (const char* dict : {"{'descr': '<i2', 'fortran_order': False, 'shape': (1, 1, 1, 3), }",
+                             "{'descr': '|u1', 'fortran_order': False, 'shape': (1, 1, 1, 2), }"}) {
+        std::vector<uint8_t> bytes = npyWithHeader(dict, 6);
+        EXPECT_FALSE(parseNpy(bytes.data(), bytes.size(), plenty, v, error));
+        EXPECT_EQ(error, "the array has 4 dimensions; a voxel grid needs 3 (or a last of 3 or 4 "
+                         "uint8 colour channels)");
+    }
+}
+
 TEST(NpyReader, RefusesHeadersItCannotHonourAndDataThatDoesNotFit) {
     struct Case {
         const char* name;

@@ -229,3 +229,67 @@ TEST_F(DetachedNrrd, NamesOutsideTheFolderAndFilesThatAreNotFilesAreRefused) {
     EXPECT_FALSE(read("encoding: raw\ndata file: volume.raw\n", v, error, data));
     EXPECT_EQ(error, "its data file " + data + " is the output; write the output to another file");
 }
+
+TEST(NrrdReader, AFourthAxisIsColourChannelsOrASeriesOfWhichTheFirstIsRead) {
+    SampleVolume v;
+    std::string error;
+    // RGB-color channels first (fastest), 2 x 1 x 1 samples: red, then grey.
+    ASSERT_TRUE(readText("NRRD0005\ntype: uint8\ndimension: 4\nsizes: 3 2 1 1\n"
+                         "kinds: RGB-color domain domain domain\nencoding: raw\n\n"
+                         "\xff\x01\x02\x40\x40\x40",
+                         v, error))
+        << error;
+    EXPECT_EQ(v.channels, 3);
+    EXPECT_EQ(v.channelStride, 1);
+    EXPECT_EQ(v.dims[0], 2);
+    EXPECT_EQ(v.strides[0], 3);
+    EXPECT_EQ(sampleValue(v, 1, 0, 0), 0x40);
+    EXPECT_EQ(v.meaning, SampleMeaning::occupancy);
+    // RGBA-color as the slowest axis: each channel a volume of its own.
+    ASSERT_TRUE(readText("NRRD0005\ntype: uint8\ndimension: 4\nsizes: 2 1 1 4\n"
+                         "kinds: domain domain domain RGBA-color\nencoding: raw\n\n"
+                         "\x01\x02\x03\x04\x05\x06\x07\x08",
+                         v, error))
+        << error;
+    EXPECT_EQ(v.channels, 4);
+    EXPECT_EQ(v.channelStride, 2);
+    EXPECT_EQ(sampleBytes(v)[1 + 3 * v.channelStride], 8); // sample 1's alpha
+    // A series, the slowest axis by default: the first volume, all checked.
+    const std::string series = "NRRD0005\ntype: uint8\ndimension: 4\nsizes: 2 1 1 3\n"
+                               "encoding: raw\n\n";
+    ASSERT_TRUE(readText(series + "\x01\x02\x03\x04\x05\x06", v, error)) << error;
+    EXPECT_EQ(v.channels, 1);
+    EXPECT_EQ(v.dims[0], 2);
+    EXPECT_EQ(v.dims[2], 1);
+    EXPECT_EQ(sampleValue(v, 1, 0, 0), 2.0);
+    EXPECT_FALSE(readText(series + "\x01\x02\x03\x04\x05", v, error));
+    EXPECT_EQ(error, "the NRRD data holds 5 bytes; the sizes and type need 6");
+    // A list axis named by its kind, or by its "none" direction, in any place:
+    // the spacings and directions are those of the other three.
+    for (const std::string& axis :
+         {std::string("kinds: domain list domain domain\n"),
+          std::string("space directions: (2,0,0) none (0,3,0) (0,0,4)\n")}) {
+        ASSERT_TRUE(readText("NRRD0005\ntype: uint8\ndimension: 4\nsizes: 2 3 1 1\n" + axis +
+                                 "encoding: raw\n\n\x01\x02\x03\x04\x05\x06",
+                             v, error))
+            << error;
+        EXPECT_EQ(v.dims[0], 2);
+        EXPECT_EQ(v.dims[1], 1);
+        EXPECT_EQ(v.strides[1], 6);
+        EXPECT_EQ(sampleValue(v, 1, 0, 0), 2.0);
+        if (axis[0] == 's') {
+            EXPECT_DOUBLE_EQ(v.spacing[1], 3.0);
+        }
+    }
+    // Colours are 8-bit channels of the count their kind says.
+    EXPECT_FALSE(readText("NRRD0005\ntype: short\ndimension: 4\nsizes: 3 1 1 1\nendian: little\n"
+                          "kinds: RGB-color domain domain domain\nencoding: raw\n\n123456",
+                          v, error));
+    EXPECT_EQ(error, "the NRRD RGB-color axis holds 3 int16 samples; colours are read as 3 uint8 "
+                     "channels");
+    EXPECT_FALSE(readText("NRRD0005\ntype: uint8\ndimension: 5\nsizes: 1 1 1 1 1\n"
+                          "encoding: raw\n\n1",
+                          v, error));
+    EXPECT_EQ(error, "the NRRD array has 5 dimensions; a volume needs 3 (or 4: colours or a "
+                     "series)");
+}

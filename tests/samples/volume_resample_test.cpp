@@ -265,3 +265,56 @@ TEST(VolumeColors, MapEndsLabelsWrapAndThresholdRules) {
     EXPECT_FALSE(samplePasses(std::nan(""), ThresholdRule{true, -1e300}));
     EXPECT_FALSE(samplePasses(0.0, ThresholdRule()));
 }
+
+TEST(VolumeResample, ColourSamplesAreTheirVoxelsColours) {
+    // 4 x 1 x 1 RGB samples, channels fastest: black (empty), red, a dark
+    // blue of level 10, and green; then as cubes of 2 along x (spacing 1 x
+    // 2 x 2), colours averaged.
+    const uint8_t rgb[12] = {0, 0, 0, 200, 0, 0, 0, 0, 10, 0, 100, 0};
+    auto volume = [&](double spacing) {
+        SampleVolume v;
+        v.dims[0] = 4, v.dims[1] = v.dims[2] = 1;
+        v.spacing[1] = v.spacing[2] = spacing;
+        v.storage.assign(rgb, rgb + 12);
+        setColorChannels(v, 3, false);
+        return v;
+    };
+    VoxelGrid grid;
+    std::string error;
+    ASSERT_TRUE(resampleToCubes(volume(1), ThresholdRule(), ColorMode::height, 100, grid, error))
+        << error;
+    std::vector<Voxel> voxels = voxelsOf(grid);
+    ASSERT_EQ(voxels.size(), 3u);
+    EXPECT_EQ(voxels[0].x, 1.0f);
+    EXPECT_EQ(std::vector<int>(voxels[0].rgb, voxels[0].rgb + 3), (std::vector<int>{200, 0, 0}));
+    EXPECT_EQ(std::vector<int>(voxels[2].rgb, voxels[2].rgb + 3), (std::vector<int>{0, 100, 0}));
+    // A threshold holds the brightest channel to it: the dark blue goes.
+    ASSERT_TRUE(
+        resampleToCubes(volume(1), ThresholdRule{true, 50.0}, ColorMode::height, 100, grid, error));
+    EXPECT_EQ(voxelsOf(grid).size(), 2u);
+    ASSERT_TRUE(
+        resampleToCubes(volume(2), ThresholdRule{true, 50.0}, ColorMode::height, 100, grid, error));
+    voxels = voxelsOf(grid);
+    ASSERT_EQ(voxels.size(), 2u); // cube 0 holds red alone, cube 1 green alone
+    EXPECT_EQ(voxels[0].rgb[0], 200);
+    ASSERT_TRUE(resampleToCubes(volume(2), ThresholdRule(), ColorMode::height, 100, grid, error));
+    voxels = voxelsOf(grid);
+    ASSERT_EQ(voxels.size(), 2u);
+    EXPECT_EQ(std::vector<int>(voxels[1].rgb, voxels[1].rgb + 3), (std::vector<int>{0, 50, 5}));
+}
+
+TEST(VolumeResample, TransparentColourSamplesAreEmptyWhateverTheirColour) {
+    // RGBA, channels slowest: white but transparent, then black but opaque.
+    const uint8_t rgba[8] = {255, 0, 255, 0, 255, 0, 0, 9};
+    SampleVolume v;
+    v.dims[0] = 2, v.dims[1] = v.dims[2] = 1;
+    v.storage.assign(rgba, rgba + 8);
+    setColorChannels(v, 4, true);
+    VoxelGrid grid;
+    std::string error;
+    ASSERT_TRUE(resampleToCubes(v, ThresholdRule(), ColorMode::height, 100, grid, error)) << error;
+    std::vector<Voxel> voxels = voxelsOf(grid);
+    ASSERT_EQ(voxels.size(), 1u);
+    EXPECT_EQ(voxels[0].x, 1.0f);
+    EXPECT_EQ(std::vector<int>(voxels[0].rgb, voxels[0].rgb + 3), (std::vector<int>{0, 0, 0}));
+}

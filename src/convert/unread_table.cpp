@@ -1,0 +1,141 @@
+#include "convert/unread_table.h"
+
+#include "container/byte_order.h"
+#include "convert/input_table.h"
+
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+
+bool startsWith(const uint8_t* head, size_t size, const char* magic, size_t length, size_t at = 0) {
+    return size >= at + length && memcmp(head + at, magic, length) == 0;
+}
+
+// Whether `text` occurs in the first bytes.
+bool holds(const uint8_t* head, size_t size, const char* text) {
+    const std::string start(reinterpret_cast<const char*>(head), size);
+    return start.find(text) != std::string::npos;
+}
+
+bool isTiff(const uint8_t* head, size_t size) {
+    // Classic TIFF (42) and BigTIFF (43), in either byte order.
+    return startsWith(head, size, "II*\0", 4) || startsWith(head, size, "MM\0*", 4) ||
+           startsWith(head, size, "II+\0", 4) || startsWith(head, size, "MM\0+", 4);
+}
+
+bool isDicom(const uint8_t* head, size_t size) {
+    return startsWith(head, size, "DICM", 4, 128);
+}
+
+bool isHdf5(const uint8_t* head, size_t size) {
+    return startsWith(head, size, "\x89HDF\r\n\x1a\n", 8);
+}
+
+bool isNetcdf(const uint8_t* head, size_t size) {
+    return startsWith(head, size, "CDF\x01", 4) || startsWith(head, size, "CDF\x02", 4);
+}
+
+// An Analyze 7.5 header: NIfTI-1's 348 bytes with no NIfTI magic (a NIfTI
+// header is its reader's before this table is asked).
+bool isAnalyze(const uint8_t* head, size_t size) {
+    return size >= 348 &&
+           (readStoredOrder(head, 4, false) == 348 || readStoredOrder(head, 4, true) == 348);
+}
+
+bool isMetaImage(const uint8_t* head, size_t size) {
+    for (const char* key : {"ObjectType", "NDims"}) {
+        const size_t length = strlen(key);
+        if (!startsWith(head, size, key, length))
+            continue;
+        size_t at = length;
+        while (at < size && head[at] == ' ')
+            ++at;
+        return at < size && head[at] == '=';
+    }
+    return false;
+}
+
+// FreeSurfer's MGH: version 1, then width, height, depth and frames, then a
+// type code (uchar, int, float, short), all big-endian.
+bool isMgh(const uint8_t* head, size_t size) {
+    if (size < 28 || readStoredOrder(head, 4, true) != 1)
+        return false;
+    for (int field = 1; field <= 4; ++field) {
+        const uint64_t n = readStoredOrder(head + 4 * field, 4, true);
+        if (n < 1 || n > (1u << 24))
+            return false;
+    }
+    const uint64_t type = readStoredOrder(head + 20, 4, true);
+    return type == 0 || type == 1 || type == 3 || type == 4;
+}
+
+bool isZarrMetadata(const uint8_t* head, size_t size) {
+    return size > 0 && head[0] == '{' && holds(head, size, "\"zarr_format\"");
+}
+
+bool isOpenVdb(const uint8_t* head, size_t size) {
+    return startsWith(head, size, " BDV", 4); // 0x56444220, least significant first
+}
+
+bool isParHeader(const uint8_t* head, size_t size) {
+    return holds(head, size, "DATA DESCRIPTION FILE");
+}
+
+bool isAfniHeader(const uint8_t* head, size_t size) {
+    return holds(head, size, "type = ") && holds(head, size, "-attribute");
+}
+
+// Content and names: MINC before plain HDF5 and NetCDF, which it is made of.
+const UnreadFormat rows[] = {
+    {"a TIFF image", isTiff, {".tif", ".tiff"}, false},
+    {"a DICOM file", isDicom, {".dcm"}, false},
+    {"a MINC-2 volume (HDF5)", isHdf5, {".mnc"}, true},
+    {"a MINC-1 volume (NetCDF)", isNetcdf, {".mnc"}, true},
+    {"an HDF5 file", isHdf5, {".h5", ".hdf5", ".hdf"}, false},
+    {"a NetCDF file", isNetcdf, {".nc"}, false},
+    {"an Analyze 7.5 header", isAnalyze, {}, false},
+    {"a MetaImage file", isMetaImage, {".mha", ".mhd"}, false},
+    {"a FreeSurfer MGH volume", isMgh, {".mgh", ".mgz"}, false},
+    {"Zarr metadata", isZarrMetadata, {".zarray", ".zgroup", ".zattrs"}, false},
+    {"an OpenVDB grid", isOpenVdb, {".vdb"}, false},
+    {"a Philips PAR header", isParHeader, {".par"}, false},
+    {"a Philips REC image", nullptr, {".rec"}, false},
+    {"an AFNI header", isAfniHeader, {".head"}, false},
+    {"an AFNI image", nullptr, {".brik"}, false},
+    {"a MINC volume", nullptr, {".mnc"}, false},
+};
+
+bool named(const UnreadFormat& row, const char* path) {
+    for (const char* extension : row.extensions)
+        if (extension && hasExtension(path, extension))
+            return true;
+    return false;
+}
+
+} // namespace
+
+const UnreadFormat* findUnreadFormat(const uint8_t* head, size_t size, const char* path) {
+    for (const UnreadFormat& row : rows)
+        if (row.content && row.content(head, size) && (!row.nameToo || named(row, path)))
+            return &row;
+    for (const UnreadFormat& row : rows)
+        if (!row.nameToo && named(row, path))
+            return &row;
+    return nullptr;
+}
+
+const UnreadFormat* findUnreadFolder(const char* path) {
+    static const UnreadFormat zarrStore = {"a Zarr store", nullptr, {".zarr"}, false};
+    struct stat info;
+    if (stat(path, &info) != 0 || !S_ISDIR(info.st_mode))
+        return nullptr;
+    std::string folder = path;
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    for (const char* member : {"/.zarray", "/.zgroup", "/zarr.json"})
+        if (stat((folder + member).c_str(), &info) == 0)
+            return &zarrStore;
+    return named(zarrStore, folder.c_str()) ? &zarrStore : nullptr;
+}

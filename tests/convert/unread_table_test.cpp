@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include "convert/input_read.h"
+#include "convert/unread_table.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+#include <zlib.h>
+
+namespace {
+
+std::vector<uint8_t> bytesOf(const std::string& text, size_t size = 0) {
+    std::vector<uint8_t> bytes(text.begin(), text.end());
+    if (bytes.size() < size)
+        bytes.resize(size);
+    return bytes;
+}
+
+std::string whatIs(const std::vector<uint8_t>& bytes, const char* path) {
+    const UnreadFormat* row = findUnreadFormat(bytes.data(), bytes.size(), path);
+    return row ? row->what : "nothing";
+}
+
+std::vector<uint8_t> gzipped(const std::vector<uint8_t>& bytes) {
+    z_stream z = {};
+    deflateInit2(&z, 9, Z_DEFLATED, 16 + 15, 8, Z_DEFAULT_STRATEGY);
+    std::vector<uint8_t> out(deflateBound(&z, bytes.size()) + 32);
+    z.next_in = const_cast<uint8_t*>(bytes.data());
+    z.avail_in = unsigned(bytes.size());
+    z.next_out = out.data();
+    z.avail_out = unsigned(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// An MGH header: version 1, 4 x 5 x 6, one frame, uchar.
+std::vector<uint8_t> mghHeader() {
+    std::vector<uint8_t> bytes(284);
+    const uint32_t fields[6] = {1, 4, 5, 6, 1, 0};
+    for (int f = 0; f < 6; ++f)
+        for (int b = 0; b < 4; ++b)
+            bytes[size_t(4 * f + b)] = uint8_t(fields[f] >> (24 - 8 * b));
+    return bytes;
+}
+
+} // namespace
+
+TEST(UnreadTable, EachFormatIsKnownByItsContentWhateverItsName) {
+    std::vector<uint8_t> dicom(200);
+    memcpy(&dicom[128], "DICM", 4);
+    std::vector<uint8_t> analyze(348);
+    analyze[0] = 0x5c, analyze[1] = 0x01; // 348, least significant first
+    std::vector<uint8_t> bigAnalyze(348);
+    bigAnalyze[2] = 0x01, bigAnalyze[3] = 0x5c;
+    const struct {
+        std::vector<uint8_t> bytes;
+        const char* path;
+        const char* what;
+    } cases[] = {
+        {bytesOf(std::string("II*\0\x08\0\0\0", 8)), "stack", "a TIFF image"},
+        {bytesOf(std::string("MM\0*", 4)), "stack.dat", "a TIFF image"},
+        {bytesOf(std::string("II+\0", 4)), "big", "a TIFF image"},
+        {dicom, "IM0001", "a DICOM file"},
+        {bytesOf("\x89HDF\r\n\x1a\n", 64), "scan.mnc", "a MINC-2 volume (HDF5)"},
+        {bytesOf("\x89HDF\r\n\x1a\n", 64), "data.h5", "an HDF5 file"},
+        {bytesOf("\x89HDF\r\n\x1a\n", 64), "data", "an HDF5 file"},
+        {bytesOf("CDF\x01", 64), "scan.MNC", "a MINC-1 volume (NetCDF)"},
+        {bytesOf("CDF\x02", 64), "climate", "a NetCDF file"},
+        {analyze, "brain.hdr", "an Analyze 7.5 header"},
+        {bigAnalyze, "brain", "an Analyze 7.5 header"},
+        {bytesOf("ObjectType = Image\nNDims = 3\n"), "ct", "a MetaImage file"},
+        {bytesOf("NDims=3\n"), "ct.txt", "a MetaImage file"},
+        {mghHeader(), "brain", "a FreeSurfer MGH volume"},
+        {bytesOf("{\n  \"chunks\": [64],\n  \"zarr_format\": 2\n}"), "meta", "Zarr metadata"},
+        {bytesOf(std::string(" BDV\0\0\0\0", 8)), "smoke", "an OpenVDB grid"},
+        {bytesOf("# === DATA DESCRIPTION FILE ===\n"), "t1", "a Philips PAR header"},
+        {bytesOf("\ntype = string-attribute\nname = HISTORY_NOTE\n"), "x", "an AFNI header"},
+        // Known by name alone where the content says nothing.
+        {bytesOf("\x01\x02\x03"), "T1.REC", "a Philips REC image"},
+        {bytesOf("\x01\x02\x03"), "anat+orig.BRIK", "an AFNI image"},
+        {bytesOf("\x01\x02\x03"), "odd.mnc", "a MINC volume"},
+        {bytesOf("\x01\x02\x03"), "empty.mgz", "a FreeSurfer MGH volume"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(whatIs(c.bytes, c.path), c.what) << c.path;
+}
+
+TEST(UnreadTable, WhatItDoesNotKnowIsLeftToTheImporter) {
+    // A binary STL with a zeroed 80-byte header, a text mesh, a stray 348.
+    std::vector<uint8_t> stl(284);
+    stl[80] = 12;
+    std::vector<uint8_t> almostMgh = mghHeader();
+    almostMgh[23] = 2; // no MGH type 2
+    std::vector<uint8_t> shortAnalyze(300);
+    shortAnalyze[0] = 0x5c, shortAnalyze[1] = 0x01;
+    for (const auto& c : {std::make_pair(stl, "part.stl"), std::make_pair(almostMgh, "x"),
+                          std::make_pair(shortAnalyze, "x"),
+                          std::make_pair(bytesOf("solid duck\nfacet normal 0 0 1\n"), "duck"),
+                          std::make_pair(bytesOf("NDimsX = 3\n"), "x"),
+                          std::make_pair(bytesOf("{\"asset\": {}}"), "scene.gltf")})
+        EXPECT_EQ(whatIs(c.first, c.second), "nothing") << c.second;
+}
+
+TEST(UnreadTable, ChoosingAnInputNamesWhatAGzipStreamHolds) {
+    const std::vector<uint8_t> mgz = gzipped(mghHeader());
+    InputChoice choice;
+    std::string error;
+    ASSERT_TRUE(chooseInput(mgz.data(), mgz.size(), "brain.mgz", choice, error)) << error;
+    EXPECT_EQ(choice.format, nullptr);
+    ASSERT_NE(choice.unread, nullptr);
+    EXPECT_STREQ(choice.unread->what, "a FreeSurfer MGH volume");
+    // A row that reads the bytes wins: no unread row is looked for.
+    const std::vector<uint8_t> npy = bytesOf("\x93NUMPY\x01\x00\x76\x00{'descr': '|u1', "
+                                             "'fortran_order': False, 'shape': (1,), }",
+                                             128);
+    ASSERT_TRUE(chooseInput(npy.data(), npy.size(), "x.tif", choice, error)) << error;
+    EXPECT_NE(choice.format, nullptr);
+    EXPECT_EQ(choice.unread, nullptr);
+}
