@@ -125,3 +125,35 @@ TEST(SampleGrid, ABorderLabelIsNotedAndBackgroundLeavesItOut) {
     ASSERT_TRUE(samplesToGrid(v, ColorMode::map, rules, 1000, grid, error, &note)) << error;
     EXPECT_EQ(note, "");
 }
+
+TEST(SampleGrid, ColourSamplesAreNeverInterpolatedNorRecoloured) {
+    // 2 x 2 x 2 RGB samples of spacing 2, channels fastest: every sample red.
+    SampleVolume v;
+    v.dims[0] = v.dims[1] = v.dims[2] = 2;
+    v.spacing[0] = v.spacing[1] = v.spacing[2] = 2;
+    for (int n = 0; n < 8; ++n)
+        v.storage.insert(v.storage.end(), {200, 0, 0});
+    setColorChannels(v, 3, false);
+    SampleRules rules;
+    VoxelGrid grid;
+    std::string error;
+    ASSERT_TRUE(samplesToGrid(v, ColorMode::grey, rules, 1000, grid, error)) << error;
+    EXPECT_EQ(grid.voxels.colors.size(), 8u * 3);
+    EXPECT_EQ(grid.voxels.colors[0], 200);
+    // Finer cubes would take colours between samples that no sample has.
+    for (int byResolution = 0; byResolution < 2; ++byResolution) {
+        rules = SampleRules();
+        if (byResolution)
+            rules.resolution = 8;
+        else
+            rules.voxelSize = 1;
+        EXPECT_FALSE(samplesToGrid(v, ColorMode::grey, rules, 1000, grid, error));
+        EXPECT_EQ(error, "these are colour samples: they can be made coarser, not finer than "
+                         "their largest spacing");
+        EXPECT_TRUE(grid.voxels.colors.empty());
+    }
+    rules = SampleRules();
+    rules.colors = ColorMode::labels;
+    EXPECT_FALSE(samplesToGrid(v, ColorMode::grey, rules, 1000, grid, error));
+    EXPECT_EQ(error, "these are colour samples, each its voxel's colour: --colors does not apply");
+}
