@@ -6,6 +6,7 @@
 
 #include "convert/mesh_choice.h"
 #include "convert/voxel_grid.h"
+#include "write/byte_sink.h"
 
 #include <string>
 
@@ -13,6 +14,12 @@
 // and puts it in place; on failure removes it and sets `error`.
 bool writeGlb(const VoxelGrid& grid, const MeshChoice& mesh, const char* path, std::string& error);
 bool writeGltf(const VoxelGrid& grid, const MeshChoice& mesh, const char* path, std::string& error);
+
+// The .glb of the grid's mesh into `sink` (`path` names the output for the
+// progress line). False with one sentence in `error` when the mesh cannot be
+// built or is larger than the format holds.
+bool putGlb(ByteSink& sink, const VoxelGrid& grid, MeshChoice choice, const char* path,
+            std::string& error);
 
 // An 8-bit sRGB colour component as the linear value glTF's vertex colours
 // hold.
