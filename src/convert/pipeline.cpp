@@ -161,6 +161,7 @@ bool convertFile(const ConversionOptions& options, const GridWriter& write, std:
         error = options.input + ": no voxels to write";
         return false;
     }
+    grid.source = options.input;
     progressPhase("writing " + options.output);
     return write(grid, error);
 }

@@ -49,6 +49,9 @@ struct VoxelGrid {
     bool hasLattice = false;
     double origin[3] = {0.0, 0.0, 0.0};
     double step = 1.0;
+
+    // The input file as named on the command line, for outputs that name it.
+    std::string source;
 };
 
 // The most cells along one axis of any grid: cell indices are packed into

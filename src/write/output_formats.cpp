@@ -1,6 +1,7 @@
 #include "write/output_formats.h"
 
 #include "write/gltf_writer.h"
+#include "write/html_writer.h"
 #include "write/obj_writer.h"
 #include "write/output_names.h"
 #include "write/ply_writer.h"
@@ -15,7 +16,7 @@ const OutputFormat outputFormats[] = {
     {".vxl", writeVxl, nullptr, false, false}, {".glb", writeGlb, nullptr, false, true},
     {".gltf", writeGltf, ".bin", true, true},  {".obj", writeObj, ".mtl", true, true},
     {".ply", writePly, nullptr, false, true},  {".stl", writeStl, nullptr, false, true},
-    {".vox", writeVox, nullptr, false, false},
+    {".vox", writeVox, nullptr, false, false}, {".html", writeHtml, nullptr, false, false},
 };
 
 } // namespace

@@ -1,0 +1,97 @@
+#include "write/html_writer.h"
+
+#include "camera/model_framing.h"
+#include "platform/output_file.h"
+#include "write/byte_sink.h"
+#include "write/gltf_writer.h"
+#include "write/html_text.h"
+#include "write/output_names.h"
+#include "write/page_bytes.h"
+#include "write/web_assets.h"
+
+#include <charconv>
+#include <cstring>
+
+namespace {
+
+// A float as the shortest decimal of its exact value in double, which a
+// script reads back to the same number.
+std::string exactNumber(float value) {
+    char text[32];
+    return std::string(text, std::to_chars(text, text + sizeof text, double(value)).ptr);
+}
+
+// What the page says it shows: the input's file name (never its folders)
+// and the number of voxels.
+std::string caption(const VoxelGrid& grid) {
+    const int64_t count = int64_t(grid.voxels.colors.size() / 3);
+    const std::string name = fileNameOf(grid.source.empty() ? "voxels" : grid.source);
+    return escapeHtml(name) + " &mdash; " + groupedNumber(count) +
+           (count == 1 ? " voxel" : " voxels");
+}
+
+} // namespace
+
+std::string fillPlaces(const std::string& page,
+                       const std::vector<std::pair<std::string, std::string>>& values) {
+    std::string out;
+    size_t at = 0;
+    while (at < page.size()) {
+        const size_t open = page.find("{{", at);
+        const size_t close = open == std::string::npos ? open : page.find("}}", open + 2);
+        if (close == std::string::npos)
+            break;
+        const std::string name = page.substr(open + 2, close - open - 2);
+        out.append(page, at, open - at);
+        at = open + 2;
+        bool named = false;
+        for (const auto& value : values)
+            if (value.first == name) {
+                out += value.second;
+                at = close + 2;
+                named = true;
+                break;
+            }
+        if (!named)
+            out += "{{";
+    }
+    out.append(page, at, std::string::npos);
+    return out;
+}
+
+bool writeHtml(const VoxelGrid& grid, const MeshChoice&, const char* path, std::string& error) {
+    ByteSink glb = openMemorySink();
+    if (!putGlb(glb, grid, MeshChoice::greedy, path, error))
+        return failOutputFile(error, &error);
+    const uint8_t* model = reinterpret_cast<const uint8_t*>(glb.buffer.data());
+    const size_t modelSize = glb.buffer.size();
+    const PageByteCode code = choosePageByteCode(model, modelSize);
+
+    const VoxelList& voxels = grid.voxels;
+    const ModelFraming framing =
+        frameVoxels(voxels.positions.data(), int64_t(voxels.colors.size() / 3), voxels.voxelSize);
+    const std::string text = caption(grid);
+    const std::vector<std::pair<std::string, std::string>> values = {
+        {"TITLE", text},
+        {"LABEL", text},
+        {"LENGTH", std::to_string(modelSize)},
+        {"BYTES", byteTableHex(code)},
+        {"ESCAPES", rareBytesHex(code)},
+        {"FRAMING", exactNumber(framing.center.x) + " " + exactNumber(framing.center.y) + " " +
+                        exactNumber(framing.center.z) + " " + exactNumber(framing.extent)},
+        {"CAMERA", cameraScript},
+        {"VIEWER", viewerScript}};
+    // The template is cut at the model's place before anything is put in,
+    // so that no text put in can be taken for that place.
+    const std::string templateText = pageTemplate, modelPlace = "{{MODEL}}";
+    const size_t split = templateText.find(modelPlace);
+    const std::string head = fillPlaces(templateText.substr(0, split), values);
+    const std::string tail = fillPlaces(templateText.substr(split + modelPlace.size()), values);
+    ByteSink sink = openSink(outputFileStream());
+    putText(sink, head);
+    putPageBytes(sink, code, model, modelSize);
+    putText(sink, tail);
+    if (!flushSink(sink))
+        return failCompanionFile(0, strerror(sink.failure), &error);
+    return finishOutputFile(&error);
+}
