@@ -20,7 +20,8 @@ TEST(OutputFormats, TheExtensionChoosesTheFormat) {
         {"out.vxl", ".vxl"},      {"out", ".vxl"},
         {"dir.v2/out", ".vxl"},   {".hidden", ".vxl"},
         {"out.xyz", nullptr},     {"out.", nullptr},
-        {"out.glb.bak", nullptr},
+        {"out.glb.bak", nullptr}, {"Shared.HTML", ".html"},
+        {"out.htm", nullptr},
     };
     for (const auto& c : cases) {
         const OutputFormat* format = findOutputFormat(c.path);
@@ -31,9 +32,10 @@ TEST(OutputFormats, TheExtensionChoosesTheFormat) {
         ASSERT_NE(format, nullptr) << c.path;
         EXPECT_STREQ(format->extension, c.extension) << c.path;
     }
-    EXPECT_EQ(outputExtensionList(), ".vxl, .glb, .gltf, .obj, .ply, .stl, .vox");
+    EXPECT_EQ(outputExtensionList(), ".vxl, .glb, .gltf, .obj, .ply, .stl, .vox, .html");
     EXPECT_FALSE(findOutputFormat("a.vox")->takesMesh);
     EXPECT_FALSE(findOutputFormat("a.vxl")->takesMesh);
+    EXPECT_FALSE(findOutputFormat("a.html")->takesMesh);
     EXPECT_TRUE(findOutputFormat("a.stl")->takesMesh);
 }
 
@@ -46,7 +48,7 @@ TEST(OutputFormats, CompanionsAreNamedForTheOutput) {
     const OutputFormat& obj = *findOutputFormat("m.obj");
     EXPECT_EQ(companionFiles(obj, "m.OBJ", MeshChoice::greedy), (Names{"m.mtl", "m.png"}));
     EXPECT_EQ(companionFiles(obj, "m.obj", MeshChoice::cubes), (Names{"m.mtl"}));
-    for (const char* alone : {"m.glb", "m.ply", "m.stl", "m.vox", "m.vxl", "m"})
+    for (const char* alone : {"m.glb", "m.ply", "m.stl", "m.vox", "m.vxl", "m", "m.html"})
         EXPECT_TRUE(companionFiles(*findOutputFormat(alone), alone, MeshChoice::greedy).empty())
             << alone;
 
