@@ -23,7 +23,7 @@ var voxelCamera = (function () {
     var leftButton = 4, middleButton = 2, rightButton = 1;
 
     var camera = { center: [0, 0, 0], extent: 0, eye: [0, 0, 0], angle: 0, axis: [0, 0, 1], distance: 0 };
-    var trackball = { spinning: false, angularSpeed: 0, spinAxis: [0, 0, 1], lastTick: 0 };
+    var trackball = { spinning: false, angularSpeed: 0, spinAxis: [0, 0, 0], lastTick: 0 };
     var pointer = { lastButtons: 0, lastX: 0, lastY: 0 };
 
     // fmin and fmax of C: a NaN loses to a number.
@@ -240,11 +240,37 @@ var voxelCamera = (function () {
         pointer.lastButtons = buttons;
     }
 
+    // The page's events as the viewer's callbacks take them. A button
+    // pressed or let go stops a spin, then the pointer is dispatched with
+    // the buttons now held; pixel (x, y) of a w x h window.
+    function pointerEvent(buttons, x, y, w, h, now, buttonChanged) {
+        if (buttonChanged) trackball.spinning = false;
+        var p = normalizePointer(x, y, w, h);
+        if (p) dispatch(p[0], p[1], buttons, now);
+    }
+
+    // `steps` zoom steps of the wheel, each as the viewer takes one: in when
+    // positive, then the pointer dispatched as a button event.
+    function wheel(steps, buttons, x, y, w, h, now) {
+        for (var i = 0; i < Math.abs(steps); ++i) {
+            move(0, 0, steps > 0 ? zoomStep : -zoomStep);
+            pointerEvent(buttons, x, y, w, h, now, true);
+        }
+    }
+
+    // Space frames the model again; z and Z zoom a step in and out. False
+    // for any other key.
+    function key(name) {
+        if (name === " ") reset();
+        else if (name === "z") move(0, 0, zoomStep);
+        else if (name === "Z") move(0, 0, -zoomStep);
+        else return false;
+        return true;
+    }
+
     return {
-        camera: camera, trackball: trackball, pointer: pointer, zoomStep: zoomStep,
-        invSqrt2: invSqrt2, frame: frame, reset: reset, turnAboutPivot: turnAboutPivot,
-        fromAngleAxis: fromAngleAxis, drag: drag, release: release, spin: spin, move: move,
-        normalizePointer: normalizePointer, dispatch: dispatch,
+        camera: camera, trackball: trackball, pointer: pointer, invSqrt2: invSqrt2, frame: frame, spin: spin,
+        pointerEvent: pointerEvent, wheel: wheel, key: key,
     };
 })();
 

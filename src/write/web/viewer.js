@@ -204,38 +204,38 @@
             var b = event.buttons;
             return (b & 1 ? 4 : 0) | (b & 4 ? 2 : 0) | (b & 2 ? 1 : 0);
         }
-        function dispatch(event, buttons) {
-            var p = voxelCamera.normalizePointer(event.clientX, event.clientY, canvas.clientWidth, canvas.clientHeight);
-            if (!p) return;
-            voxelCamera.dispatch(p[0], p[1], buttons, performance.now() / 1000);
+        function pointerEvent(event, buttonChanged) {
+            voxelCamera.pointerEvent(heldButtons(event), event.clientX, event.clientY, canvas.clientWidth,
+                                     canvas.clientHeight, performance.now() / 1000, buttonChanged);
             redraw();
         }
         function buttonEvent(event) {
             event.preventDefault();
-            voxelCamera.trackball.spinning = false;
-            dispatch(event, heldButtons(event));
+            pointerEvent(event, true);
         }
         canvas.addEventListener("mousedown", buttonEvent);
         window.addEventListener("mouseup", buttonEvent);
         window.addEventListener("mousemove", function (event) {
-            dispatch(event, heldButtons(event));
+            pointerEvent(event, false);
         });
         canvas.addEventListener("contextmenu", function (event) {
             event.preventDefault();
         });
-        // A wheel notch zooms as a notch does in the viewer: two steps.
+        // A wheel notch (100 pixels, 3 lines) is two zoom steps, as a notch
+        // is in the viewer; finer wheels and touch pads add up to whole steps.
+        var wheelSteps = 0;
         canvas.addEventListener("wheel", function (event) {
             event.preventDefault();
-            var notches = event.deltaMode === 1 ? event.deltaY / 3 : event.deltaMode === 2 ? event.deltaY : event.deltaY / 100;
-            voxelCamera.move(0, 0, Math.fround(2 * voxelCamera.zoomStep * notches));
-            voxelCamera.trackball.spinning = false;
-            dispatch(event, heldButtons(event));
+            var scale = event.deltaMode === 1 ? 3 : event.deltaMode === 2 ? 1 : 100;
+            wheelSteps += 2 * event.deltaY / scale;
+            var steps = Math.trunc(wheelSteps);
+            wheelSteps -= steps;
+            voxelCamera.wheel(steps, heldButtons(event), event.clientX, event.clientY, canvas.clientWidth,
+                              canvas.clientHeight, performance.now() / 1000);
+            redraw();
         }, { passive: false });
         window.addEventListener("keydown", function (event) {
-            if (event.key === " ") voxelCamera.reset();
-            else if (event.key === "z") voxelCamera.move(0, 0, voxelCamera.zoomStep);
-            else if (event.key === "Z") voxelCamera.move(0, 0, -voxelCamera.zoomStep);
-            else return;
+            if (!voxelCamera.key(event.key)) return;
             event.preventDefault();
             redraw();
         });
