@@ -1,7 +1,8 @@
-// The page's viewer: decodes the model embedded in the page (a .glb file of
-// one mesh: positions, texture coordinates, indices and a PNG texture sampled
-// nearest), draws it unlit on black with WebGL through the viewer's framing
-// and frustum, and turns, pans and zooms it with voxelCamera.
+// The page's viewer: decodes and inflates the model embedded in the page (a
+// .glb file of one mesh: positions, texture coordinates, indices and a PNG
+// texture sampled nearest), draws it unlit on black with WebGL through the
+// viewer's framing and frustum, and turns, pans and zooms it with
+// voxelCamera.
 "use strict";
 
 (function () {
@@ -130,14 +131,31 @@
         return m;
     }
 
+    // The zlib stream inflated by the browser itself.
+    function inflate(bytes) {
+        var stream = new Blob([bytes]).stream().pipeThrough(new DecompressionStream("deflate"));
+        return new Response(stream).arrayBuffer();
+    }
+
     function start() {
         var element = document.getElementById("model");
-        var framing = element.getAttribute("data-framing").split(" ").map(Number);
+        var glbLength = Number(element.getAttribute("data-glb-length"));
         if (document.characterSet.toLowerCase() !== "windows-1252")
             return fail("This page was saved in another character set (" + document.characterSet + "); its model cannot be read.");
+        if (typeof DecompressionStream === "undefined")
+            return fail("This browser is too old to open this page: it cannot inflate the model (DecompressionStream).");
         var bytes = decodeModel(element);
-        var mesh = bytes && readGlb(bytes);
-        if (!mesh) return fail("This page's model is damaged.");
+        if (!bytes) return fail("This page's model is damaged.");
+        inflate(bytes).then(function (buffer) {
+            var mesh = buffer.byteLength === glbLength && readGlb(new Uint8Array(buffer));
+            if (!mesh) return fail("This page's model is damaged.");
+            show(mesh, element.getAttribute("data-framing").split(" ").map(Number));
+        }, function () {
+            fail("This page's model is damaged: it cannot be inflated.");
+        });
+    }
+
+    function show(mesh, framing) {
         var gl = canvas.getContext("webgl", { antialias: false, alpha: false, depth: true, premultipliedAlpha: false });
         if (!gl || !gl.getExtension("OES_element_index_uint"))
             return fail("This browser cannot draw with WebGL, which the model needs.");
