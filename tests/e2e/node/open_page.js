@@ -3,11 +3,13 @@
 // wheel, space again, each picture saved as a PNG file. Every request other
 // than file:, data: and blob: is refused and counted.
 //
-//   node open_page.js CHROMIUM PAGE.html OUTDIR WIDTH HEIGHT
+//   node open_page.js CHROMIUM PAGE.html OUTDIR WIDTH HEIGHT [measure]
 //
 // Prints one JSON line: the console errors and uncaught exceptions, the
 // refused requests, the label's text and box, the picture files, and the
-// seconds from navigation to the first picture.
+// seconds from navigation to the first picture. With "measure" (the
+// benchmark) it takes only the first picture, then times the frames of a
+// left drag: dragFrameSeconds, each step's move to its frame drawn.
 "use strict";
 
 const fs = require("fs");
@@ -15,7 +17,7 @@ const os = require("os");
 const path = require("path");
 const { chromium } = require("playwright-core");
 
-const [chromiumPath, page, outDir, widthText, heightText] = process.argv.slice(2);
+const [chromiumPath, page, outDir, widthText, heightText, mode] = process.argv.slice(2);
 const width = Number(widthText), height = Number(heightText);
 const deadline = 120000;
 
@@ -87,7 +89,18 @@ async function main() {
         }
 
         await shot("first");
-        if (!result.pageError) {
+        if (mode === "measure" && !result.pageError) {
+            result.dragFrameSeconds = [];
+            await tab.mouse.move(width / 2, height / 2);
+            await tab.mouse.down();
+            for (let step = 1; step <= 20; ++step) {
+                const before = await frames(), start = Date.now();
+                await tab.mouse.move(width / 2 + 5 * step, height / 2 + 2 * step);
+                await drawn(before);
+                result.dragFrameSeconds.push((Date.now() - start) / 1000);
+            }
+            await tab.mouse.up();
+        } else if (!result.pageError) {
             await dragWith("left", width / 6, height / 10);
             await shot("turned");
             await press("Space");
