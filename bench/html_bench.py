@@ -73,9 +73,9 @@ def main():
             print("%s, %d voxels: %d triangles" % (kind, args.count, export_bench.glb_triangles(glb)))
             print("  vxlconv %s.vxl %s.glb   %.2f s, peak %.0f MiB, %.1f MiB" % (
                 kind, kind, glb_time, glb_peak / 2**20, glb_size / 2**20))
-            print("  vxlconv %s.vxl %s.html  %.2f s, peak %.0f MiB, %.1f MiB (.glb + %.0f KiB)" % (
+            print("  vxlconv %s.vxl %s.html  %.2f s, peak %.0f MiB, %.1f MiB (%.0f%% of the .glb)" % (
                 kind, kind, page_time, page_peak / 2**20, page_size / 2**20,
-                (page_size - glb_size) / 1024))
+                100.0 * page_size / glb_size))
             firsts, frames = [], []
             for run in range(args.runs):
                 shots = os.path.join(work, "%s-%d" % (kind, run))
