@@ -2,6 +2,7 @@
 
 #include "camera/model_framing.h"
 #include "platform/output_file.h"
+#include "platform/progress_line.h"
 #include "write/byte_sink.h"
 #include "write/gltf_writer.h"
 #include "write/html_text.h"
@@ -103,6 +104,7 @@ bool writeHtml(const VoxelGrid& grid, const MeshChoice&, const char* path, std::
     if (!putGlb(glb, grid, MeshChoice::greedy, path, error))
         return failOutputFile(error, &error);
     std::vector<uint8_t> model;
+    progressPhase("compressing the model");
     if (!deflateBytes(reinterpret_cast<const uint8_t*>(glb.buffer.data()), glb.buffer.size(), model,
                       error))
         return failOutputFile(error, &error);
@@ -131,6 +133,7 @@ bool writeHtml(const VoxelGrid& grid, const MeshChoice&, const char* path, std::
     const size_t split = templateText.find(modelPlace);
     const std::string head = fillPlaces(templateText.substr(0, split), values);
     const std::string tail = fillPlaces(templateText.substr(split + modelPlace.size()), values);
+    progressPhase(std::string("writing ") + path);
     ByteSink sink = openSink(outputFileStream());
     putText(sink, head);
     putPageBytes(sink, code, model.data(), model.size());
