@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // Voxels ready to be written: one shared edge length, a centre and an 8-bit
@@ -27,6 +28,9 @@ struct VoxelGrid {
     bool hasLattice = false;
     double origin[3] = {0.0, 0.0, 0.0};
     double step = 1.0;
+
+    // The input file as named on the command line, for outputs that name it.
+    std::string source;
 };
 
 // The most cells along one axis of any grid: cell indices are packed into
