@@ -7,8 +7,8 @@
 #                         virtual-display tools run.sh falls back to
 #   tools/deps.sh test    all of the above plus Google Benchmark,
 #                         python3, clang-format, assimp's test models and
-#                         command-line tool, node and npm, and the Debian
-#                         packaging tools
+#                         command-line tool, node and npm, Chromium, and the
+#                         Debian packaging tools
 #   tools/deps.sh fuzz    the build set plus clang and its libFuzzer and
 #                         sanitizer runtimes
 set -euo pipefail
@@ -45,9 +45,10 @@ build_pkgs=(
 # bubblewrap: the sandbox file managers run thumbnailers in; shared-mime-info,
 # xdg-utils and libglib2.0-bin (gio): the installed file type resolved.
 # assimp-utils: the asset library's own command-line reader, which opens the
-# PLY, OBJ and STL files vxlconv writes; nodejs and npm: the glTF Validator
-# and the .vox reader the export test installs from the npm registry (a
-# machine whose node already brings npm keeps it).
+# PLY, OBJ and STL files vxlconv writes; nodejs and npm: the glTF Validator,
+# the .vox reader and playwright-core the export and web page tests install
+# from the npm registry (a machine whose node already brings npm keeps it);
+# chromium: the browser the web page test opens vxlconv's pages in.
 # python3-nibabel (with python3-numpy): NIfTI-1, NIfTI-2 and MGZ files
 # written by the format's own library (every storage order and flip, masks,
 # thick slices) for the converter's end-to-end tests, run by /usr/bin/python3.
@@ -55,7 +56,7 @@ test_pkgs=(
     libbenchmark-dev python3 clang-format
     assimp-testmodels dpkg-dev file desktop-file-utils
     bubblewrap shared-mime-info xdg-utils libglib2.0-bin
-    assimp-utils python3-nibabel python3-numpy
+    assimp-utils chromium python3-nibabel python3-numpy
 )
 if ! command -v npm >/dev/null 2>&1; then
     test_pkgs+=(nodejs npm)

@@ -51,8 +51,8 @@ std::string vxlconvHelpText() {
     const size_t formatColumn = 22, optionColumn = 20;
     std::string help = "Usage: vxlconv INPUT OUTPUT [OPTIONS]\n" +
                        wrapped("Turns a mesh, a point cloud, or a file of voxels or of samples "
-                               "into a voxel file for voxscope, or the voxels into a mesh or a "
-                               ".vox file for other tools.",
+                               "into a voxel file for voxscope, or the voxels into a mesh, a "
+                               ".vox file or a web page for others.",
                                0, 0) +
                        "\n";
     std::string names;

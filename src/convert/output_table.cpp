@@ -14,6 +14,7 @@ const std::vector<const OutputFormat*>& outputFormats() {
         FORMAT_ROW(OutputFormat, plyOutput),  // write/ply_writer.cpp
         FORMAT_ROW(OutputFormat, stlOutput),  // write/stl_writer.cpp
         FORMAT_ROW(OutputFormat, voxOutput),  // write/vox_writer.cpp
+        FORMAT_ROW(OutputFormat, htmlOutput), // write/html_writer.cpp
     };
     return rows;
 }

@@ -256,6 +256,7 @@ bool convertFile(const ConversionOptions& options, std::string& error) {
         error = "cannot write " + options.output + ": unknown output type";
         return false;
     }
+    grid.source = options.input;
     progressPhase("writing " + options.output);
     return format->write(grid, writeOptionsOf(options), error);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // Voxels ready to be written: one shared edge length, a centre and an 8-bit
@@ -35,6 +36,9 @@ struct VoxelGrid {
     // Samples were resampled finer, to the size --voxel-size or
     // --resolution asked for: no coarser grid is to follow.
     bool atAskedSize = false;
+
+    // The input file as named on the command line, for outputs that name it.
+    std::string source;
 };
 
 // The most cells along one axis of any grid: cell indices are packed into

@@ -9,6 +9,8 @@ namespace {
 constexpr size_t blockBytes = size_t(1) << 20;
 
 void writeBuffer(ByteSink& sink) {
+    if (!sink.file)
+        return;
     if (!sink.buffer.empty() && sink.failure == 0 &&
         fwrite(sink.buffer.data(), 1, sink.buffer.size(), sink.file) != sink.buffer.size())
         sink.failure = errno ? errno : EIO;
@@ -24,10 +26,14 @@ ByteSink openSink(FILE* file) {
     return sink;
 }
 
+ByteSink openMemorySink() {
+    return ByteSink();
+}
+
 void putBytes(ByteSink& sink, const void* data, size_t size) {
-    if (sink.buffer.size() + size > blockBytes)
+    if (sink.file && sink.buffer.size() + size > blockBytes)
         writeBuffer(sink);
-    if (size > blockBytes) {
+    if (sink.file && size > blockBytes) {
         if (sink.failure == 0 && fwrite(data, 1, size, sink.file) != size)
             sink.failure = errno ? errno : EIO;
         return;

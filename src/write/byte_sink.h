@@ -9,13 +9,18 @@
 #include <vector>
 
 struct ByteSink {
-    FILE* file = nullptr;
+    FILE* file = nullptr; // null: the bytes stay in `buffer`
+
     std::vector<char> buffer;
     int failure = 0; // errno of the first failed write, 0 while none
 };
 
 // A sink that writes into `file` in blocks of a mebibyte.
 ByteSink openSink(FILE* file);
+
+// A sink that keeps every byte in its buffer, for output that is written
+// out only once it is whole (a file embedded in another).
+ByteSink openMemorySink();
 
 void putBytes(ByteSink& sink, const void* data, size_t size);
 void putText(ByteSink& sink, const std::string& text);

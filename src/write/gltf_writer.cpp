@@ -184,21 +184,21 @@ float linearFromSrgb(uint8_t value) {
     return float(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
 }
 
-bool writeGlb(const VoxelGrid& grid, const WriteOptions& options, std::string& error) {
+bool putGlb(ByteSink& sink, const VoxelGrid& grid, const WriteOptions& options,
+            std::string& error) {
     VoxelMesh mesh;
     std::vector<uint8_t> image;
     if (!buildMesh(grid, options.mesh, mesh, image, error))
-        return failOutputFile(error, &error);
+        return false;
     const BufferLayout layout = layOut(mesh, image.size());
     std::string json = assetJson(mesh, layout, image.size(), "", "");
     json.resize(padded4(json.size()), ' ');
     const uint64_t total = 12 + 8 + json.size() + 8 + layout.total;
-    if (total > UINT32_MAX)
-        return failOutputFile("the model is larger than the 4 GiB a .glb file holds (write "
-                              ".gltf instead)",
-                              &error);
+    if (total > UINT32_MAX) {
+        error = "the model is larger than the 4 GiB a .glb file holds (write .gltf instead)";
+        return false;
+    }
     progressPhase(std::string("writing ") + options.path);
-    ByteSink sink = openSink(outputFileStream());
     putText(sink, "glTF");
     putLittle32(sink, 2);
     putLittle32(sink, uint32_t(total));
@@ -208,6 +208,13 @@ bool writeGlb(const VoxelGrid& grid, const WriteOptions& options, std::string& e
     putLittle32(sink, uint32_t(layout.total));
     putText(sink, std::string("BIN\0", 4));
     putBuffer(sink, mesh, image);
+    return true;
+}
+
+bool writeGlb(const VoxelGrid& grid, const WriteOptions& options, std::string& error) {
+    ByteSink sink = openSink(outputFileStream());
+    if (!putGlb(sink, grid, options, error))
+        return failOutputFile(error, &error);
     if (!flushSink(sink))
         return failWith(sink, 0, error);
     return finishOutputFile(&error);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "voxels/voxel_grid.h"
+#include "write/byte_sink.h"
 #include "write/output_format.h"
 
 #include <string>
@@ -13,6 +14,11 @@
 // and puts it in place; on failure removes it and sets `error`.
 bool writeGlb(const VoxelGrid& grid, const WriteOptions& options, std::string& error);
 bool writeGltf(const VoxelGrid& grid, const WriteOptions& options, std::string& error);
+
+// The .glb of the grid's mesh (options.mesh) into `sink` (options.path names
+// the output for the progress line). False with one sentence in `error` when
+// the mesh cannot be built or is larger than the format holds.
+bool putGlb(ByteSink& sink, const VoxelGrid& grid, const WriteOptions& options, std::string& error);
 
 // An 8-bit sRGB colour component as the linear value glTF's vertex colours
 // hold.

@@ -24,16 +24,18 @@ TEST(OutputTable, TheExtensionOfTheLastPartChoosesTheRow) {
     EXPECT_EQ(findOutputFormat("out.xyz"), nullptr);
     EXPECT_EQ(findOutputFormat("out.vxl.bak"), nullptr);
     EXPECT_EQ(findOutputFormat("out.glb.bak"), nullptr);
+    EXPECT_EQ(findOutputFormat("out.htm"), nullptr);
 
     // Each written extension in any case, past dots in folder names.
     const struct {
         const char* path;
         const char* extension;
     } cases[] = {
-        {"model.glb", ".glb"}, {"a/b.c/model.GLTF", ".gltf"},
-        {"MODEL.Obj", ".obj"}, {"x.ply", ".ply"},
-        {"x.stl", ".stl"},     {"castle.vox", ".vox"},
-        {"out.vxl", ".vxl"},   {"dir.v2/out", ".vxl"},
+        {"model.glb", ".glb"},    {"a/b.c/model.GLTF", ".gltf"},
+        {"MODEL.Obj", ".obj"},    {"x.ply", ".ply"},
+        {"x.stl", ".stl"},        {"castle.vox", ".vox"},
+        {"out.vxl", ".vxl"},      {"dir.v2/out", ".vxl"},
+        {"Shared.HTML", ".html"},
     };
     for (const auto& c : cases) {
         const OutputFormat* format = findOutputFormat(c.path);
@@ -54,10 +56,11 @@ TEST(OutputTable, TheListNamesEveryExtensionWritten) {
             }
     EXPECT_GE(extensions, 1u);
     EXPECT_EQ(list.rfind(".vxl", 0), 0u) << list;
-    EXPECT_EQ(list, ".vxl, .glb, .gltf, .obj, .ply, .stl, .vox");
+    EXPECT_EQ(list, ".vxl, .glb, .gltf, .obj, .ply, .stl, .vox, .html");
     EXPECT_EQ(meshOutputExtensionList(), ".glb, .gltf, .obj, .ply, .stl");
     EXPECT_FALSE(findOutputFormat("a.vox")->takesMesh);
     EXPECT_FALSE(findOutputFormat("a.vxl")->takesMesh);
+    EXPECT_FALSE(findOutputFormat("a.html")->takesMesh);
     EXPECT_TRUE(findOutputFormat("a.stl")->takesMesh);
 }
 
@@ -75,6 +78,6 @@ TEST(OutputTable, CompanionsFollowTheMeshChoice) {
     EXPECT_EQ(companions("m.gltf", MeshChoice::faces), (Names{"m.bin"}));
     EXPECT_EQ(companions("m.OBJ", MeshChoice::greedy), (Names{"m.mtl", "m.png"}));
     EXPECT_EQ(companions("m.obj", MeshChoice::cubes), (Names{"m.mtl"}));
-    for (const char* alone : {"m.glb", "m.ply", "m.stl", "m.vox", "m.vxl", "m"})
+    for (const char* alone : {"m.glb", "m.ply", "m.stl", "m.vox", "m.vxl", "m", "m.html"})
         EXPECT_TRUE(companions(alone, MeshChoice::greedy).empty()) << alone;
 }

@@ -126,7 +126,7 @@ class CommandLine(unittest.TestCase):
                 status, stdout, stderr = vxlconv(good_vox, out)
                 self.assertEqual((status, stdout, stderr), (
                     1, "", "vxlconv: cannot write %s: unknown output type; vxlconv writes .vxl, "
-                    ".glb, .gltf, .obj, .ply, .stl, .vox\n" % out))
+                    ".glb, .gltf, .obj, .ply, .stl, .vox, .html\n" % out))
                 self.assertFalse(os.path.exists(out))
                 self.assertEqual(output_checks.temporaries(self.tmp, "vxlconv"), [])
         reference = self.path("reference.vxl")

@@ -306,7 +306,7 @@ class Refusals(Fixtures):
         status, stdout, stderr = vxlconv(self.terrain(), out)
         self.assertEqual((status, stdout, stderr), (1, "", (
             "vxlconv: cannot write %s: unknown output type; vxlconv writes .vxl, .glb, .gltf, "
-            ".obj, .ply, .stl, .vox\n" % out)))
+            ".obj, .ply, .stl, .vox, .html\n" % out)))
         self.assertFalse(os.path.exists(out))
         for args, line in (
                 (["plain.vox", "--mesh", "faces"],

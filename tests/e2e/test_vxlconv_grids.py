@@ -342,7 +342,7 @@ class HostileFiles(unittest.TestCase):
         line = ("vxlconv: cannot read %s as %s: its %s %s is the output; write the output to "
                 "another file\n")
         unknown = ("vxlconv: cannot write %s: unknown output type; vxlconv writes .vxl, .glb, "
-                   ".gltf, .obj, .ply, .stl, .vox\n")
+                   ".gltf, .obj, .ply, .stl, .vox, .html\n")
         cases = [
             (nhdr, os.path.join(d, "hard"), line % (nhdr, "NRRD", "data file", data)),
             (nhdr, os.path.join(d, ".", "hard"), line % (nhdr, "NRRD", "data file", data)),
