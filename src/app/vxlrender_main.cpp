@@ -18,6 +18,7 @@
 #include "model/voxel_model.h"
 #include "platform/input_file.h"
 #include "platform/output_file.h"
+#include "platform/program_name.h"
 #include "platform/progress_line.h"
 #include "render/frame_drawing.h"
 #include "render/offscreen_context.h"
@@ -31,6 +32,7 @@
 }
 
 int main(int argc, char** argv) {
+    programName = "vxlrender";
     RenderOptions options;
     std::string error;
     switch (parseRenderOptions(argc, argv, &options, &error)) {

@@ -109,6 +109,17 @@ class RenderInputs(unittest.TestCase):
         high, _ = self.picture_pair(self.nrrd, ["--threshold", "80"])
         self.assertNotEqual(low, high)
 
+    def test_notes_are_vxlrenders(self):
+        # The teapots' textures are not sampled, which the converter notes.
+        out = os.path.join(self.tmp, "noted.png")
+        status, _, err = run([VXLRENDER, os.path.join(MODELS, "Collada", "teapots.DAE"), out,
+                              "--resolution", "16"] + SIZE)
+        self.assertEqual(status, 0, err)
+        lines = err.splitlines()
+        self.assertTrue(lines, "no note")
+        for line in lines:
+            self.assertTrue(line.startswith("vxlrender: note: "), line)
+
     def test_refusals_are_vxlconvs_in_one_line(self):
         vox = os.path.join(EXAMPLES, "scene.vox")
         cases = [
