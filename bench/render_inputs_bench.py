@@ -61,7 +61,8 @@ def main():
             two.append((conv[0] + draw[0], max(conv[1], draw[1])))
         with open(direct, "rb") as a, open(ref, "rb") as b:
             same = a.read() == b.read()
-        for label, rows in (("vxlrender IN out.png", one), ("vxlconv IN t.vxl + vxlrender t.vxl", two)):
+        ways = (("vxlrender IN out.png", one), ("vxlconv IN t.vxl + vxlrender t.vxl", two))
+        for label, rows in ways:
             print("  %s, %s: median %.3f s (runs %s), peak RSS %.1f MiB" % (
                 name, label, statistics.median(r[0] for r in rows),
                 ", ".join("%.3f" % r[0] for r in rows),
