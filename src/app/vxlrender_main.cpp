@@ -47,8 +47,8 @@ int main(int argc, char** argv) {
         break;
     }
     // The cheap refusals first: an output over the input or that cannot be
-    // written, a file that gets no thumbnail, no way to draw. From here on
-    // every way out removes the temporary file.
+    // written, a file that gets no thumbnail. From here on every way out
+    // removes the temporary file.
     if (!refuseOutputOverInput(options.input, options.output, &error) ||
         !beginOutputFile(options.output, "vxlrender", &error))
         die(error);
@@ -80,9 +80,15 @@ int main(int argc, char** argv) {
     }
     if (!openOffscreenContext(options.width, options.height, &error))
         die(error);
-    if (!convert)
+    // A voxel file gets the viewer's own lines; a converted input, which
+    // has no such file, vxlrender's one line.
+    if (!convert) {
         loadModelOrExit(options.input);
-    buildArraysOrExit(options.input);
+        buildArraysOrExit(options.input);
+    } else if (!buildVoxelArrays(model)) {
+        die("not enough memory to draw " + std::to_string(model->count) + " voxels of " +
+            options.conversion.input);
+    }
     if (options.view == RenderView::iso)
         frameIsoView();
     else
