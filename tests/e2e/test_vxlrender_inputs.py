@@ -9,6 +9,7 @@ Takes --vxlconv, --vxlrender, --models DIR (Debian's assimp test models) and
 
 import argparse
 import os
+import resource
 import shutil
 import subprocess
 import sys
@@ -20,12 +21,16 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 import make_grids  # noqa: E402
 
 VXLCONV = VXLRENDER = MODELS = EXAMPLES = None
+SANITIZED = False
 SIZE = ["--size", "160x120"]
 
 
-def run(args):
+def run(args, address_space=None):
+    def limit():
+        if address_space:
+            resource.setrlimit(resource.RLIMIT_AS, (address_space, resource.RLIM_INFINITY))
     done = subprocess.run([str(a) for a in args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, timeout=240)
+                          stderr=subprocess.PIPE, timeout=240, preexec_fn=limit)
     return done.returncode, done.stdout, done.stderr.decode(errors="replace")
 
 
@@ -109,6 +114,21 @@ class RenderInputs(unittest.TestCase):
         high, _ = self.picture_pair(self.nrrd, ["--threshold", "80"])
         self.assertNotEqual(low, high)
 
+    def test_too_big_to_draw_is_one_line(self):
+        if SANITIZED:
+            self.skipTest("the address checker's shadow memory needs the address space")
+        # 160^3 voxels convert within 1.5 GiB of address space, but their
+        # cube arrays (about 2.3 GB) do not fit.
+        solid = os.path.join(self.tmp, "solid.binvox")
+        with open(solid, "wb") as f:
+            f.write(b"#binvox 1\ndim 160 160 160\ntranslate 0 0 0\nscale 160\ndata\n")
+            f.write(bytes((1, 250)) * (160 ** 3 // 250))
+        out = os.path.join(self.tmp, "big.png")
+        status, stdout, err = run([VXLRENDER, solid, out, "--no-shade"], address_space=3 << 29)
+        self.assertEqual((status, stdout), (1, b""))
+        self.assertEqual(err, "vxlrender: not enough memory to draw 4096000 voxels of %s\n" % solid)
+        self.assertFalse(os.path.exists(out))
+
     def test_notes_are_vxlrenders(self):
         # The teapots' textures are not sampled, which the converter notes.
         out = os.path.join(self.tmp, "noted.png")
@@ -146,7 +166,9 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     for name in ("--vxlconv", "--vxlrender", "--models", "--examples"):
         parser.add_argument(name, required=True)
+    parser.add_argument("--sanitized", action="store_true")
     ours, rest = parser.parse_known_args()
+    SANITIZED = ours.sanitized
     VXLCONV, VXLRENDER = os.path.abspath(ours.vxlconv), os.path.abspath(ours.vxlrender)
     MODELS, EXAMPLES = ours.models, ours.examples
     unittest.main(argv=[sys.argv[0]] + rest)
