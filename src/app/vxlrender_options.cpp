@@ -5,46 +5,62 @@
 #include "app/thumbnail_input.h"
 
 const char renderUsageLine[] =
-    "Usage: vxlrender INPUT.vxl OUTPUT.png [--size WxH] [--view front|iso] | "
+    "Usage: vxlrender INPUT OUTPUT.png [--size WxH] [--view front|iso] [CONVERSION OPTIONS] | "
     "vxlrender --thumbnail SIZE INPUT.vxl OUTPUT.png\n";
 
 // The figures of the size limit are those of thumbnail_input.h; a unit test
-// holds the two together.
-const char renderHelpText[] =
-    "Usage: vxlrender INPUT.vxl OUTPUT.png [--size WxH] [--view front|iso]\n"
-    "       vxlrender --thumbnail SIZE INPUT.vxl OUTPUT.png\n"
-    "Draws a voxel file to a PNG picture, with no display and no GPU (OpenGL\n"
-    "through EGL on Mesa's surfaceless platform, into an off-screen framebuffer).\n"
-    "\n"
-    "Options:\n"
-    "  --size WxH        picture size in pixels (default 800x600; 1 to 16384 a side)\n"
-    "  --view front      the view voxscope opens with (the default): the picture\n"
-    "                    is exactly, pixel for pixel, voxscope's first frame in a\n"
-    "                    window of that size\n"
-    "  --view iso        that view turned about the model's box centre so that the\n"
-    "                    eye looks at it from the direction (1, 1, 1), at the same\n"
-    "                    distance, with the screen's up as close to +y as it can\n"
-    "                    be, (-1, 2, -1)/sqrt(6): first 45 degrees about the\n"
-    "                    screen's vertical axis, then atan(1/sqrt(2)) = 35.26\n"
-    "                    degrees about its horizontal axis. Together: a view\n"
-    "                    rotation (model to screen) of 56.60 degrees,\n"
-    "                    2*acos(cos(pi/8)*cos(atan(1/sqrt(2))/2)), about\n"
-    "                    (0.5903, -0.7693, -0.2445); the eye orbits the box\n"
-    "                    centre by the same angle the other way\n"
-    "  --thumbnail SIZE  a desktop thumbnail: SIZE x SIZE, iso view, transparent\n"
-    "                    background (RGBA). Only voxel text files of at most\n"
-    "                    1000000 voxels and 64 MiB (67108864 bytes) are drawn;\n"
-    "                    anything else (binary .vxl formats of games, files too\n"
-    "                    big to draw quickly) is refused at once, before it is read\n"
-    "  --help            show this text\n"
-    "\n"
-    "The picture is written to a temporary file beside OUTPUT.png and renamed into\n"
-    "place once complete: a failed or interrupted run leaves no partial picture and\n"
-    "an existing OUTPUT.png as it was; only a regular file is ever replaced. Errors\n"
-    "are lines on stderr and exit status 1; a file the viewer cannot open gets the\n"
-    "viewer's own messages.\n"
-    "\n"
-    "Example: vxlrender model.vxl model.png --size 1024x768 --view iso\n";
+// holds the two together. The conversion options' entries are vxlconv's own.
+std::string vxlrenderHelpText() {
+    return std::string(
+               "Usage: vxlrender INPUT OUTPUT.png [--size WxH] [--view front|iso] [CONVERSION "
+               "OPTIONS]\n"
+               "       vxlrender --thumbnail SIZE INPUT.vxl OUTPUT.png\n"
+               "Draws a voxel file, or anything vxlconv reads (meshes, point clouds, .vox,\n"
+               "binvox, NumPy, NRRD and NIfTI files ...), to a PNG picture, with no display and\n"
+               "no GPU (OpenGL through EGL on Mesa's surfaceless platform, into an off-screen\n"
+               "framebuffer).\n"
+               "\n"
+               "Options:\n"
+               "  --size WxH        picture size in pixels (default 800x600; 1 to 16384 a side)\n"
+               "  --view front      the view voxscope opens with (the default): the picture\n"
+               "                    is exactly, pixel for pixel, voxscope's first frame in a\n"
+               "                    window of that size\n"
+               "  --view iso        that view turned about the model's box centre so that the\n"
+               "                    eye looks at it from the direction (1, 1, 1), at the same\n"
+               "                    distance, with the screen's up as close to +y as it can\n"
+               "                    be, (-1, 2, -1)/sqrt(6): first 45 degrees about the\n"
+               "                    screen's vertical axis, then atan(1/sqrt(2)) = 35.26\n"
+               "                    degrees about its horizontal axis. Together: a view\n"
+               "                    rotation (model to screen) of 56.60 degrees,\n"
+               "                    2*acos(cos(pi/8)*cos(atan(1/sqrt(2))/2)), about\n"
+               "                    (0.5903, -0.7693, -0.2445); the eye orbits the box\n"
+               "                    centre by the same angle the other way\n"
+               "  --thumbnail SIZE  a desktop thumbnail: SIZE x SIZE, iso view, transparent\n"
+               "                    background (RGBA). Only voxel text files of at most\n"
+               "                    1000000 voxels and 64 MiB (67108864 bytes) are drawn;\n"
+               "                    anything else (binary .vxl formats of games, files too\n"
+               "                    big to draw quickly) is refused at once, before it is\n"
+               "                    read; it takes no conversion options\n"
+               "  --help            show this text\n"
+               "\n"
+               "Conversion options, as vxlconv takes them (see vxlconv --help for its inputs):\n") +
+           conversionOptionsHelp(false) +
+           "\n"
+           "An input that is not a voxel file, or any input with a conversion option, is\n"
+           "read and converted in memory as \"vxlconv INPUT OUT.vxl [OPTIONS]\" converts it;\n"
+           "the picture is, byte for byte, that of the voxel file vxlconv would write, and\n"
+           "no voxel file is written. A voxel file (named .vxl, or voxel text) with no\n"
+           "conversion option is read by the viewer's own loader.\n"
+           "\n"
+           "The picture is written to a temporary file beside OUTPUT.png and renamed into\n"
+           "place once complete: a failed or interrupted run leaves no partial picture and\n"
+           "an existing OUTPUT.png as it was; only a regular file is ever replaced. Errors\n"
+           "are lines on stderr and exit status 1; a file the viewer cannot open gets the\n"
+           "viewer's own messages.\n"
+           "\n"
+           "Examples: vxlrender model.vxl model.png --size 1024x768 --view iso\n"
+           "          vxlrender head.nii.gz head.png --threshold 300\n";
+}
 
 static bool parsePositive(const char* text, const char* stop, int* out) {
     if (text == stop || stop - text > 5)
@@ -96,6 +112,12 @@ ParseResult parseRenderOptions(int argc, char** argv, RenderOptions* options, st
             hasValue = true;
         }
         if (name != "--size" && name != "--view" && name != "--thumbnail") {
+            const OptionTaken taken =
+                takeConversionOption(argc, argv, i, "vxlrender", options->conversion, *error);
+            if (taken == OptionTaken::refused)
+                return ParseResult::error;
+            if (taken == OptionTaken::yes)
+                continue;
             *error = "unknown option " + name;
             return ParseResult::error;
         }
@@ -139,11 +161,24 @@ ParseResult parseRenderOptions(int argc, char** argv, RenderOptions* options, st
         *error = "--thumbnail sets the size and the view; give no --size or --view with it";
         return ParseResult::error;
     }
+    if (options->thumbnail && options->conversion.given) {
+        *error = "--thumbnail draws voxel text files as they are; give no conversion options "
+                 "with it";
+        return ParseResult::error;
+    }
+    if (options->conversion.meshGiven) {
+        *error = "--mesh applies to vxlconv's mesh outputs, not to pictures";
+        return ParseResult::error;
+    }
+    if (!checkConversionOptions(options->conversion, *error))
+        return ParseResult::error;
     if (pathCount != 2) {
         *error = pathCount == 0 ? "no input or output named" : "no output named";
         return ParseResult::error;
     }
     options->input = paths[0];
     options->output = paths[1];
+    options->conversion.input = paths[0];
+    options->conversion.output = paths[1];
     return ParseResult::render;
 }

@@ -1,6 +1,8 @@
 // vxlrender's command line: which file to draw, where to, how big and from
-// where.
+// where, and how an input that is not voxel text becomes voxels.
 #pragma once
+
+#include "convert/conversion_options.h"
 
 #include <string>
 
@@ -14,6 +16,9 @@ struct RenderOptions {
     // A desktop thumbnail: square, iso view, transparent background, and only
     // of files that are voxel text small enough to draw at once.
     bool thumbnail = false;
+    // How an input other than voxel text is read and staged, as by vxlconv;
+    // its input and output are the two paths.
+    ConversionOptions conversion;
 };
 
 // The largest side accepted, in pixels; the GL driver may allow less.
@@ -27,4 +32,4 @@ ParseResult parseRenderOptions(int argc, char** argv, RenderOptions* options, st
 // "Usage: vxlrender ..." followed by a line break.
 extern const char renderUsageLine[];
 // The whole --help text.
-extern const char renderHelpText[];
+std::string vxlrenderHelpText();

@@ -47,8 +47,75 @@ std::string entry(const std::string& title, const std::string& text, size_t inde
 
 } // namespace
 
+std::string conversionOptionsHelp(bool withMesh) {
+    const size_t optionColumn = 20;
+    const std::string samples = sampleFormatTitles(", ");
+    std::string text;
+    text += entry("--voxel-size S",
+                  "meshes and point clouds: edge of a voxel, in the input's units; samples: "
+                  "below their largest spacing, finer cubes by interpolation; every other "
+                  "input, and samples above it: a coarser grid of cells of edge S (at least "
+                  "the input's voxel size)",
+                  optionColumn);
+    text += entry("--resolution N",
+                  "meshes and point clouds: N voxels along the longest side of the model's box "
+                  "(default 128; 2 to 2097152); every other input: a coarser grid with N cells "
+                  "along that side, or for samples, finer cubes by interpolation when N is more "
+                  "than their cubes of the largest spacing span",
+                  optionColumn);
+    text += entry("--hollow",
+                  "leave out every voxel whose six face neighbours are all there: seen from "
+                  "outside the picture is the same, but a cut through the model (the near plane "
+                  "inside it) shows an empty shell instead of a solid interior",
+                  optionColumn);
+    text += entry("--shade",
+                  "darken each voxel by the light its surface takes (its normal lit from above, "
+                  "in front and the left, less where the surface is enclosed), so that the form "
+                  "reads in the unlit viewer; on by default where the colours carry no shape: "
+                  "one colour for every voxel (a mask, a single-material mesh) or colours by "
+                  "height, except for voxel files (.vxl, .vox)",
+                  optionColumn);
+    text += entry("--no-shade", "keep the colours as they are, even where --shade is the default",
+                  optionColumn);
+    text +=
+        entry("--threshold T",
+              samples + ": a voxel where the value (as the file scales it) is at least T; needed "
+                        "for floating-point arrays and for volumes; integer arrays with it are "
+                        "grey by value, not labels",
+              optionColumn);
+    text +=
+        entry("--colors C",
+              samples + ": height, labels (the palette, by integer value), grey or map (viridis), "
+                        "the last two from the lowest value that passes to the highest",
+              optionColumn);
+    if (withMesh)
+        text +=
+            entry("--mesh M",
+                  "mesh outputs (" + meshOutputExtensionList() +
+                      "): greedy (default: faces between voxels left out, flat sides merged into "
+                      "rectangles, colours in a texture), faces (every exposed face, shared "
+                      "vertices: closed wherever the voxel set is) or cubes (every voxel a whole "
+                      "cube, as voxscope draws it)",
+                  optionColumn);
+    text += entry("--background B",
+                  samples + " without --threshold: samples of value B are empty instead of 0 "
+                            "(a segmentation whose background label is not 0; a note names "
+                            "such a label when it fills most of the volume's border)",
+                  optionColumn);
+    text += entry("--max-voxels N",
+                  "refuse to write more than N voxels (default 10000000; at most 59652323, what "
+                  "voxscope can draw)",
+                  optionColumn);
+    text += entry("--max-memory MB",
+                  "cap on the memory used (default: 1024 MB, plus 64 times the input's size, "
+                  "plus 64 bytes per voxel allowed, at most the machine's memory and its control "
+                  "group's room); guards against damaged files",
+                  optionColumn);
+    return text;
+}
+
 std::string vxlconvHelpText() {
-    const size_t formatColumn = 22, optionColumn = 20;
+    const size_t formatColumn = 22;
     std::string help = "Usage: vxlconv INPUT OUTPUT [OPTIONS]\n" +
                        wrapped("Turns a mesh, a point cloud, or a file of voxels or of samples "
                                "into a voxel file for voxscope, or the voxels into a mesh, a "
@@ -112,65 +179,8 @@ std::string vxlconvHelpText() {
         help += entry(title, format->helpText, formatColumn);
     }
     help += "\nOptions:\n";
-    help += entry("--voxel-size S",
-                  "meshes and point clouds: edge of a voxel, in the input's units; samples: "
-                  "below their largest spacing, finer cubes by interpolation; every other "
-                  "input, and samples above it: a coarser grid of cells of edge S (at least "
-                  "the input's voxel size)",
-                  optionColumn);
-    help += entry("--resolution N",
-                  "meshes and point clouds: N voxels along the longest side of the model's box "
-                  "(default 128; 2 to 2097152); every other input: a coarser grid with N cells "
-                  "along that side, or for samples, finer cubes by interpolation when N is more "
-                  "than their cubes of the largest spacing span",
-                  optionColumn);
-    help += entry("--hollow",
-                  "leave out every voxel whose six face neighbours are all there: seen from "
-                  "outside the picture is the same, but a cut through the model (the near plane "
-                  "inside it) shows an empty shell instead of a solid interior",
-                  optionColumn);
-    help += entry("--shade",
-                  "darken each voxel by the light its surface takes (its normal lit from above, "
-                  "in front and the left, less where the surface is enclosed), so that the form "
-                  "reads in the unlit viewer; on by default where the colours carry no shape: "
-                  "one colour for every voxel (a mask, a single-material mesh) or colours by "
-                  "height, except for voxel files (.vxl, .vox)",
-                  optionColumn);
-    help += entry("--no-shade", "keep the colours as they are, even where --shade is the default",
-                  optionColumn);
-    help +=
-        entry("--threshold T",
-              samples + ": a voxel where the value (as the file scales it) is at least T; needed "
-                        "for floating-point arrays and for volumes; integer arrays with it are "
-                        "grey by value, not labels",
-              optionColumn);
-    help +=
-        entry("--colors C",
-              samples + ": height, labels (the palette, by integer value), grey or map (viridis), "
-                        "the last two from the lowest value that passes to the highest",
-              optionColumn);
-    help += entry("--mesh M",
-                  "mesh outputs (" + meshOutputExtensionList() +
-                      "): greedy (default: faces between voxels left out, flat sides merged into "
-                      "rectangles, colours in a texture), faces (every exposed face, shared "
-                      "vertices: closed wherever the voxel set is) or cubes (every voxel a whole "
-                      "cube, as voxscope draws it)",
-                  optionColumn);
-    help += entry("--background B",
-                  samples + " without --threshold: samples of value B are empty instead of 0 "
-                            "(a segmentation whose background label is not 0; a note names "
-                            "such a label when it fills most of the volume's border)",
-                  optionColumn);
-    help += entry("--max-voxels N",
-                  "refuse to write more than N voxels (default 10000000; at most 59652323, what "
-                  "voxscope can draw)",
-                  optionColumn);
-    help += entry("--max-memory MB",
-                  "cap on the memory used (default: 1024 MB, plus 64 times the input's size, "
-                  "plus 64 bytes per voxel allowed, at most the machine's memory and its control "
-                  "group's room); guards against damaged files",
-                  optionColumn);
-    help += entry("--help", "show this text", optionColumn);
+    help += conversionOptionsHelp(true);
+    help += entry("--help", "show this text", 20);
     help += "\n" +
             wrapped("Voxel centres lie on a grid through the model's lowest corner, one voxel "
                     "size apart. A coarser grid starts at the lowest corner of the input's "
@@ -233,87 +243,104 @@ constexpr int64_t mebibyte = int64_t(1) << 20;
 
 } // namespace
 
+OptionTaken takeConversionOption(int argc, char** argv, int& i, const char* program,
+                                 ConversionOptions& options, std::string& error) {
+    std::string arg = argv[i];
+    const char* value = nullptr;
+    const size_t equals = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+        value = argv[i] + equals + 1;
+        arg.resize(equals);
+    }
+    // The option's value: after '=' or the next argument.
+    auto takeValue = [&]() -> const char* {
+        if (!value && i + 1 < argc)
+            value = argv[++i];
+        if (!value)
+            error = arg + " needs a value (see " + program + " --help)";
+        return value;
+    };
+    bool ok = true;
+    if (arg == "--voxel-size") {
+        ok = takeValue() && parseSize(arg, value, options.voxelSize, error);
+    } else if (arg == "--resolution") {
+        ok = takeValue() && parseCount(arg, value, 2, maxGridCells, options.resolution, error);
+    } else if (arg == "--max-voxels") {
+        ok = takeValue() && parseCount(arg, value, 1, maxVoxelCount, options.maxVoxels, error);
+    } else if (arg == "--max-memory") {
+        ok = takeValue() && parseCount(arg, value, 64, int64_t(1) << 30, options.memoryCap, error);
+        options.memoryCap *= mebibyte;
+        options.memoryCapGiven = true;
+    } else if (arg == "--threshold") {
+        ok = takeValue() && parseThreshold(value, options.threshold, error);
+    } else if (arg == "--background") {
+        ok = takeValue() && wordToDouble(value, options.threshold.background) &&
+             std::isfinite(options.threshold.background);
+        if (value && !ok)
+            error = "--background needs a number, not \"" + std::string(value) + "\"";
+        options.backgroundGiven = true;
+    } else if (arg == "--colors" || arg == "--colours") {
+        ok = takeValue() && parseColorMode(value, options.colors);
+        if (value && !ok)
+            error =
+                "--colors needs height, labels, grey or map, not \"" + std::string(value) + "\"";
+    } else if (arg == "--mesh") {
+        ok = takeValue() && parseMeshChoice(value, options.mesh);
+        if (value && !ok)
+            error = "--mesh needs greedy, faces or cubes, not \"" + std::string(value) + "\"";
+        options.meshGiven = true;
+    } else if (arg == "--hollow" || arg == "--shade" || arg == "--no-shade") {
+        if (arg == "--hollow")
+            options.hollow = true;
+        else
+            options.shade = arg == "--shade" ? ShadeChoice::on : ShadeChoice::off;
+        if (value) {
+            error = arg + " takes no value";
+            ok = false;
+        }
+    } else {
+        return OptionTaken::no;
+    }
+    options.given = true;
+    return ok ? OptionTaken::yes : OptionTaken::refused;
+}
+
+bool checkConversionOptions(const ConversionOptions& options, std::string& error) {
+    if (options.voxelSize > 0 && options.resolution > 0) {
+        error = "give either --voxel-size or --resolution, not both";
+        return false;
+    }
+    if (options.threshold.given && options.backgroundGiven) {
+        error = "give either --threshold or --background, not both";
+        return false;
+    }
+    return true;
+}
+
 OptionsResult parseConversionOptions(int argc, char** argv, ConversionOptions& options,
                                      std::string& error) {
     std::vector<const char*> paths;
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        const char* value = nullptr;
-        const size_t equals = arg.find('=');
-        if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
-            value = argv[i] + equals + 1;
-            arg.resize(equals);
-        }
-        // The option's value: after '=' or the next argument.
-        auto takeValue = [&]() -> const char* {
-            if (!value && i + 1 < argc)
-                value = argv[++i];
-            if (!value)
-                error = arg + " needs a value (see vxlconv --help)";
-            return value;
-        };
-        bool ok = true;
-        if (arg == "--help" || arg == "-h") {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h")
             return OptionsResult::help;
-        } else if (arg == "--voxel-size") {
-            ok = takeValue() && parseSize(arg, value, options.voxelSize, error);
-        } else if (arg == "--resolution") {
-            ok = takeValue() && parseCount(arg, value, 2, maxGridCells, options.resolution, error);
-        } else if (arg == "--max-voxels") {
-            ok = takeValue() && parseCount(arg, value, 1, maxVoxelCount, options.maxVoxels, error);
-        } else if (arg == "--max-memory") {
-            ok = takeValue() &&
-                 parseCount(arg, value, 64, int64_t(1) << 30, options.memoryCap, error);
-            options.memoryCap *= mebibyte;
-            options.memoryCapGiven = true;
-        } else if (arg == "--threshold") {
-            ok = takeValue() && parseThreshold(value, options.threshold, error);
-        } else if (arg == "--background") {
-            ok = takeValue() && wordToDouble(value, options.threshold.background) &&
-                 std::isfinite(options.threshold.background);
-            if (value && !ok)
-                error = "--background needs a number, not \"" + std::string(value) + "\"";
-            options.backgroundGiven = true;
-        } else if (arg == "--colors" || arg == "--colours") {
-            ok = takeValue() && parseColorMode(value, options.colors);
-            if (value && !ok)
-                error = "--colors needs height, labels, grey or map, not \"" + std::string(value) +
-                        "\"";
-        } else if (arg == "--mesh") {
-            ok = takeValue() && parseMeshChoice(value, options.mesh);
-            if (value && !ok)
-                error = "--mesh needs greedy, faces or cubes, not \"" + std::string(value) + "\"";
-            options.meshGiven = true;
-        } else if (arg == "--hollow" || arg == "--shade" || arg == "--no-shade") {
-            if (arg == "--hollow")
-                options.hollow = true;
-            else
-                options.shade = arg == "--shade" ? ShadeChoice::on : ShadeChoice::off;
-            if (value) {
-                error = arg + " takes no value";
-                ok = false;
-            }
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            error = "unknown option " + arg + " (see vxlconv --help)";
-            ok = false;
-        } else {
-            paths.push_back(argv[i]);
-        }
-        if (!ok)
+        const OptionTaken taken = takeConversionOption(argc, argv, i, "vxlconv", options, error);
+        if (taken == OptionTaken::refused)
             return OptionsResult::refused;
+        if (taken == OptionTaken::yes)
+            continue;
+        if (arg.size() > 1 && arg[0] == '-') {
+            error = "unknown option " + arg.substr(0, arg.find('=')) + " (see vxlconv --help)";
+            return OptionsResult::refused;
+        }
+        paths.push_back(argv[i]);
     }
     if (paths.size() != 2) {
         error = "needs an input and an output file: vxlconv INPUT OUTPUT (see vxlconv --help)";
         return OptionsResult::refused;
     }
-    if (options.voxelSize > 0 && options.resolution > 0) {
-        error = "give either --voxel-size or --resolution, not both";
+    if (!checkConversionOptions(options, error))
         return OptionsResult::refused;
-    }
-    if (options.threshold.given && options.backgroundGiven) {
-        error = "give either --threshold or --background, not both";
-        return OptionsResult::refused;
-    }
     options.input = paths[0];
     options.output = paths[1];
     return OptionsResult::convert;

@@ -26,6 +26,7 @@ struct ConversionOptions {
     ShadeChoice shade = ShadeChoice::automatic; // darken voxels by their surface's light
     MeshChoice mesh = MeshChoice::greedy;       // mesh outputs: which faces become triangles
     bool meshGiven = false;                     // --mesh was on the command line
+    bool given = false;                         // any of these options was on the command line
 };
 
 enum class OptionsResult { convert, help, refused };
@@ -34,6 +35,22 @@ enum class OptionsResult { convert, help, refused };
 // to one sentence and returns refused; --help returns help.
 OptionsResult parseConversionOptions(int argc, char** argv, ConversionOptions& options,
                                      std::string& error);
+
+enum class OptionTaken { no, yes, refused };
+
+// Reads argv[i] when it is one of the conversion options (with its value
+// after '=' or in the next argument, when `i` moves past it); `program`
+// names the help to see in a refusal. Returns no, leaving `i` as it was, for
+// any other argument.
+OptionTaken takeConversionOption(int argc, char** argv, int& i, const char* program,
+                                 ConversionOptions& options, std::string& error);
+
+// Refuses options that may not go together.
+bool checkConversionOptions(const ConversionOptions& options, std::string& error);
+
+// The help entries of the conversion options, --mesh among them when
+// `withMesh`, each wrapped at 78 columns with its text in column 20.
+std::string conversionOptionsHelp(bool withMesh);
 
 // What --help prints: the input and output formats from their tables.
 std::string vxlconvHelpText();

@@ -1,6 +1,7 @@
 #include "convert/input_read.h"
 
 #include "container/inflate_stream.h"
+#include "platform/program_name.h"
 #include "samples/volume_orientation.h"
 
 #include <algorithm>
@@ -117,7 +118,7 @@ bool readInputAs(const InputChoice& choice, const uint8_t* data, size_t size,
     }
     // Notes only for what was read: a refusal is the one line.
     if (!turnNote.empty())
-        fprintf(stderr, "vxlconv: note: %s %s\n", options.path, turnNote.c_str());
+        fprintf(stderr, "%s: note: %s %s\n", programName, options.path, turnNote.c_str());
     if (note && !sampleNote.empty())
         *note = std::string(options.path) + ": " + sampleNote;
     return true;

@@ -45,16 +45,44 @@ int64_t headerClaimLimit(int64_t cap, bool capGiven, int64_t maxVoxels) {
     return std::max(cap - capPerVoxel * maxVoxels, cap / 2);
 }
 
+#ifndef VOXSCOPE_ADDRESS_SANITIZER
+namespace {
+
+// The soft limit before the first capAddressSpace lowered it, while it is
+// lowered.
+bool capped = false;
+rlim_t limitBeforeCap = RLIM_INFINITY;
+
+} // namespace
+#endif
+
 void capAddressSpace(int64_t bytes) {
 #ifndef VOXSCOPE_ADDRESS_SANITIZER
     struct rlimit limit;
     if (getrlimit(RLIMIT_AS, &limit) != 0)
         return;
     if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > rlim_t(bytes)) {
+        if (!capped)
+            limitBeforeCap = limit.rlim_cur;
+        capped = true;
         limit.rlim_cur = rlim_t(bytes);
         setrlimit(RLIMIT_AS, &limit);
     }
 #else
     setHeapCap(bytes);
+#endif
+}
+
+void liftAddressSpaceCap() {
+#ifndef VOXSCOPE_ADDRESS_SANITIZER
+    struct rlimit limit;
+    if (!capped || getrlimit(RLIMIT_AS, &limit) != 0)
+        return;
+    // Only the soft limit was lowered, so the hard limit still allows this.
+    limit.rlim_cur = limitBeforeCap;
+    if (setrlimit(RLIMIT_AS, &limit) == 0)
+        capped = false;
+#else
+    setHeapCap(0);
 #endif
 }

@@ -27,3 +27,8 @@ int64_t headerClaimLimit(int64_t cap, bool capGiven, int64_t maxVoxels);
 // address checker cap the heap at `bytes` instead (platform/heap_cap.h): its
 // shadow memory reserves terabytes of address space.
 void capAddressSpace(int64_t bytes);
+
+// Gives back the address space capAddressSpace took away (the heap cap in
+// builds with the address checker): for a program that goes on, after its
+// conversion, to work the cap was not sized for.
+void liftAddressSpaceCap();

@@ -9,6 +9,7 @@
 #include "model/voxel_model.h"
 #include "platform/input_file.h"
 #include "platform/output_file.h"
+#include "platform/program_name.h"
 #include "platform/progress_line.h"
 #include "stages/coarse_grid.h"
 #include "stages/hollow.h"
@@ -29,7 +30,8 @@ bool finishStep(bool ok, int64_t count, const char* noteFormat, const Conversion
         return false;
     }
     if (count > 0)
-        fprintf(stderr, noteFormat, static_cast<long long>(count), options.input.c_str());
+        fprintf(stderr, noteFormat, programName, static_cast<long long>(count),
+                options.input.c_str());
     return true;
 }
 
@@ -43,9 +45,9 @@ bool voxelizeInput(const ConversionOptions& options, VoxelGrid& grid, std::strin
         return false;
     if (notes.texturesIgnored)
         fprintf(stderr,
-                "vxlconv: note: %s has textures, which are not sampled; textured "
+                "%s: note: %s has textures, which are not sampled; textured "
                 "surfaces take their material's colour\n",
-                input);
+                programName, input);
     GridOptions gridOptions;
     gridOptions.voxelSize = options.voxelSize;
     if (options.resolution > 0)
@@ -54,7 +56,7 @@ bool voxelizeInput(const ConversionOptions& options, VoxelGrid& grid, std::strin
     int64_t skipped = 0;
     const bool ok = voxelizeGeometry(geometry, gridOptions, grid, skipped, error);
     return finishStep(ok, skipped,
-                      "vxlconv: note: left out %lld points, lines or triangles of %s whose "
+                      "%s: note: left out %lld points, lines or triangles of %s whose "
                       "coordinates are not finite numbers\n",
                       options, error);
 }
@@ -136,7 +138,7 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
     if (!readInputAs(choice, bytes.data(), bytes.size(), readOptions, rules, grid, error, &note))
         return false;
     if (!note.empty())
-        fprintf(stderr, "vxlconv: note: %s\n", note.c_str());
+        fprintf(stderr, "%s: note: %s\n", programName, note.c_str());
     return true;
 }
 
@@ -148,7 +150,7 @@ bool runGridStages(const ConversionOptions& options, InputKind kind, VoxelGrid& 
         const bool ok = coarsenGrid(grid, options.voxelSize, options.resolution, options.maxVoxels,
                                     skipped, error);
         if (!finishStep(ok, skipped,
-                        "vxlconv: note: left out %lld voxels of %s whose positions are not "
+                        "%s: note: left out %lld voxels of %s whose positions are not "
                         "finite numbers\n",
                         options, error))
             return false;
@@ -162,7 +164,7 @@ bool runGridStages(const ConversionOptions& options, InputKind kind, VoxelGrid& 
         int64_t offLattice = 0;
         const bool ok = shadeGrid(grid, offLattice, error);
         if (!finishStep(ok, offLattice,
-                        "vxlconv: note: %lld voxels of %s do not lie on the lattice of the "
+                        "%s: note: %lld voxels of %s do not lie on the lattice of the "
                         "others (through the first voxel, one voxel size apart) and keep their "
                         "colours unshaded\n",
                         options, error))
@@ -172,7 +174,7 @@ bool runGridStages(const ConversionOptions& options, InputKind kind, VoxelGrid& 
         int64_t offLattice = 0;
         const bool ok = hollowGrid(grid, offLattice, error);
         if (!finishStep(ok, offLattice,
-                        "vxlconv: note: %lld voxels of %s do not lie on the lattice of the "
+                        "%s: note: %lld voxels of %s do not lie on the lattice of the "
                         "others (through the first voxel, one voxel size apart) and are kept "
                         "as they are\n",
                         options, error))

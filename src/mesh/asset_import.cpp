@@ -2,6 +2,7 @@
 
 #include "container/quoted_text.h"
 #include "platform/input_file.h"
+#include "platform/program_name.h"
 #include "platform/stack_thread.h"
 
 #include <assimp/Importer.hpp>
@@ -178,7 +179,7 @@ uint64_t importStackBytes(const char* path) {
 } // namespace
 
 bool importAsset(const char* path, SourceGeometry& out, ImportNotes& notes, std::string& error) {
-    const std::string overflow = std::string("vxlconv: cannot read ") + path +
+    const std::string overflow = std::string(programName) + ": cannot read " + path +
                                  ": its scene nests deeper than the importer can follow, or a "
                                  "node holds itself";
     bool read = false;

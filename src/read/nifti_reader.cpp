@@ -2,6 +2,7 @@
 
 #include "container/byte_order.h"
 #include "container/inflate_stream.h"
+#include "platform/program_name.h"
 #include "read/data_file.h"
 #include "read/memory_refusal.h"
 
@@ -403,7 +404,7 @@ bool readNiftiSamples(const uint8_t* data, size_t size, const ReadOptions& optio
         return false;
     // Said once the volume is read, so that a refusal stays one line.
     if (header.moreVolumes)
-        fprintf(stderr, "vxlconv: note: %s holds a series of volumes; the first is read\n",
+        fprintf(stderr, "%s: note: %s holds a series of volumes; the first is read\n", programName,
                 options.path);
     return true;
 }

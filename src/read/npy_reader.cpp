@@ -3,6 +3,7 @@
 #include "container/byte_order.h"
 #include "container/quoted_text.h"
 #include "container/zip.h"
+#include "platform/program_name.h"
 #include "read/memory_refusal.h"
 
 #include <cstdio>
@@ -291,8 +292,9 @@ bool readNpzSamples(const uint8_t* data, size_t size, const ReadOptions& options
     if (!parseNpz(data, size, options.maxBytes, out, member, members, reason))
         return false;
     if (members > 1)
-        fprintf(stderr, "vxlconv: note: %s: read the array %s, the first of the archive's %llu\n",
-                options.path, quotedText(member).c_str(), static_cast<unsigned long long>(members));
+        fprintf(stderr, "%s: note: %s: read the array %s, the first of the archive's %llu\n",
+                programName, options.path, quotedText(member).c_str(),
+                static_cast<unsigned long long>(members));
     return true;
 }
 

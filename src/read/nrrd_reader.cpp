@@ -4,6 +4,7 @@
 #include "container/inflate_stream.h"
 #include "container/quoted_text.h"
 #include "math/vec3.h"
+#include "platform/program_name.h"
 #include "read/data_file.h"
 #include "read/memory_refusal.h"
 
@@ -515,7 +516,7 @@ bool readNrrdSamples(const uint8_t* data, size_t size, const ReadOptions& option
     std::string ignored;
     if (parseNrrdHeader(data, size, header, ignored) && header.layout.extraSize > 1 &&
         !header.layout.extraIsColor)
-        fprintf(stderr, "vxlconv: note: %s holds a series of volumes; the first is read\n",
+        fprintf(stderr, "%s: note: %s holds a series of volumes; the first is read\n", programName,
                 options.path);
     return true;
 }

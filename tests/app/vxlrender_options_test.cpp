@@ -128,14 +128,57 @@ TEST(RenderOptions, Refusals) {
     }
 }
 
+TEST(RenderOptions, ConversionOptionsAreVxlconvs) {
+    Parsed p = parse({"head.nii.gz", "--threshold", "300", "head.png", "--hollow", "--size",
+                      "64x48", "--voxel-size=2", "--no-shade", "--max-voxels", "500"});
+    ASSERT_EQ(p.result, ParseResult::render) << p.error;
+    const ConversionOptions& c = p.options.conversion;
+    EXPECT_TRUE(c.given);
+    EXPECT_TRUE(c.threshold.given);
+    EXPECT_EQ(c.threshold.value, 300.0);
+    EXPECT_TRUE(c.hollow);
+    EXPECT_EQ(c.voxelSize, 2.0);
+    EXPECT_EQ(c.shade, ShadeChoice::off);
+    EXPECT_EQ(c.maxVoxels, 500);
+    EXPECT_EQ(c.input, "head.nii.gz");
+    EXPECT_EQ(c.output, "head.png");
+    EXPECT_EQ(p.options.width, 64);
+    EXPECT_FALSE(parse({"in.vxl", "out.png"}).options.conversion.given);
+
+    const struct {
+        std::vector<std::string> args;
+        const char* error;
+    } cases[] = {
+        {{"a", "b", "--threshold"}, "--threshold needs a value (see vxlrender --help)"},
+        {{"a", "b", "--resolution", "1"},
+         "--resolution needs a whole number from 2 to 2097152, "
+         "not \"1\""},
+        {{"a", "b", "--hollow=yes"}, "--hollow takes no value"},
+        {{"a", "b", "--resolution", "9", "--voxel-size", "1"},
+         "give either --voxel-size or --resolution, not both"},
+        {{"a", "b", "--mesh", "faces"},
+         "--mesh applies to vxlconv's mesh outputs, not to pictures"},
+        {{"--thumbnail", "64", "a", "b", "--hollow"},
+         "--thumbnail draws voxel text files as they are; give no conversion options with it"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        Parsed r = parse(c.args);
+        EXPECT_EQ(r.result, ParseResult::error);
+        EXPECT_EQ(r.error, c.error);
+    }
+}
+
 TEST(RenderOptions, HelpStatesTheLimitsThatApply) {
-    std::string help = renderHelpText;
+    std::string help = vxlrenderHelpText();
     EXPECT_NE(help.find(std::to_string(thumbnailMaxVoxels) + " voxels"), std::string::npos);
     EXPECT_NE(help.find(std::to_string(thumbnailMaxBytes) + " bytes"), std::string::npos);
     EXPECT_NE(help.find(std::to_string(thumbnailMaxBytes >> 20) + " MiB"), std::string::npos);
     EXPECT_NE(help.find("1 to " + std::to_string(largestPictureSide) + " a side"),
               std::string::npos);
-    EXPECT_EQ(help.rfind("Usage: vxlrender INPUT.vxl OUTPUT.png", 0), 0u);
+    EXPECT_EQ(help.rfind("Usage: vxlrender INPUT OUTPUT.png", 0), 0u);
+    // The conversion options' entries, as vxlconv prints them.
+    EXPECT_NE(help.find(conversionOptionsHelp(false)), std::string::npos);
     std::string usage = renderUsageLine;
     EXPECT_EQ(usage.rfind("Usage: vxlrender ", 0), 0u);
     EXPECT_EQ(usage.find('\n'), usage.size() - 1);

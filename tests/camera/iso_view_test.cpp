@@ -98,9 +98,9 @@ TEST(IsoView, TheRotationIsTheOneTheHelpNames) {
     EXPECT_NEAR(v.iso.angle * 180 / pi, 56.60, 0.005);
     expectNear(v.iso.axis, 0.5903, -0.7693, -0.2445, 0.00005);
     // The same figures, to the printed digits, in --help.
-    EXPECT_NE(strstr(renderHelpText, "56.60 degrees"), nullptr);
-    EXPECT_NE(strstr(renderHelpText, "(0.5903, -0.7693, -0.2445)"), nullptr);
-    EXPECT_NE(strstr(renderHelpText, "(-1, 2, -1)/sqrt(6)"), nullptr);
+    EXPECT_NE(strstr(vxlrenderHelpText().c_str(), "56.60 degrees"), nullptr);
+    EXPECT_NE(strstr(vxlrenderHelpText().c_str(), "(0.5903, -0.7693, -0.2445)"), nullptr);
+    EXPECT_NE(strstr(vxlrenderHelpText().c_str(), "(-1, 2, -1)/sqrt(6)"), nullptr);
 }
 
 // The step is the rotation whose rows are the corner view's right, up and

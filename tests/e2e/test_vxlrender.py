@@ -30,7 +30,7 @@ MAKE_MODELS = None
 ICON_CHECK = True
 HOSTILE = os.path.join(HERE, "hostile")
 RUN_TIMEOUT = 60.0
-USAGE = ("Usage: vxlrender INPUT.vxl OUTPUT.png [--size WxH] [--view front|iso] | "
+USAGE = ("Usage: vxlrender INPUT OUTPUT.png [--size WxH] [--view front|iso] [CONVERSION OPTIONS] | "
          "vxlrender --thumbnail SIZE INPUT.vxl OUTPUT.png\n")
 
 
@@ -396,7 +396,7 @@ class Refusals(harness.ScratchCase):
         status, out, err = render(["--help"])
         self.assertEqual((status, err), (0, b""))
         text = out.decode()
-        self.assertTrue(text.startswith("Usage: vxlrender INPUT.vxl OUTPUT.png"))
+        self.assertTrue(text.startswith("Usage: vxlrender INPUT OUTPUT.png"))
         for needle in ("--size WxH", "--view iso", "56.60 degrees", "(0.5903, -0.7693, -0.2445)",
                        "1000000 voxels", "67108864 bytes", "--thumbnail SIZE"):
             self.assertIn(needle, text)

@@ -1,0 +1,70 @@
+#include "app/converted_input.h"
+
+#include "convert/input_table.h"
+#include "convert/pipeline.h"
+#include "platform/input_file.h"
+#include "platform/large_array.h"
+#include "platform/progress_line.h"
+#include "read/vxl_reader.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+bool drawnAsVoxelText(const char* path) {
+    if (hasExtension(path, ".vxl") || inputFileBytes(path) <= 0)
+        return true;
+    std::vector<uint8_t> head;
+    std::string ignored;
+    // A file that cannot be read goes to the loader, which says so.
+    if (!readFileHead(path, inputHeadBytes, head, ignored))
+        return true;
+    return startsWithVxlHeader(head.data(), head.size());
+}
+
+VoxelModel* modelOfVoxels(VoxelList& voxels) {
+    const size_t count = voxels.colors.size() / 3;
+    VoxelModel* m = static_cast<VoxelModel*>(calloc(1, sizeof(VoxelModel)));
+    if (!m || count > size_t(maxVoxelCount)) {
+        free(m);
+        return nullptr;
+    }
+    m->count = int32_t(count);
+    m->voxelSize = voxels.voxelSize;
+    if (count == 0)
+        return m;
+    m->positions = static_cast<float*>(allocateLargeArray(sizeof(float) * 3 * count));
+    if (m->positions) {
+        memcpy(m->positions, voxels.positions.data(), sizeof(float) * 3 * count);
+        std::vector<float>().swap(voxels.positions);
+        m->colors = static_cast<uint8_t*>(allocateLargeArray(3 * count));
+    }
+    if (!m->colors) {
+        freeVoxelModel(m);
+        return nullptr;
+    }
+    memcpy(m->colors, voxels.colors.data(), 3 * count);
+    std::vector<uint8_t>().swap(voxels.colors);
+    return m;
+}
+
+VoxelModel* convertToModel(const ConversionOptions& options, std::string& error) {
+    VoxelGrid grid;
+    InputKind kind = InputKind::mesh;
+    progressPhase("reading " + options.input);
+    if (!readInput(options, grid, kind, error))
+        return nullptr;
+    progressPhase("processing " + options.input);
+    if (!runGridStages(options, kind, grid, error))
+        return nullptr;
+    // vxlconv refuses to write an empty voxel file; there is nothing to draw
+    // either.
+    if (grid.voxels.colors.empty()) {
+        error = options.input + ": no voxels to draw";
+        return nullptr;
+    }
+    VoxelModel* m = modelOfVoxels(grid.voxels);
+    if (!m)
+        error = "not enough memory for the voxels of " + options.input;
+    return m;
+}

@@ -1,0 +1,3 @@
+#include "platform/program_name.h"
+
+const char* programName = "vxlconv";
