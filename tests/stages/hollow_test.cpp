@@ -2,6 +2,7 @@
 // awkward origins and steps, with voxels off the lattice and repeated ones.
 #include <gtest/gtest.h>
 
+#include "lattice_grid.h"
 #include "stages/hollow.h"
 
 #include <algorithm>
@@ -14,15 +15,6 @@
 namespace {
 
 using Cell = std::tuple<int, int, int>;
-
-VoxelGrid latticeGrid(double origin, double step) {
-    VoxelGrid grid;
-    grid.hasLattice = true;
-    std::fill(grid.origin, grid.origin + 3, origin);
-    grid.step = step;
-    grid.voxels.voxelSize = float(step);
-    return grid;
-}
 
 void addVoxel(VoxelGrid& grid, const Cell& c, uint8_t tag) {
     const int cell[3] = {std::get<0>(c), std::get<1>(c), std::get<2>(c)};

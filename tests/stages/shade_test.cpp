@@ -3,6 +3,7 @@
 // what the light must show on a plain box.
 #include <gtest/gtest.h>
 
+#include "lattice_grid.h"
 #include "stages/shade.h"
 
 #include <climits>
@@ -16,15 +17,6 @@
 namespace {
 
 using Cell = std::tuple<int, int, int>;
-
-VoxelGrid latticeGrid(double origin, double step) {
-    VoxelGrid grid;
-    grid.hasLattice = true;
-    std::fill(grid.origin, grid.origin + 3, origin);
-    grid.step = step;
-    grid.voxels.voxelSize = float(step);
-    return grid;
-}
 
 void addVoxel(VoxelGrid& grid, const Cell& c, uint8_t grey) {
     const int cell[3] = {std::get<0>(c), std::get<1>(c), std::get<2>(c)};
