@@ -4,7 +4,6 @@
 #include "convert/pipeline.h"
 #include "platform/input_file.h"
 #include "platform/large_array.h"
-#include "platform/progress_line.h"
 #include "read/vxl_reader.h"
 
 #include <cstdlib>
@@ -50,19 +49,8 @@ VoxelModel* modelOfVoxels(VoxelList& voxels) {
 
 VoxelModel* convertToModel(const ConversionOptions& options, std::string& error) {
     VoxelGrid grid;
-    InputKind kind = InputKind::mesh;
-    progressPhase("reading " + options.input);
-    if (!readInput(options, grid, kind, error))
+    if (!convertToGrid(options, "draw", grid, error))
         return nullptr;
-    progressPhase("processing " + options.input);
-    if (!runGridStages(options, kind, grid, error))
-        return nullptr;
-    // vxlconv refuses to write an empty voxel file; there is nothing to draw
-    // either.
-    if (grid.voxels.colors.empty()) {
-        error = options.input + ": no voxels to draw";
-        return nullptr;
-    }
     VoxelModel* m = modelOfVoxels(grid.voxels);
     if (!m)
         error = "not enough memory for the voxels of " + options.input;

@@ -240,8 +240,8 @@ bool beginConversionOutput(const ConversionOptions& options, std::string& error)
     return beginOutputAs(*format, options, error);
 }
 
-bool convertFile(const ConversionOptions& options, std::string& error) {
-    VoxelGrid grid;
+bool convertToGrid(const ConversionOptions& options, const char* what, VoxelGrid& grid,
+                   std::string& error) {
     InputKind kind = InputKind::mesh;
     progressPhase("reading " + options.input);
     if (!readInput(options, grid, kind, error))
@@ -250,9 +250,16 @@ bool convertFile(const ConversionOptions& options, std::string& error) {
     if (!runGridStages(options, kind, grid, error))
         return false;
     if (grid.voxels.colors.empty()) {
-        error = options.input + ": no voxels to write";
+        error = options.input + ": no voxels to " + what;
         return false;
     }
+    return true;
+}
+
+bool convertFile(const ConversionOptions& options, std::string& error) {
+    VoxelGrid grid;
+    if (!convertToGrid(options, "write", grid, error))
+        return false;
     const OutputFormat* format = findOutputFormat(options.output.c_str());
     if (!format) {
         error = "cannot write " + options.output + ": unknown output type";

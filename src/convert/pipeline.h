@@ -32,6 +32,12 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
 bool runGridStages(const ConversionOptions& options, InputKind kind, VoxelGrid& grid,
                    std::string& error);
 
+// readInput then runGridStages, each named on the progress line; an empty
+// result is refused ("IN: no voxels to WHAT", WHAT being what the caller
+// would do with them).
+bool convertToGrid(const ConversionOptions& options, const char* what, VoxelGrid& grid,
+                   std::string& error);
+
 // Refuses an output that names the input, or that is not a regular file,
 // and begins the output file (platform/output_file.h): before any work, so
 // that nothing is read for an output that could not be written. The output's
