@@ -83,7 +83,7 @@ grep -q '^MimeType=model/x-vxl;$' /usr/share/applications/voxscope.desktop || fa
 
 # vxlrender and the file type.
 [[ "$(command -v vxlrender)" == /usr/bin/vxlrender ]] || fail "vxlrender is not /usr/bin/vxlrender on the PATH"
-vxlrender --help | grep -q '^Usage: vxlrender' || fail "vxlrender --help"
+grep -q '^Usage: vxlrender' <<<"$(vxlrender --help)" || fail "vxlrender --help"
 if command -v man >/dev/null 2>&1; then
     [[ "$(man -w vxlrender)" == /usr/share/man/man1/vxlrender.1* ]] || fail "man -w vxlrender"
 fi
