@@ -11,7 +11,13 @@
 #include <vector>
 
 bool drawnAsVoxelText(const char* path) {
-    if (hasExtension(path, ".vxl") || inputFileBytes(path) <= 0)
+    if (hasExtension(path, ".vxl"))
+        return true;
+    // A folder of slices is converted; any other folder, a pipe or a missing
+    // file goes to the loader, which says what it is.
+    if (findInputFolder(path))
+        return false;
+    if (inputFileBytes(path) <= 0)
         return true;
     std::vector<uint8_t> head;
     std::string ignored;

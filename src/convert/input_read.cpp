@@ -96,6 +96,10 @@ bool readInputAs(const InputChoice& choice, const uint8_t* data, size_t size,
                  const ReadOptions& options, const SampleRules& rules, VoxelGrid& grid,
                  std::string& error, std::string* note) {
     const InputFormat& format = *choice.format;
+    // A reader by path opens the file itself, so it would see the gzip
+    // stream rather than what it holds.
+    if (choice.gzip && format.readSamplesAt)
+        return refuse(options, format.name, "it is gzip-compressed; decompress it first", error);
     std::vector<uint8_t> inflated;
     if (choice.gzip) {
         if (!inflateInput(format, data, size, options, inflated, error))
@@ -107,7 +111,10 @@ bool readInputAs(const InputChoice& choice, const uint8_t* data, size_t size,
         return format.readVoxels(data, size, options, grid, error);
     SampleVolume volume;
     std::string reason;
-    if (!format.readSamples(data, size, options, volume, reason))
+    const bool read = format.readSamplesAt
+                          ? format.readSamplesAt(options.path, options, volume, reason)
+                          : format.readSamples(data, size, options, volume, reason);
+    if (!read)
         return refuse(options, format.name, reason, error);
     std::string turnNote, sampleNote;
     orientToDisplay(volume, turnNote);

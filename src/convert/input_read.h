@@ -32,7 +32,8 @@ bool chooseInput(const uint8_t* data, size_t size, const char* path, InputChoice
 // inflated as far as the row's header says (else all of it, up to
 // options.maxBytes), then the row's reader; samples then become voxels by
 // `rules`. Fails with one sentence naming the input. `choice.format` must
-// be set. What the caller should note about the samples (see
+// be set; a row that reads by path ignores `data` and opens options.path.
+// What the caller should note about the samples (see
 // samplesToGrid) goes to `note`, when given, naming the input.
 bool readInputAs(const InputChoice& choice, const uint8_t* data, size_t size,
                  const ReadOptions& options, const SampleRules& rules, VoxelGrid& grid,

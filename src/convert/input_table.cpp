@@ -28,7 +28,7 @@ const std::vector<const InputFormat*>& inputFormats() {
 std::string sampleFormatTitles(const char* lastJoin) {
     std::vector<const char*> titles;
     for (const InputFormat* format : inputFormats())
-        if (format->readSamples &&
+        if (readsSamples(*format) &&
             std::find(titles.begin(), titles.end(), format->helpTitle) == titles.end())
             titles.push_back(format->helpTitle);
     std::string list;
@@ -55,6 +55,19 @@ const InputFormat* findInputFormat(const uint8_t* head, size_t size, const char*
         for (const char* extension : format->extensions)
             if (extension && hasExtension(path, extension))
                 return format;
+    return nullptr;
+}
+
+const InputFormat* findInputFolder(const char* path) {
+    struct stat info;
+    if (stat(path, &info) != 0 || !S_ISDIR(info.st_mode))
+        return nullptr;
+    std::string folder = path;
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    for (const InputFormat* format : inputFormats())
+        if (format->folder && format->folder(folder.c_str()))
+            return format;
     return nullptr;
 }
 

@@ -18,6 +18,10 @@ const std::vector<const InputFormat*>& inputFormats();
 // null when none does (a mesh or point cloud, for the importer).
 const InputFormat* findInputFormat(const uint8_t* head, size_t size, const char* path);
 
+// The row whose folder test claims the folder at `path`; null when `path`
+// is not a folder or no row reads it.
+const InputFormat* findInputFolder(const char* path);
+
 // The help titles of the rows that read samples, each once, in the table's
 // order, `lastJoin` before the last: what --threshold and --colors apply to.
 std::string sampleFormatTitles(const char* lastJoin);

@@ -74,12 +74,15 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
     const char* input = options.input.c_str();
     // A pipe can be read only once: it is read whole before its head is
     // looked at. A file is read whole only when a row of the table reads it.
-    if (const UnreadFormat* folder = findUnreadFolder(input))
-        return notReadYet(input, *folder, error);
-    const bool stream = inputFileBytes(input) == 0;
+    // A folder is read by the row that claims it, which opens its files.
+    const InputFormat* folderRow = findInputFolder(input);
+    if (!folderRow)
+        if (const UnreadFormat* folder = findUnreadFolder(input))
+            return notReadYet(input, *folder, error);
+    const bool stream = !folderRow && inputFileBytes(input) == 0;
     std::vector<uint8_t> bytes;
-    if (!(stream ? readWholeFile(input, bytes, error)
-                 : readFileHead(input, inputHeadBytes, bytes, error)))
+    if (!folderRow && !(stream ? readWholeFile(input, bytes, error)
+                               : readFileHead(input, inputHeadBytes, bytes, error)))
         return false;
     // What a gzip stream holds shows only once enough of it inflates, which
     // a few hundred bytes of poorly compressed data may not.
@@ -90,17 +93,18 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
         whole = true;
     }
     InputChoice choice;
-    if (!chooseInput(bytes.data(), bytes.size(), input, choice, error))
+    choice.format = folderRow;
+    if (!folderRow && !chooseInput(bytes.data(), bytes.size(), input, choice, error))
         return false;
     // Named before the options are held to it, which would blame them.
     if (choice.unread)
         return notReadYet(input, *choice.unread, error);
-    kind = !choice.format               ? InputKind::mesh
-           : choice.format->readSamples ? InputKind::samples
-                                        : InputKind::voxels;
+    kind = !choice.format                 ? InputKind::mesh
+           : readsSamples(*choice.format) ? InputKind::samples
+                                          : InputKind::voxels;
     // What the options apply to is the row of what a gzip stream holds, not
     // the stream.
-    const bool samples = choice.format && choice.format->readSamples;
+    const bool samples = choice.format && readsSamples(*choice.format);
     if ((options.threshold.given || options.colors != ColorMode::automatic) && !samples) {
         error = "--threshold and --colors apply to " + sampleFormatTitles(" and ") + " inputs";
         return false;
@@ -116,7 +120,13 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
     }
     if (!choice.format)
         return voxelizeInput(options, grid, error);
-    if (!whole && !readWholeFile(input, bytes, error))
+    // A reader by path opens the input again, which a pipe cannot give.
+    if (choice.format->readSamplesAt && stream) {
+        error = options.input + " is not a regular file; " + choice.format->name +
+                " inputs are read from files and folders only";
+        return false;
+    }
+    if (!whole && !choice.format->readSamplesAt && !readWholeFile(input, bytes, error))
         return false;
     ReadOptions readOptions;
     readOptions.path = input;

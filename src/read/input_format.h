@@ -48,6 +48,19 @@ using ReadVoxels = bool (*)(const uint8_t* data, size_t size, const ReadOptions&
 using ReadSamples = bool (*)(const uint8_t* data, size_t size, const ReadOptions& options,
                              SampleVolume& out, std::string& reason);
 
+// A reader of samples that opens its input by path: for formats of many
+// files (a series of slices in a folder) and for those a library reads
+// through its own file access. The table then never reads the input whole.
+// It must refuse to read options.output, which the conversion is about to
+// replace, and every file it reads beyond `path` follows the rules of
+// read/data_file.h. Refuses with the reason alone, as ReadSamples does.
+using ReadSamplesAt = bool (*)(const char* path, const ReadOptions& options, SampleVolume& out,
+                               std::string& reason);
+
+// Whether a folder given as the input holds this format's files (`folder`
+// has no trailing slash).
+using FolderTest = bool (*)(const char* folder);
+
 // Whether the first bytes of an input are this format's, whatever its name.
 using ContentTest = bool (*)(const uint8_t* head, size_t size);
 
@@ -81,4 +94,14 @@ struct InputFormat {
     // there). Rows described together share both and are listed once.
     const char* helpTitle;
     const char* helpText;
+    // Rows read by path set readSamplesAt instead of readSamples; those that
+    // also take a folder as the input set `folder`. Most rows leave both.
+    ReadSamplesAt readSamplesAt = nullptr;
+    FolderTest folder = nullptr;
 };
+
+// Whether the row's reader gives samples (in memory or by path), so the step
+// from samples to voxels and the sample options apply.
+inline bool readsSamples(const InputFormat& format) {
+    return format.readSamples || format.readSamplesAt;
+}
