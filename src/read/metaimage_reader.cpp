@@ -291,7 +291,7 @@ bool parseMetaImageHeader(const uint8_t* data, size_t size, MetaImageHeader& hea
         }
         for (size_t a = 0; a < std::min<size_t>(n, 3); ++a)
             layout.spacing[a] = values[a] != 0 ? std::fabs(values[a]) : 1.0;
-        layout.spacingSource = field("ElementSpacing") ? "ElementSpacing" : "ElementSize";
+        layout.spacingSource = field("ElementSpacing") ? "\"ElementSpacing\"" : "\"ElementSize\"";
     }
     layout.positionSource = layout.spacingSource;
     if (const std::string* offset = firstField({"Offset", "Position", "Origin"})) {
@@ -301,7 +301,7 @@ bool parseMetaImageHeader(const uint8_t* data, size_t size, MetaImageHeader& hea
         }
         for (size_t a = 0; a < std::min<size_t>(n, 3); ++a)
             layout.origin[a] = values[a];
-        layout.positionSource = "Offset and " + layout.spacingSource;
+        layout.positionSource = "\"Offset\" and " + layout.spacingSource;
     }
     if (const std::string* matrix = firstField({"TransformMatrix", "Rotation", "Orientation"})) {
         // NDims x NDims numbers, each axis's direction in turn (ITK writes
