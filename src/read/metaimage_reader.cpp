@@ -372,9 +372,12 @@ bool parseMetaImageHeader(const uint8_t* data, size_t size, MetaImageHeader& hea
     int64_t fileDimensions = several ? int64_t(n) - 1 : int64_t(n);
     if (words.size() >= 2 && words[0] == "LIST") {
         const std::string& d = words[1];
-        if (d.size() != 2 || d[1] != 'D' || d[0] < '1' || d[0] > char('0' + n)) {
+        // A file of the whole series (4D) would not fit the first volume's
+        // buffer it is read into.
+        const size_t most = std::min<size_t>(n, 3);
+        if (d.size() != 2 || d[1] != 'D' || d[0] < '1' || d[0] > char('0' + most)) {
             error = "the MetaImage LIST's file dimension " + quotedText(d, 10) + " is not 1D to " +
-                    std::to_string(n) + "D";
+                    std::to_string(most) + "D";
             return false;
         }
         fileDimensions = d[0] - '0';
@@ -492,6 +495,10 @@ bool readSliceFiles(const MetaImageHeader& header, const std::string& headerPath
                     const std::string& output, size_t needed, std::vector<uint8_t>& samples,
                     std::string& error) {
     const size_t sliceBytes = size_t(header.fileSamples) * itemBytes(header);
+    if (sliceBytes * header.dataFiles.size() != needed) {
+        error = "the MetaImage slice files do not make up its volume";
+        return false;
+    }
     const int64_t skip = std::max<int64_t>(header.headerSize, 0);
     std::vector<std::string> paths;
     std::vector<int64_t> starts;

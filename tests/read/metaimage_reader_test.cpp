@@ -113,6 +113,10 @@ TEST(MetaImageReader, RefusesWhatItCannotHonour) {
          {"no line", "NDims = 3\nDimSize 2 3 4\n" + local, "\"DimSize 2 3 4\" is not a field"},
          {"short", fields + local + std::string(23, '\1'), "holds 23 bytes; its dimensions"},
          {"LIST of 5D files", fields + "ElementDataFile = LIST 5D\n", "is not 1D to 3D"},
+         {"LIST of whole series",
+          "NDims = 4\nDimSize = 2 3 4 2\nElementType = MET_UCHAR\n"
+          "ElementDataFile = LIST 4D\nall.raw\n",
+          "is not 1D to 3D"},
          {"LIST too short", fields + "ElementDataFile = LIST\na.raw\n\n",
           "names 1 files; its dimensions need 4"},
          {"compressed slices", fields + "CompressedData = True\nElementDataFile = LIST\n",
