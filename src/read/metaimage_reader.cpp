@@ -17,6 +17,10 @@ namespace {
 
 constexpr size_t longestHeader = 1 << 20;
 
+// Slice numbers far beyond any file count; within it, a pattern's
+// arithmetic cannot overflow.
+constexpr int64_t maxPatternNumber = 999999999999;
+
 std::string trimmed(const std::string& text) {
     const size_t start = text.find_first_not_of(" \t\r");
     if (start == std::string::npos)
@@ -115,8 +119,10 @@ bool dataFileNames(const std::string& value, const uint8_t* data, size_t size, s
     if (words.size() >= 2 && words[0].find('%') != std::string::npos) {
         int64_t range[3] = {0, 0, 1};
         for (size_t n = 1; n < words.size() && n < 4; ++n)
-            if (!wordToInt(words[n], range[n - 1])) {
-                error = "the MetaImage ElementDataFile pattern's numbers must be whole numbers";
+            if (!wordToInt(words[n], range[n - 1]) || range[n - 1] < -maxPatternNumber ||
+                range[n - 1] > maxPatternNumber) {
+                error = "the MetaImage ElementDataFile pattern's numbers must be whole numbers "
+                        "of at most 12 digits";
                 return false;
             }
         if (words.size() < 3)
@@ -171,13 +177,14 @@ bool patternName(const std::string& pattern, int64_t number, std::string& name) 
         width = width * 10 + size_t(pattern[at++] - '0');
     if (at >= pattern.size() || (pattern[at] != 'd' && pattern[at] != 'i') || width >= 100)
         return false;
-    std::string digits = std::to_string(number < 0 ? -number : number);
-    const size_t sign = number < 0 ? 1 : 0;
-    if (digits.size() + sign < width)
-        digits.insert(zeros ? 0 : 0, width - digits.size() - sign, zeros ? '0' : ' ');
-    if (sign)
-        digits.insert(zeros ? 0 : digits.find_first_not_of(' '), 1, '-');
-    name = pattern.substr(0, percent) + digits + pattern.substr(at + 1);
+    if (number < -maxPatternNumber || number > maxPatternNumber)
+        return false;
+    const std::string digits = std::to_string(number < 0 ? -number : number);
+    const std::string sign = number < 0 ? "-" : "";
+    const size_t used = digits.size() + sign.size();
+    const std::string pad(used < width ? width - used : 0, zeros ? '0' : ' ');
+    const std::string text = zeros ? sign + pad + digits : pad + sign + digits;
+    name = pattern.substr(0, percent) + text + pattern.substr(at + 1);
     return true;
 }
 

@@ -44,6 +44,6 @@ bool parseMetaImageHeader(const uint8_t* data, size_t size, MetaImageHeader& hea
                           std::string& error);
 
 // The name a printf pattern with one integer conversion (%d, %03d, %i)
-// gives `number`; false for any other pattern, which is never handed to
-// printf.
+// gives `number` (of at most 12 digits); false for any other pattern,
+// which is never handed to printf.
 bool patternName(const std::string& pattern, int64_t number, std::string& name);

@@ -4,6 +4,8 @@
 #include "read/metaimage_reader.h"
 #include "scratch_dir.h"
 
+#include <cstdint>
+
 extern const InputFormat metaImageInput;
 
 namespace {
@@ -55,6 +57,9 @@ TEST(MetaImageReader, PatternsNumberNamesAndNothingElse) {
     EXPECT_EQ(name, "s  12.raw");
     ASSERT_TRUE(patternName("s%03d", -5, name));
     EXPECT_EQ(name, "s-05");
+    ASSERT_TRUE(patternName("s%5d", -5, name));
+    EXPECT_EQ(name, "s   -5");
+    EXPECT_FALSE(patternName("s%d", INT64_MIN, name));
     // Only one integer conversion: a pattern from a file never reaches printf.
     for (const char* pattern : {"s%s.raw", "s%n", "%d%d", "s%x", "s.raw", "s%", "s%999999999d"})
         EXPECT_FALSE(patternName(pattern, 1, name)) << pattern;
@@ -125,6 +130,9 @@ TEST(MetaImageReader, RefusesWhatItCannotHonour) {
           "does not number the 4 files"},
          {"pattern of a string", fields + "ElementDataFile = s%s.raw 1 4 1\n",
           "is not a name with one number"},
+         {"pattern spanning all integers",
+          fields + "ElementDataFile = s%d.raw -9223372036854775808 9223372036854775807 1\n",
+          "numbers must be whole numbers of at most 12 digits"},
          {"claims terabytes",
           "NDims = 3\nDimSize = 100000 100000 100000\nElementType = "
           "MET_DOUBLE\n" +
