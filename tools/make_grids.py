@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes voxel grids and volumes byte by byte: binvox, NumPy .npy and .npz,
-NRRD and NIfTI-1, for the converter's tests, its fuzzing seeds and its
+NRRD, NIfTI-1, MetaImage and FreeSurfer MGH, for the converter's tests, its fuzzing seeds and its
 benchmarks. Python's standard library only (struct, zlib, gzip, zipfile).
 
     tools/make_grids.py samples DIR     the small samples the tests convert,
@@ -10,7 +10,7 @@ benchmarks. Python's standard library only (struct, zlib, gzip, zipfile).
                                         256^3 grid) and shell-512.npy (a
                                         512^3 uint8 array of labelled shells)
 
-Also a module: `binvox`, `npy`, `npz`, `nrrd`, `nifti` build the bytes from
+Also a module: `binvox`, `npy`, `npz`, `nrrd`, `nifti`, `metaimage`, `mgh` build the bytes from
 a shape and a function of (i, j, k), or from a flat list of samples.
 """
 
@@ -21,6 +21,7 @@ import os
 import struct
 import sys
 import zipfile
+import zlib
 
 # NumPy dtype codes: struct format and item size.
 NPY_TYPES = {
@@ -174,6 +175,69 @@ def nifti2(dims, code, values, pixdim=(1.0, 1.0, 1.0), slope=0.0, inter=0.0, big
     if pair:
         return bytes(header), data
     return bytes(header) + b"\0\0\0\0" + data
+
+
+MET_TYPES = {"i1": "MET_CHAR", "u1": "MET_UCHAR", "i2": "MET_SHORT", "u2": "MET_USHORT",
+             "i4": "MET_INT", "u4": "MET_UINT", "i8": "MET_LONG_LONG", "u8": "MET_ULONG_LONG",
+             "f4": "MET_FLOAT", "f8": "MET_DOUBLE"}
+
+
+def metaimage(dims, code, values, spacing=None, offset=None, matrix=None, orientation=None,
+              compressed=False, big_endian=False, data_file=None, channels=1, header_size=None,
+              extra=""):
+    """A MetaImage file by its documented keys (i fastest): returns
+    (header+data, None) for ElementDataFile = LOCAL (.mha), or (header, data)
+    when `data_file` names the file beside it (.mhd). `matrix` is the
+    direction of each axis in turn (ITK's LPS frame)."""
+    n = len(dims)
+    lines = ["ObjectType = Image", "NDims = %d" % n, "BinaryData = True",
+             "BinaryDataByteOrderMSB = " + ("True" if big_endian else "False"),
+             "CompressedData = " + ("True" if compressed else "False")]
+    data = pack_samples(code, values, big_endian)
+    if compressed:
+        data = zlib.compress(data)
+        lines.append("CompressedDataSize = %d" % len(data))
+    if matrix:
+        lines.append("TransformMatrix = " + " ".join("%r" % float(x) for row in matrix for x in row))
+    if offset:
+        lines.append("Offset = " + " ".join("%r" % float(x) for x in offset))
+    if spacing:
+        lines.append("ElementSpacing = " + " ".join("%r" % float(x) for x in spacing))
+    if orientation:
+        lines.append("AnatomicalOrientation = " + orientation)
+    if header_size is not None:
+        lines.append("HeaderSize = %d" % header_size)
+    lines.append("DimSize = " + " ".join("%d" % d for d in dims))
+    if channels > 1:
+        lines.append("ElementNumberOfChannels = %d" % channels)
+    lines.append("ElementType = " + MET_TYPES[code] + ("_ARRAY" if channels > 1 else ""))
+    lines.append("ElementDataFile = " + (data_file or "LOCAL"))
+    header = ("\n".join(lines) + "\n" + extra).encode()
+    if data_file:
+        return header, data
+    return header + data, None
+
+
+MGH_TYPES = {"u1": 0, "i4": 1, "f4": 3, "i2": 4}
+
+
+def mgh(dims, code, values, spacing=(1.0, 1.0, 1.0), axes=((1, 0, 0), (0, 1, 0), (0, 0, 1)),
+        centre=(0.0, 0.0, 0.0), frames=1, ras_good=True):
+    """A FreeSurfer MGH file (i fastest, then each frame): the 284-byte
+    big-endian header and the samples; `axes` the RAS direction of each
+    axis, `centre` that of sample (dims / 2)."""
+    header = bytearray(284)
+    struct.pack_into(">6i", header, 0, 1, dims[0], dims[1], dims[2], frames, MGH_TYPES[code])
+    struct.pack_into(">h", header, 28, 1 if ras_good else 0)
+    struct.pack_into(">3f", header, 30, *spacing)
+    struct.pack_into(">9f", header, 42, *[x for row in axes for x in row])
+    struct.pack_into(">3f", header, 78, *centre)
+    return bytes(header) + pack_samples(code, values, big_endian=True)
+
+
+def lps_to_display(p):
+    """Where vxlconv shows a point of ITK's LPS frame."""
+    return [p[0], p[2], -p[1]]
 
 
 # ---------------------------------------------------------------------------
@@ -373,6 +437,31 @@ def write_samples(folder):
     write(os.path.join(folder, "density-series.nrrd"), data)
     expect["density-series.nrrd"] = nrrd_expect
 
+    # MetaImage: the same volume as .mha (no orientation: axes as stored),
+    # zlib-compressed big-endian with a TransformMatrix (ITK's LPS frame),
+    # and an .mhd naming its data file.
+    data, _ = metaimage(dims, "i2", ivalues, spacing=(1, 1, 2), offset=(10, 0, 0))
+    write(os.path.join(folder, "density.mha"), data)
+    data, _ = metaimage(dims, "i2", ivalues, spacing=(1, 1, 2), offset=(10, 0, 0),
+                        matrix=((1, 0, 0), (0, 1, 0), (0, 0, 1)), compressed=True, big_endian=True)
+    write(os.path.join(folder, "density-zlib.mha"), data)
+    header, raw = metaimage(dims, "i2", ivalues, spacing=(1, 1, 2), offset=(10, 0, 0),
+                            data_file="density-mhd.raw")
+    write(os.path.join(folder, "density.mhd"), header)
+    write(os.path.join(folder, "density-mhd.raw"), raw)
+    expect["density.mha"] = expect["density.mhd"] = nrrd_expect
+    expect["density-zlib.mha"] = dict(nrrd_expect, voxels=[
+        [lps_to_display(centre), [cube_grey((2, 1, 2))] * 3]])
+    # MGH: the same volume in the patient's RAS frame, its centre placing
+    # sample (0, 0, 0) at (10, 0, 0); .mgz its gzip, as a series of two.
+    mgh_data = mgh(dims, "i2", ivalues, spacing=(1, 1, 2), centre=(14, 3, 4))
+    write(os.path.join(folder, "density.mgh"), mgh_data)
+    write(os.path.join(folder, "density.mgz"), gzip.compress(
+        mgh(dims, "i2", ivalues + [100] * len(ivalues), spacing=(1, 1, 2), centre=(14, 3, 4),
+            frames=2), mtime=0))
+    for name in ("density.mgh", "density.mgz"):
+        expect[name] = expect["density-gzip.nrrd"]
+
     write_dtype_samples(os.path.join(folder, "dtypes"))
     with open(os.path.join(folder, "samples.json"), "w") as f:
         json.dump(expect, f, indent=1, sort_keys=True)
@@ -413,6 +502,12 @@ def write_dtype_samples(folder):
             write(os.path.join(folder, "nrrd-%s-F-%s.nrrd" % (code, "be" if big else "le")), data)
             write(os.path.join(folder, "nifti-%s-F-%s.nii" % (code, "be" if big else "le")),
                   nifti(shape, code, values, big_endian=big))
+            if code in MET_TYPES:
+                data, _ = metaimage(shape, code, values, big_endian=big, compressed=n % 2 == 1)
+                write(os.path.join(folder, "metaimage-%s-F-%s.mha" % (code, "be" if big else "le")),
+                      data)
+            if code in MGH_TYPES and (big or NPY_TYPES[code][1] == 1):
+                write(os.path.join(folder, "mgh-%s-F-be.mgh" % code), mgh(shape, code, values))
 
 
 # ---------------------------------------------------------------------------
@@ -453,6 +548,22 @@ def write_seeds(folder):
             "rgb_color.nrrd": nrrd((3,) + shape, "u1", labels * 3,
                                    extra="kinds: RGB-color domain domain domain\n")[0],
             "series.nrrd": nrrd(shape + (2,), "i2", labels * 2)[0],
+            "local.mha": metaimage(shape, "i2", labels, spacing=(1, 1, 2), offset=(1, 2, 3))[0],
+            "zlib_rai.mha": metaimage(shape, "f4", values, compressed=True, big_endian=True,
+                                      orientation="RAI")[0],
+            "oblique.mha": metaimage(shape, "u1", labels,
+                                     matrix=((1, 0.3, 0), (0, 1, 0), (0, 0, -1)))[0],
+            "rgb.mha": metaimage(shape, "u1", labels * 3, channels=3)[0],
+            "series.mha": metaimage(shape + (2,), "u1", labels * 2)[0],
+            "slice.mha": metaimage(shape[:2], "u2", labels[:12], header_size=-1)[0],
+            "detached.mhd": metaimage(shape, "u1", labels, data_file="missing.raw")[0],
+            "list.mhd": metaimage(shape, "u1", labels, data_file="LIST",
+                                  extra="a.raw\nb.raw\n")[0],
+            "pattern.mhd": metaimage(shape, "u1", labels, data_file="s%03d.raw 1 2 1")[0],
+            "lia_default.mgh": mgh(shape, "u1", labels, ras_good=False),
+            "frames.mgh": mgh(shape, "f4", values * 2, spacing=(1, 2, 1), frames=2,
+                              axes=((0, 0, -1), (1, 0, 0), (0, 1, 0)), centre=(5, 5, 5)),
+            "gzip.mgz": gzip.compress(mgh(shape, "i4", labels), mtime=0),
         },
     }
     for target, files in seeds.items():

@@ -46,7 +46,9 @@ bool inflateInto(const uint8_t* data, size_t size, DeflateWrapper wrapper, size_
     const size_t room = prefixOnly || maxBytes == SIZE_MAX ? maxBytes : maxBytes + 1;
     out.reserve(std::min(firstBytes, room));
     z_stream stream{};
-    int windowBits = wrapper == DeflateWrapper::gzip ? 15 + 16 : -15;
+    const int windowBits = wrapper == DeflateWrapper::gzip   ? 15 + 16
+                           : wrapper == DeflateWrapper::zlib ? 15
+                                                             : -15;
     if (inflateInit2(&stream, windowBits) != Z_OK) {
         error = "cannot start decompression";
         return false;

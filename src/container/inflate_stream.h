@@ -1,5 +1,5 @@
-// Decompression of the gzip and deflate streams that NRRD, NIfTI (.nii.gz)
-// and NumPy's .npz archives hold, through zlib, never past a cap.
+// Decompression of the gzip and deflate streams that NRRD, NIfTI (.nii.gz),
+// MetaImage and NumPy's .npz archives hold, through zlib, never past a cap.
 #pragma once
 
 #include <cstddef>
@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-enum class DeflateWrapper { gzip, raw };
+// zlib: deflate behind zlib's two-byte header, as MetaImage stores it.
+enum class DeflateWrapper { gzip, zlib, raw };
 
 // Decompresses the stream at `data` into `out` (replacing what it held), for
 // data whose size nothing states: the buffer starts at the size a gzip

@@ -13,14 +13,16 @@
 // bytes, so the order does not choose between them.
 const std::vector<const InputFormat*>& inputFormats() {
     static const std::vector<const InputFormat*> rows = {
-        FORMAT_ROW(InputFormat, voxInput),    // read/vox_reader.cpp
-        FORMAT_ROW(InputFormat, vxlInput),    // read/vxl_reader.cpp
-        FORMAT_ROW(InputFormat, binvoxInput), // read/binvox_reader.cpp
-        FORMAT_ROW(InputFormat, npyInput),    // read/npy_reader.cpp
-        FORMAT_ROW(InputFormat, npzInput),    // read/npy_reader.cpp
-        FORMAT_ROW(InputFormat, nrrdInput),   // read/nrrd_reader.cpp
-        FORMAT_ROW(InputFormat, niftiInput),  // read/nifti_reader.cpp
-        FORMAT_ROW(InputFormat, nifti2Input), // read/nifti_reader.cpp
+        FORMAT_ROW(InputFormat, voxInput),       // read/vox_reader.cpp
+        FORMAT_ROW(InputFormat, vxlInput),       // read/vxl_reader.cpp
+        FORMAT_ROW(InputFormat, binvoxInput),    // read/binvox_reader.cpp
+        FORMAT_ROW(InputFormat, npyInput),       // read/npy_reader.cpp
+        FORMAT_ROW(InputFormat, npzInput),       // read/npy_reader.cpp
+        FORMAT_ROW(InputFormat, nrrdInput),      // read/nrrd_reader.cpp
+        FORMAT_ROW(InputFormat, niftiInput),     // read/nifti_reader.cpp
+        FORMAT_ROW(InputFormat, nifti2Input),    // read/nifti_reader.cpp
+        FORMAT_ROW(InputFormat, metaImageInput), // read/metaimage_reader.cpp
+        FORMAT_ROW(InputFormat, mghInput),       // read/mgh_reader.cpp
     };
     return rows;
 }

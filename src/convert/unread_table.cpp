@@ -44,33 +44,6 @@ bool isAnalyze(const uint8_t* head, size_t size) {
            (readStoredOrder(head, 4, false) == 348 || readStoredOrder(head, 4, true) == 348);
 }
 
-bool isMetaImage(const uint8_t* head, size_t size) {
-    for (const char* key : {"ObjectType", "NDims"}) {
-        const size_t length = strlen(key);
-        if (!startsWith(head, size, key, length))
-            continue;
-        size_t at = length;
-        while (at < size && head[at] == ' ')
-            ++at;
-        return at < size && head[at] == '=';
-    }
-    return false;
-}
-
-// FreeSurfer's MGH: version 1, then width, height, depth and frames, then a
-// type code (uchar, int, float, short), all big-endian.
-bool isMgh(const uint8_t* head, size_t size) {
-    if (size < 28 || readStoredOrder(head, 4, true) != 1)
-        return false;
-    for (int field = 1; field <= 4; ++field) {
-        const uint64_t n = readStoredOrder(head + 4 * field, 4, true);
-        if (n < 1 || n > (1u << 24))
-            return false;
-    }
-    const uint64_t type = readStoredOrder(head + 20, 4, true);
-    return type == 0 || type == 1 || type == 3 || type == 4;
-}
-
 bool isZarrMetadata(const uint8_t* head, size_t size) {
     return size > 0 && head[0] == '{' && holds(head, size, "\"zarr_format\"");
 }
@@ -96,8 +69,6 @@ const UnreadFormat rows[] = {
     {"an HDF5 file", isHdf5, {".h5", ".hdf5", ".hdf"}, false},
     {"a NetCDF file", isNetcdf, {".nc"}, false},
     {"an Analyze 7.5 header", isAnalyze, {}, false},
-    {"a MetaImage file", isMetaImage, {".mha", ".mhd"}, false},
-    {"a FreeSurfer MGH volume", isMgh, {".mgh", ".mgz"}, false},
     {"Zarr metadata", isZarrMetadata, {".zarray", ".zgroup", ".zattrs"}, false},
     {"an OpenVDB grid", isOpenVdb, {".vdb"}, false},
     {"a Philips PAR header", isParHeader, {".par"}, false},

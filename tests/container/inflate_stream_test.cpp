@@ -126,3 +126,26 @@ TEST(InflateStream, OneBufferOfTheStatedOrTrailerSize) {
     EXPECT_EQ(out, std::vector<uint8_t>(data.begin(), data.begin() + 1000));
     EXPECT_LE(out.capacity(), 1000u);
 }
+
+TEST(InflateStream, ZlibWrappedStreamsAsMetaImageStoresThem) {
+    const std::vector<uint8_t> data = pattern(70000);
+    uLongf packedSize = compressBound(uLong(data.size()));
+    std::vector<uint8_t> packed(packedSize);
+    ASSERT_EQ(compress(packed.data(), &packedSize, data.data(), uLong(data.size())), Z_OK);
+    packed.resize(packedSize);
+    std::vector<uint8_t> out;
+    std::string error;
+    ASSERT_TRUE(
+        inflateStated(packed.data(), packed.size(), DeflateWrapper::zlib, data.size(), out, error))
+        << error;
+    EXPECT_EQ(out, data);
+    // Its header is not raw deflate's, nor gzip's: either reading fails.
+    EXPECT_FALSE(
+        inflateStated(packed.data(), packed.size(), DeflateWrapper::raw, data.size(), out, error));
+    EXPECT_FALSE(
+        inflateStated(packed.data(), packed.size(), DeflateWrapper::gzip, data.size(), out, error));
+    // A damaged checksum at its end is refused.
+    packed.back() ^= 1;
+    EXPECT_FALSE(
+        inflateStated(packed.data(), packed.size(), DeflateWrapper::zlib, data.size(), out, error));
+}

@@ -1,6 +1,7 @@
 """vxlconv on voxel grids and volumes: binvox, NumPy .npy and .npz, NRRD
-(attached, gzip, detached) and NIfTI-1 and -2 (.nii, .nii.gz, .hdr/.img), made by
-tools/make_grids.py. Each sample is converted by the real vxlconv and checked
+(attached, gzip, detached), NIfTI-1 and -2 (.nii, .nii.gz, .hdr/.img),
+MetaImage (.mha raw and zlib, .mhd and its data file or slice files) and MGH
+(.mgh, .mgz), made by tools/make_grids.py. Each sample is converted by the real vxlconv and checked
 against the counts, centres and colours the generator says it must give;
 damaged and hostile files are refused with one line and status 1, leaving no
 output; and one sample of each format family is shown in the real viewer
@@ -21,6 +22,7 @@ import sys
 import tempfile
 import time
 import unittest
+import zlib
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -111,8 +113,9 @@ class SampleConversions(unittest.TestCase):
     def test_help_names_the_grid_options(self):
         status, out, err = vxlconv("--help")
         self.assertEqual((status, err), (0, ""))
-        for words in ("binvox", "NumPy .npy, .npz", "NRRD, NIfTI", "--threshold T", "--colors C",
-                      "height, labels", "grey or map"):
+        out = " ".join(out.split())  # wherever the lines wrap
+        for words in ("binvox", "NumPy .npy, .npz", "NRRD, NIfTI", "MetaImage", "MGH",
+                      "--threshold T", "--colors C", "height, labels", "grey or map"):
             self.assertIn(words, out)
 
     def test_content_not_name_decides(self):
@@ -181,6 +184,11 @@ class HostileFiles(unittest.TestCase):
         good_binvox = make_grids.binvox(4, lambda x, y, z: x == y)
         nrrd_raw, _ = make_grids.nrrd(shape, "u1", labels)
         nii = make_grids.nifti(shape, "u1", labels)
+        mha, _ = make_grids.metaimage(shape, "u1", labels)
+        mha_zlib, _ = make_grids.metaimage(shape, "u1", labels, compressed=True)
+        mgh = make_grids.mgh(shape, "u1", labels)
+        unsized = b"\n".join(line for line in mha_zlib.split(b"\n")
+                              if not line.startswith(b"CompressedDataSize"))
         zeros = bytes(64 << 20)  # inflates from about 64 KiB
         cases = [
             ("binvox run past the grid", "past.binvox", b"#binvox 1\ndim 2 2 2\ndata\n\x01\x09",
@@ -229,6 +237,33 @@ class HostileFiles(unittest.TestCase):
                            struct.pack("<hh", 64, 64) + nii[74:], mtime=0), "larger than the memory"),
             ("NIfTI pair without its image", "lonely.hdr", make_grids.nifti(shape, "u1", labels, pair=True)[0],
              "lonely.img"),
+            ("MetaImage data short", "short.mha", mha[:-1], "need 24"),
+            ("MetaImage sizes overflowing", "overflow.mha",
+             mha.replace(b"DimSize = 4 3 2", b"DimSize = 4294967296 4294967296 4294967296"),
+             "larger than the memory"),
+            ("MetaImage zlib bomb", "bomb.mha",
+             unsized.split(b"LOCAL\n")[0] + b"LOCAL\n" + zlib.compress(zeros),
+             "holds more than it should"),
+            ("MetaImage zlib cut short", "cutz.mha", unsized[:-8], "ends too early"),
+            ("MetaImage zlib shorter than its stated size", "cutsized.mha", mha_zlib[:-8],
+             "its CompressedDataSize says"),
+            ("MetaImage of text samples", "text.mha",
+             mha.replace(b"BinaryData = True", b"BinaryData = False"), "BinaryData = False"),
+            ("MetaImage of an unknown type", "cplx.mha",
+             mha.replace(b"MET_UCHAR", b"MET_COMPLEX"), "ElementType \"MET_COMPLEX\""),
+            ("MetaImage naming a missing data file", "detached.mhd",
+             make_grids.metaimage(shape, "u1", labels, data_file="nowhere.raw")[0], "nowhere.raw"),
+            ("MetaImage pattern of a string", "fmt.mhd",
+             make_grids.metaimage(shape, "u1", labels, data_file="s%s%n.raw 1 2 1")[0],
+             "is not a name with one number"),
+            ("MetaImage LIST too short", "list.mhd",
+             make_grids.metaimage(shape, "u1", labels, data_file="LIST", extra="a.raw\n")[0],
+             "the MetaImage LIST names 1 files; its dimensions need 2"),
+            ("MGH data short", "short.mgh", mgh[:-1], "need 24"),
+            ("MGH of version 2", "v2.mgh", b"\0\0\0\x02" + mgh[4:], "version is 2"),
+            ("MGH claiming 2^24 cubed floats, gzip", "huge.mgz",
+             gzip.compress(mgh[:4] + struct.pack(">3i", 1 << 24, 1 << 24, 1 << 24) + mgh[16:20] +
+                           struct.pack(">i", 3) + mgh[24:], mtime=0), "larger than the memory"),
         ]
         out = os.path.join(self.tmp, "out.vxl")
         for name, filename, data, reason in cases:
@@ -268,8 +303,13 @@ class HostileFiles(unittest.TestCase):
             path = self.path(name, b"")
             os.truncate(path, size)
 
+        def mhd(name, data_file, extra=""):
+            return lambda: self.path(name, make_grids.metaimage(shape, "u1", labels,
+                                                                data_file=data_file, extra=extra)[0])
+
         nrrd = "vxlconv: cannot read %s/v.nhdr as NRRD: " % d
         nifti = "vxlconv: cannot read %s/pair.hdr as NIfTI-1: " % d
+        meta = "vxlconv: cannot read %s/v.mhd as MetaImage: " % d
         cases = [
             ("a FIFO with no writer", lambda: os.mkfifo(os.path.join(d, "fifo.raw")),
              header("v.nhdr", "fifo.raw"),
@@ -297,6 +337,24 @@ class HostileFiles(unittest.TestCase):
              header("v.nhdr", "short.raw"),
              nrrd + "its data file %s/short.raw holds 7 bytes; the header's sizes, type and skips "
              "need at least 8" % d),
+            ("a MetaImage data file through \"..\"", None, mhd("v.mhd", "../v.raw"),
+             meta + 'its data file "../v.raw" goes through ".."' + why),
+            ("a MetaImage data file that is a FIFO", lambda: os.mkfifo(os.path.join(d, "fifo.raw")),
+             mhd("v.mhd", "fifo.raw"),
+             meta + "its data file %s/fifo.raw is a FIFO, not a regular file" % d),
+            ("a MetaImage data file one byte longer", lambda: self.path("long.raw", raw + b"\0"),
+             mhd("v.mhd", "long.raw"),
+             meta + "its data file %s/long.raw holds 9 bytes; the header's sizes, type and "
+             "HeaderSize need exactly 8" % d),
+            ("a MetaImage slice through a link to /dev/zero",
+             lambda: (self.path("s1.raw", raw[:4]),
+                      os.path.lexists(os.path.join(d, "s2.raw")) or
+                      os.symlink("/dev/zero", os.path.join(d, "s2.raw"))),
+             mhd("v.mhd", "LIST", "s1.raw\ns2.raw\n"),
+             meta + "its data file %s/s2.raw is a character device, not a regular file" % d),
+            ("a MetaImage slice pattern out of the folder", None,
+             mhd("v.mhd", "/tmp/s%d.raw 1 2 1"),
+             meta + 'its data file "/tmp/s1.raw" is an absolute path' + why),
             ("a pair whose image is a FIFO", lambda: os.mkfifo(os.path.join(d, "pair.img")),
              lambda: self.path("pair.hdr", hdr),
              nifti + "its image file %s/pair.img is a FIFO, not a regular file" % d),
@@ -339,6 +397,11 @@ class HostileFiles(unittest.TestCase):
         os.link(data, os.path.join(d, "hard.vxl"))
         os.symlink("v.raw", os.path.join(d, "soft.vxl"))
         os.link(img, os.path.join(d, "image.vxl"))
+        # A MetaImage LIST whose second slice file is the output.
+        listing = self.path("m.mhd", make_grids.metaimage(shape, "u1", labels, data_file="LIST",
+                                                          extra="m1.raw\nm2.vxl\n")[0])
+        self.path("m1.raw", raw[:4])
+        slice2 = self.path("m2.vxl", raw[4:])
         line = ("vxlconv: cannot read %s as %s: its %s %s is the output; write the output to "
                 "another file\n")
         unknown = ("vxlconv: cannot write %s: unknown output type; vxlconv writes .vxl, .glb, "
@@ -353,6 +416,7 @@ class HostileFiles(unittest.TestCase):
             (hdr, os.path.join(d, "image.vxl"), line % (hdr, "NIfTI-1", "image file", img)),
             (nhdr, data, unknown % data),
             (hdr, img, unknown % img),
+            (listing, slice2, line % (listing, "MetaImage", "data file", slice2)),
         ]
         for source, out, expected in cases:
             with self.subTest(out=out):
@@ -362,6 +426,7 @@ class HostileFiles(unittest.TestCase):
                 self.assertEqual(output_checks.read(data), raw)
                 self.assertEqual(output_checks.read(written), raw)
                 self.assertEqual(output_checks.read(img), img_bytes)
+                self.assertEqual(output_checks.read(slice2), raw[4:])
                 self.assertEqual(output_checks.temporaries(d, "vxlconv"), [])
 
     def expect_lines(self, cases):
@@ -470,8 +535,8 @@ class HostileFiles(unittest.TestCase):
         # --threshold and --colors say which samples are voxels and how they
         # are coloured; a .vox scene has no samples, gzip-compressed or not.
         scene = make_vox.scene_file()
-        line = ("vxlconv: --threshold and --colors apply to binvox, NumPy .npy, .npz, NRRD and "
-                "NIfTI inputs")
+        line = ("vxlconv: --threshold and --colors apply to binvox, NumPy .npy, .npz, NRRD, "
+                "NIfTI, MetaImage and MGH inputs")
         self.expect_lines([
             ("a .vox scene", "scene.vox", scene, ["--threshold", "3"], 1, [line]),
             ("a .vox scene in gzip", "scene.vox.gz", gzip.compress(scene, mtime=0),
@@ -533,7 +598,8 @@ class GridsInViewer(unittest.TestCase):
         shutil.rmtree(cls.tmp, ignore_errors=True)
 
     def test_each_family_shows(self):
-        for name in ("ball.binvox", "labels.npy", "density.npz", "density-gzip.nrrd", "density.nii.gz"):
+        for name in ("ball.binvox", "labels.npy", "density.npz", "density-gzip.nrrd", "density.nii.gz",
+                     "density-zlib.mha", "density.mgz"):
             with self.subTest(name):
                 out = os.path.join(self.tmp, name + ".vxl")
                 status, _, stderr = vxlconv(os.path.join(self.tmp, name), out, *self.expect[name]["options"])
