@@ -189,6 +189,16 @@ class Shows(ViewCase):
         self.assertEqual(self.server.window_geometry(wid)[2:], (320, 200))
         self.quit_with_q(view, wid)
 
+    def test_a_window_the_x_server_closes_leaves_nothing(self):
+        # The server cuts the viewer's connection (as when a session ends):
+        # Xlib ends the viewer with status 1, which becomes vxlconv's.
+        view = self.start("--view", self.scene)
+        wid = view.window("scene.vxl")
+        harness.wait_for_frame(self.server, wid)
+        self.server.xdotool("windowkill", wid)
+        self.assertEqual(view.wait(), 1, view.output())
+        self.assertNothingLeft()
+
     def test_the_viewer_is_found_on_the_path_when_not_beside(self):
         alone = tempfile.mkdtemp(dir=self.tmp, prefix="alone-")
         copy = os.path.join(alone, "vxlconv")
