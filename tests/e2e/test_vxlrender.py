@@ -20,8 +20,10 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 import check_thumbnailer  # noqa: E402
 import harness  # noqa: E402
+import make_grids  # noqa: E402
 import output_checks  # noqa: E402
 import png_file  # noqa: E402
 
@@ -31,7 +33,7 @@ ICON_CHECK = True
 HOSTILE = os.path.join(HERE, "hostile")
 RUN_TIMEOUT = 60.0
 USAGE = ("Usage: vxlrender INPUT OUTPUT.png [--size WxH] [--view front|iso] [CONVERSION OPTIONS] | "
-         "vxlrender --thumbnail SIZE INPUT.vxl OUTPUT.png\n")
+         "vxlrender --thumbnail SIZE INPUT OUTPUT.png\n")
 
 
 def render(args, timeout=RUN_TIMEOUT, env=None):
@@ -346,8 +348,15 @@ class Desktop(harness.ScratchCase):
         with open(local, "w") as f:
             f.write("[Thumbnailer Entry]\nExec=%s\nMimeType=%s\n" % (
                 entry["Exec"].replace("vxlrender", VXLRENDER, 1), entry["MimeType"]))
-        failures = check_thumbnailer.check(local, os.path.join(harness.EXAMPLES, "terrain.vxl"),
-                                           128, reference=VXLRENDER, ro_binds=[VXLRENDER])
+        # A voxel text file, a MagicaVoxel scene and a binvox ball.
+        ball = os.path.join(self.tmp, "ball.binvox")
+        with open(ball, "wb") as f:
+            f.write(make_grids.binvox(24, lambda x, y, z: (x - 11.5) ** 2 + (y - 11.5) ** 2
+                                      + (z - 11.5) ** 2 < 100))
+        models = [os.path.join(harness.EXAMPLES, "terrain.vxl"),
+                  os.path.join(harness.EXAMPLES, "scene.vox"), ball]
+        failures = check_thumbnailer.check(local, models, 128, reference=VXLRENDER,
+                                           ro_binds=[VXLRENDER])
         self.assertEqual(failures, [])
 
     def test_committed_icons_are_what_vxlrender_draws(self):
