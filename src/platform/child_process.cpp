@@ -147,6 +147,14 @@ pid_t startProgram(const std::string& file, const std::vector<std::string>& argv
 }
 
 int waitForChild(pid_t child) {
+    // Waited for without being reaped first, so that its id cannot be
+    // reused by another process while a signal may still be passed on to it.
+    siginfo_t info;
+    while (waitid(P_PID, id_t(child), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+    EndingSignalsHeld held;
+    if (runningChild == child)
+        runningChild = 0;
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
         if (errno != EINTR) {
@@ -154,8 +162,6 @@ int waitForChild(pid_t child) {
             break;
         }
     }
-    if (runningChild == child)
-        runningChild = 0;
     return status;
 }
 
