@@ -24,6 +24,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 import check_thumbnailer  # noqa: E402
 import harness  # noqa: E402
 import make_grids  # noqa: E402
+import make_vox  # noqa: E402
 import output_checks  # noqa: E402
 import png_file  # noqa: E402
 
@@ -221,8 +222,8 @@ class IsoView(harness.ScratchCase):
 
 class Thumbnails(harness.ScratchCase):
     """--thumbnail SIZE: square, iso view, transparent where nothing is drawn;
-    only voxel text files small enough are drawn, anything else is refused in
-    one line with no output file."""
+    only voxel text, MagicaVoxel and binvox files small enough are drawn,
+    anything else is refused in one line with no output file."""
 
     PREFIX = "vxlrender-thumb-"
 
@@ -313,6 +314,32 @@ class Thumbnails(harness.ScratchCase):
         self.assertRefused(big, "vxlrender: %s is too big for a thumbnail (67108865 bytes, "
                            "at most 67108864)\n" % big)
         self.assertLess(time.monotonic() - started, RUN_TIMEOUT)
+
+    def test_voxel_art_by_its_content_within_the_limits(self):
+        import struct
+
+        scene = os.path.join(harness.EXAMPLES, "scene.vox")
+        thumb = os.path.join(self.tmp, "scene.png")
+        self.assertEqual(render(["--thumbnail", "96", scene, thumb]), (0, b"", b""))
+        self.assertEqual(png_file.read_png(thumb)[:3], (96, 96, 4))
+        # Voxlap's models are .vox files too: sizes, voxels, palette.
+        voxlap = self.write_bytes("voxlap.vox", struct.pack("<3i", 32, 32, 32)
+                                  + bytes(32 * 32 * 32) + bytes(range(256)) * 3)
+        self.assertRefused(voxlap, "vxlrender: %s is not a MagicaVoxel file\n" % voxlap)
+        # A scene past the thumbnail's voxels, refused by the reader's count
+        # before any voxel is placed; a binvox grid past 256^3 by its header.
+        count = 101 * 100 * 100
+        voxels = bytes(b for x in range(101) for y in range(100) for z in range(100)
+                       for b in (x, y, z, 1))
+        model = (make_vox.size_chunk(101, 100, 100)
+                 + make_vox.chunk("XYZI", make_vox.u32(count) + voxels))
+        many = self.write_bytes("many.vox", make_vox.vox_file([model]))
+        self.assertRefused(many, "vxlrender: %s: the scene has more than 1000000 "
+                           "voxels (raise --max-voxels)\n" % many)
+        grid = self.write_bytes("grid.binvox", b"#binvox 1\ndim 257 257 257\ndata\n"
+                                + b"\x00\xff" * 66000)
+        self.assertRefused(grid, "vxlrender: %s has too many voxels for a thumbnail (a grid of "
+                           "more than 16777216 cells)\n" % grid)
 
     def test_not_a_regular_file(self):
         fifo = os.path.join(self.tmp, "fifo.vxl")
