@@ -5,8 +5,10 @@
 # installed .vox example, and voxscope shows the installed examples under a
 # private Xvfb (screenshots saved in the build directory). The package is
 # removed again at the end. vxlrender is checked too: on the PATH, its page,
-# the .vxl file type resolved by xdg-mime and gio, the icons, and a thumbnail
-# made by the installed thumbnailer entry inside GNOME's bubblewrap sandbox.
+# the .vxl, MagicaVoxel and binvox file types resolved by xdg-mime and gio,
+# the icons, and thumbnails of each made by the installed thumbnailer entry
+# inside GNOME's bubblewrap sandbox. The "Open with voxscope" entry
+# (vxlconv --view) must pass desktop-file-validate.
 #
 # Installing needs root. Without it the stage says so and is skipped: nothing
 # is claimed to have passed.
@@ -42,6 +44,7 @@ echo "test_package.sh: built $(basename "$deb")"
 contents="$(dpkg-deb --contents "$deb")"
 for path in ./usr/bin/voxscope ./usr/bin/vxlconv ./usr/share/man/man1/voxscope.1 \
     ./usr/share/man/man1/vxlconv.1 ./usr/share/applications/voxscope.desktop \
+    ./usr/share/applications/vxlconv-view.desktop \
     ./usr/share/voxscope/examples/terrain.vxl ./usr/share/voxscope/examples/scene.vox \
     ./usr/bin/vxlrender ./usr/share/man/man1/vxlrender.1 ./usr/share/mime/packages/voxscope.xml \
     ./usr/share/thumbnailers/vxlrender.thumbnailer \
@@ -80,6 +83,12 @@ fi
 desktop-file-validate /usr/share/applications/voxscope.desktop || fail "the desktop entry is not valid"
 grep -q '^Exec=voxscope %f$' /usr/share/applications/voxscope.desktop || fail "desktop entry's Exec line"
 grep -q '^MimeType=model/x-vxl;$' /usr/share/applications/voxscope.desktop || fail "desktop entry's MimeType line"
+view_entry=/usr/share/applications/vxlconv-view.desktop
+desktop-file-validate "$view_entry" || fail "the Open with voxscope entry is not valid"
+grep -q '^Exec=vxlconv --view %f$' "$view_entry" || fail "the Open with voxscope entry's Exec line"
+grep -q '^NoDisplay=true$' "$view_entry" || fail "the Open with voxscope entry shows in menus"
+grep -q '^MimeType=model/x-magicavoxel;model/x-binvox;$' "$view_entry" ||
+    fail "the Open with voxscope entry's MimeType line"
 
 # vxlrender and the file type.
 [[ "$(command -v vxlrender)" == /usr/bin/vxlrender ]] || fail "vxlrender is not /usr/bin/vxlrender on the PATH"
@@ -88,7 +97,9 @@ if command -v man >/dev/null 2>&1; then
     [[ "$(man -w vxlrender)" == /usr/share/man/man1/vxlrender.1* ]] || fail "man -w vxlrender"
 fi
 # dpkg's trigger has rebuilt the MIME database from the package's type.
-grep -q 'model/x-vxl' /usr/share/mime/globs2 || fail "the MIME database lacks model/x-vxl after installing"
+for type in model/x-vxl model/x-magicavoxel model/x-binvox; do
+    grep -q "$type" /usr/share/mime/globs2 || fail "the MIME database lacks $type after installing"
+done
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"; dpkg -r voxscope >/dev/null 2>&1 || true' EXIT
@@ -99,13 +110,25 @@ cp /usr/share/voxscope/examples/terrain.vxl "$work/model.vxl"
     fail "gio does not resolve a .vxl file to model/x-vxl"
 [[ "$(XDG_CURRENT_DESKTOP=GNOME xdg-mime query filetype "$work/model.vxl")" == model/x-vxl ]] ||
     fail "xdg-mime does not resolve a .vxl file to model/x-vxl"
+cp /usr/share/voxscope/examples/scene.vox "$work/model.vox"
+python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import make_grids
+open(sys.argv[2], "wb").write(make_grids.binvox(24, lambda x, y, z: (x - 11.5) ** 2 + (y - 11.5) ** 2 + (z - 11.5) ** 2 < 100))' \
+    "$root/tools" "$work/model.binvox"
+for pair in model.vox:model/x-magicavoxel model.binvox:model/x-binvox; do
+    file="$work/${pair%%:*}" type="${pair#*:}"
+    [[ "$(gio info -a standard::content-type "$file" | sed -n 's/.*standard::content-type: //p')" == "$type" ]] ||
+        fail "gio does not resolve $(basename "$file") to $type"
+    [[ "$(XDG_CURRENT_DESKTOP=GNOME xdg-mime query filetype "$file")" == "$type" ]] ||
+        fail "xdg-mime does not resolve $(basename "$file") to $type"
+done
 vxlrender "$work/model.vxl" "$build_dir/package-vxlrender.png" --view iso || fail "vxlrender on the installed example"
 python3 "$root/tests/e2e/check_thumbnailer.py" --thumbnailer /usr/share/thumbnailers/vxlrender.thumbnailer \
-    --model /usr/share/voxscope/examples/terrain.vxl --reference /usr/bin/vxlrender ||
+    --model /usr/share/voxscope/examples/terrain.vxl --model "$work/model.vox" \
+    --model "$work/model.binvox" --reference /usr/bin/vxlrender ||
     fail "the installed thumbnailer in the sandbox"
 
 python3 "$root/tests/e2e/check_installed.py" --model /usr/share/voxscope/examples/terrain.vxl \
     --screenshot "$build_dir/package-terrain.png" || fail "voxscope on the installed terrain"
 python3 "$root/tests/e2e/check_installed.py" --model "$work/scene.vxl" \
     --screenshot "$build_dir/package-scene.png" || fail "voxscope on the converted example"
-echo "test_package.sh: package installed, the three programs ran from the PATH, a thumbnail was made in the sandbox, removed again"
+echo "test_package.sh: package installed, the three programs ran from the PATH, thumbnails were made in the sandbox, removed again"

@@ -1,7 +1,8 @@
 // vxlconv: turns meshes, point clouds, MagicaVoxel files and voxel files into
 // voxel files that voxscope opens, and voxel sets into meshes and .vox
-// files. Errors are one line on stderr and exit status 1; only --help writes
-// to stdout.
+// files, or shows any input in voxscope (--view). Errors are one line on
+// stderr and exit status 1; only --help writes to stdout.
+#include "app/view_session.h"
 #include "convert/conversion_options.h"
 #include "convert/input_table.h"
 #include "convert/memory_cap.h"
@@ -20,18 +21,11 @@
     exit(1);
 }
 
-static int convert(int argc, char** argv) {
-    ConversionOptions options;
+// The conversion once the options are read: to OUTPUT, or for --view to the
+// private file the viewer is shown.
+static int convertWith(const ConversionOptions& given) {
+    ConversionOptions options = given;
     std::string error;
-    switch (parseConversionOptions(argc, argv, options, error)) {
-    case OptionsResult::help:
-        fputs(vxlconvHelpText().c_str(), stdout);
-        return 0;
-    case OptionsResult::refused:
-        die(error);
-    case OptionsResult::convert:
-        break;
-    }
     // The output is checked and begun before anything is read; the cap is set
     // before anything is read too, so that it covers every reader; the
     // readers take no header's claim beyond it either.
@@ -47,6 +41,23 @@ static int convert(int argc, char** argv) {
         die(error);
     stopProgress();
     return 0;
+}
+
+static int convert(int argc, char** argv) {
+    ConversionOptions options;
+    std::string error;
+    switch (parseConversionOptions(argc, argv, options, error)) {
+    case OptionsResult::help:
+        fputs(vxlconvHelpText().c_str(), stdout);
+        return 0;
+    case OptionsResult::refused:
+        die(error);
+    case OptionsResult::convert:
+        break;
+    }
+    if (options.view)
+        return viewConversion(options, convertWith);
+    return convertWith(options);
 }
 
 int main(int argc, char** argv) {

@@ -52,13 +52,19 @@ int main(int argc, char** argv) {
     if (!refuseOutputOverInput(options.input, options.output, &error) ||
         !beginOutputFile(options.output, "vxlrender", &error))
         die(error);
-    if (options.thumbnail && !checkThumbnailInput(options.input, &error))
+    ThumbnailKind kind = ThumbnailKind::voxelText;
+    if (options.thumbnail && !checkThumbnailInput(options.input, &kind, &error))
         die(error);
     // Anything but voxel text, or any input with a conversion option, is
     // converted in memory under vxlconv's memory cap, before the GL driver
     // is loaded; the cap is lifted again for the drawing, which the viewer's
-    // own check on the arrays guards as it does for a voxel file.
-    const bool convert = options.conversion.given || !drawnAsVoxelText(options.input);
+    // own check on the arrays guards as it does for a voxel file. A
+    // thumbnail goes by what its check found, held to the thumbnail's voxels.
+    const bool convert = options.thumbnail
+                             ? kind != ThumbnailKind::voxelText
+                             : options.conversion.given || !drawnAsVoxelText(options.input);
+    if (options.thumbnail)
+        options.conversion.maxVoxels = thumbnailMaxVoxels;
     if (convert) {
         ConversionOptions& conversion = options.conversion;
         if (conversion.memoryCap == 0)

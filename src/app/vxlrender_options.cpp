@@ -6,7 +6,7 @@
 
 const char renderUsageLine[] =
     "Usage: vxlrender INPUT OUTPUT.png [--size WxH] [--view front|iso] [CONVERSION OPTIONS] | "
-    "vxlrender --thumbnail SIZE INPUT.vxl OUTPUT.png\n";
+    "vxlrender --thumbnail SIZE INPUT OUTPUT.png\n";
 
 // The figures of the size limit are those of thumbnail_input.h; a unit test
 // holds the two together. The conversion options' entries are vxlconv's own.
@@ -14,7 +14,7 @@ std::string vxlrenderHelpText() {
     return std::string(
                "Usage: vxlrender INPUT OUTPUT.png [--size WxH] [--view front|iso] [CONVERSION "
                "OPTIONS]\n"
-               "       vxlrender --thumbnail SIZE INPUT.vxl OUTPUT.png\n"
+               "       vxlrender --thumbnail SIZE INPUT OUTPUT.png\n"
                "Draws a voxel file, or anything vxlconv reads (meshes, point clouds, .vox,\n"
                "binvox, NumPy, NRRD and NIfTI files ...), to a PNG picture, with no display and\n"
                "no GPU (OpenGL through EGL on Mesa's surfaceless platform, into an off-screen\n"
@@ -36,11 +36,13 @@ std::string vxlrenderHelpText() {
                "                    (0.5903, -0.7693, -0.2445); the eye orbits the box\n"
                "                    centre by the same angle the other way\n"
                "  --thumbnail SIZE  a desktop thumbnail: SIZE x SIZE, iso view, transparent\n"
-               "                    background (RGBA). Only voxel text files of at most\n"
-               "                    1000000 voxels and 64 MiB (67108864 bytes) are drawn;\n"
-               "                    anything else (binary .vxl formats of games, files too\n"
-               "                    big to draw quickly) is refused at once, before it is\n"
-               "                    read; it takes no conversion options\n"
+               "                    background (RGBA). Only voxel text, MagicaVoxel .vox\n"
+               "                    and binvox files (told by their content) of at most\n"
+               "                    1000000 voxels (binvox: a grid of at most 256^3 cells)\n"
+               "                    and 64 MiB (67108864 bytes) are drawn; anything else\n"
+               "                    (binary .vxl formats of games, Voxlap's .vox, files\n"
+               "                    too big to draw quickly) is refused at once, from its\n"
+               "                    first 4096 bytes; it takes no conversion options\n"
                "  --help            show this text\n"
                "\n"
                "Conversion options, as vxlconv takes them (see vxlconv --help for its inputs):\n") +

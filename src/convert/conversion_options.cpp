@@ -116,7 +116,8 @@ std::string conversionOptionsHelp(bool withMesh) {
 
 std::string vxlconvHelpText() {
     const size_t formatColumn = 22;
-    std::string help = "Usage: vxlconv INPUT OUTPUT [OPTIONS]\n" +
+    std::string help = "Usage: vxlconv INPUT OUTPUT [OPTIONS]\n"
+                       "       vxlconv --view INPUT [OPTIONS] [-geometry WxH+X+Y] [-display D]\n" +
                        wrapped("Turns a mesh, a point cloud, or a file of voxels or of samples "
                                "into a voxel file for voxscope, or the voxels into a mesh, a "
                                ".vox file or a web page for others.",
@@ -180,6 +181,13 @@ std::string vxlconvHelpText() {
     }
     help += "\nOptions:\n";
     help += conversionOptionsHelp(true);
+    help += entry("--view",
+                  "convert INPUT into a private temporary voxel file, show it in voxscope and "
+                  "remove the file when the viewer ends (its exit status is vxlconv's); give no "
+                  "OUTPUT. A signal that ends vxlconv (SIGINT, SIGTERM, SIGHUP) ends the viewer "
+                  "too. GLUT's options -geometry WxH+X+Y, -display D, -iconic, -direct, "
+                  "-indirect, -gldebug and -sync go to the viewer",
+                  20);
     help += entry("--help", "show this text", 20);
     help += "\n" +
             wrapped("Voxel centres lie on a grid through the model's lowest corner, one voxel "
@@ -197,7 +205,8 @@ std::string vxlconvHelpText() {
     help += "\nExamples: vxlconv bunny.ply bunny.vxl --resolution 200 && voxscope bunny.vxl\n"
             "          vxlconv scan.vxl light.vxl --hollow --resolution 400\n"
             "          vxlconv castle.vox castle.glb\n"
-            "          vxlconv scan.vxl print.stl --mesh faces\n";
+            "          vxlconv scan.vxl print.stl --mesh faces\n"
+            "          vxlconv --view head.nii.gz --threshold 300 -geometry 1024x768\n";
     return help;
 }
 
@@ -317,14 +326,56 @@ bool checkConversionOptions(const ConversionOptions& options, std::string& error
     return true;
 }
 
+namespace {
+
+// GLUT's own options, which --view passes on to the viewer: those that take
+// a value, then those that do not.
+const char* const viewerValueOptions[] = {"-display", "-geometry"};
+const char* const viewerFlagOptions[] = {"-iconic", "-direct", "-indirect", "-gldebug", "-sync"};
+
+// Takes argv[i] (and its value) into options.viewerOptions when it is one
+// of GLUT's options.
+OptionTaken takeViewerOption(int argc, char** argv, int& i, ConversionOptions& options,
+                             std::string& error) {
+    const std::string arg = argv[i];
+    for (const char* name : viewerFlagOptions)
+        if (arg == name) {
+            options.viewerOptions.push_back(arg);
+            return OptionTaken::yes;
+        }
+    for (const char* name : viewerValueOptions)
+        if (arg == name) {
+            if (i + 1 >= argc) {
+                error = arg + " needs a value (see vxlconv --help)";
+                return OptionTaken::refused;
+            }
+            options.viewerOptions.push_back(arg);
+            options.viewerOptions.push_back(argv[++i]);
+            return OptionTaken::yes;
+        }
+    return OptionTaken::no;
+}
+
+} // namespace
+
 OptionsResult parseConversionOptions(int argc, char** argv, ConversionOptions& options,
                                      std::string& error) {
     std::vector<const char*> paths;
+    std::string firstViewerOption;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h")
             return OptionsResult::help;
-        const OptionTaken taken = takeConversionOption(argc, argv, i, "vxlconv", options, error);
+        if (arg == "--view") {
+            options.view = true;
+            continue;
+        }
+        OptionTaken taken = takeConversionOption(argc, argv, i, "vxlconv", options, error);
+        if (taken == OptionTaken::no) {
+            taken = takeViewerOption(argc, argv, i, options, error);
+            if (taken == OptionTaken::yes && firstViewerOption.empty())
+                firstViewerOption = arg;
+        }
         if (taken == OptionTaken::refused)
             return OptionsResult::refused;
         if (taken == OptionTaken::yes)
@@ -335,13 +386,25 @@ OptionsResult parseConversionOptions(int argc, char** argv, ConversionOptions& o
         }
         paths.push_back(argv[i]);
     }
-    if (paths.size() != 2) {
+    if (!options.view && !firstViewerOption.empty()) {
+        error = firstViewerOption + " is an option of the viewer: give it with --view (see "
+                                    "vxlconv --help)";
+        return OptionsResult::refused;
+    }
+    if (options.view && paths.size() != 1) {
+        error = paths.empty() ? "needs an input file: vxlconv --view INPUT (see vxlconv --help)"
+                              : std::string("--view writes no output file: leave out ") + paths[1] +
+                                    " (see vxlconv --help)";
+        return OptionsResult::refused;
+    }
+    if (!options.view && paths.size() != 2) {
         error = "needs an input and an output file: vxlconv INPUT OUTPUT (see vxlconv --help)";
         return OptionsResult::refused;
     }
     if (!checkConversionOptions(options, error))
         return OptionsResult::refused;
     options.input = paths[0];
-    options.output = paths[1];
+    if (!options.view)
+        options.output = paths[1];
     return OptionsResult::convert;
 }

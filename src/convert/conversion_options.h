@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // --shade and --no-shade; without either, the grid stages choose.
 enum class ShadeChoice { automatic, on, off };
@@ -27,12 +28,16 @@ struct ConversionOptions {
     MeshChoice mesh = MeshChoice::greedy;       // mesh outputs: which faces become triangles
     bool meshGiven = false;                     // --mesh was on the command line
     bool given = false;                         // any of these options was on the command line
+    bool view = false;                      // --view: show the conversion in voxscope, keep no file
+    std::vector<std::string> viewerOptions; // GLUT's options for the viewer, in order
 };
 
 enum class OptionsResult { convert, help, refused };
 
-// Reads the command line into `options`. On a bad command line sets `error`
-// to one sentence and returns refused; --help returns help.
+// Reads the command line into `options`: INPUT OUTPUT, or --view INPUT
+// with GLUT's options (-geometry, -display, -iconic...) for the viewer. On
+// a bad command line sets `error` to one sentence and returns refused;
+// --help returns help.
 OptionsResult parseConversionOptions(int argc, char** argv, ConversionOptions& options,
                                      std::string& error);
 

@@ -89,7 +89,8 @@ struct ThumbnailInput : ScratchDirTest {
     }
     std::string refusal(const std::string& path) {
         std::string error;
-        return checkThumbnailInput(path.c_str(), &error) ? "accepted" : error;
+        ThumbnailKind kind;
+        return checkThumbnailInput(path.c_str(), &kind, &error) ? "accepted" : error;
     }
 };
 
@@ -128,6 +129,53 @@ TEST_F(ThumbnailInput, WhatIsNotAVoxelTextFile) {
         start += "0 0 0 1 2 3\n";
     const std::string longer = write("long.vxl", start + std::string(10, '\0'));
     EXPECT_EQ(refusal(longer), "accepted");
+}
+
+TEST_F(ThumbnailInput, MagicaVoxelAndBinvoxByTheirContentAndWithinTheirLimits) {
+    auto kindOf = [](const std::string& path) {
+        std::string error;
+        ThumbnailKind kind = ThumbnailKind::voxelText;
+        EXPECT_TRUE(checkThumbnailInput(path.c_str(), &kind, &error)) << error;
+        return kind;
+    };
+    const std::string vox =
+        write("scene.vox", std::string("VOX \x96\0\0\0MAIN\0\0\0\0\0\0\0\0", 20));
+    EXPECT_EQ(kindOf(vox), ThumbnailKind::magicaVoxel);
+    // The content decides, whatever the name says.
+    const std::string named = write("scene.vxl", std::string("VOX \x96\0\0\0MAIN", 12));
+    EXPECT_EQ(kindOf(named), ThumbnailKind::magicaVoxel);
+    const std::string binvox =
+        write("chair.binvox", "#binvox 1\ndim 32 32 32\ntranslate 0 0 0\nscale 1\ndata\n\x01\x10");
+    EXPECT_EQ(kindOf(binvox), ThumbnailKind::binvox);
+    const std::string largest = write("largest.binvox", "#binvox 1\ndim 256 256 256\ndata\n");
+    EXPECT_EQ(kindOf(largest), ThumbnailKind::binvox);
+    const std::string text = write("model", "1 1.0\n0 0 0 255 0 0\n");
+    EXPECT_EQ(kindOf(text), ThumbnailKind::voxelText);
+
+    // Voxlap's .vox: three 32-bit sizes, the voxels, then a palette.
+    std::string voxlap("\x20\0\0\0\x20\0\0\0\x20\0\0\0", 12);
+    voxlap += std::string(32 * 32 * 32 + 768, '\x07');
+    const std::string voxlapFile = write("voxlap.vox", voxlap);
+    EXPECT_EQ(refusal(voxlapFile), voxlapFile + " is not a MagicaVoxel file");
+    const std::string noMain = write("qubicle.VOX", std::string("VOX \x96\0\0\0PACK", 12));
+    EXPECT_EQ(refusal(noMain), noMain + " is not a MagicaVoxel file");
+    const std::string textVox = write("text.vox", "1 1.0\n0 0 0 255 0 0\n");
+    EXPECT_EQ(refusal(textVox), textVox + " is not a MagicaVoxel file");
+    const std::string over = write("over.binvox", "#binvox 1\ndim 257 256 256\ndata\n");
+    EXPECT_EQ(refusal(over), over + " has too many voxels for a thumbnail (a grid of more than " +
+                                 std::to_string(thumbnailMaxBinvoxCells) + " cells)");
+    const std::string huge = write("huge.binvox", "#binvox 1\ndim 99999999999 2 2\ndata\n");
+    EXPECT_EQ(refusal(huge), huge + " has too many voxels for a thumbnail (a grid of more than " +
+                                 std::to_string(thumbnailMaxBinvoxCells) + " cells)");
+    // A header that declares no grid within the probe is no binvox file.
+    const std::string noDim = write("nodim.binvox", "#binvox 1\ndata\n");
+    EXPECT_EQ(refusal(noDim), noDim + " is not a binvox file");
+    const std::string longHeader =
+        write("long.binvox",
+              "#binvox 1\n" + std::string(thumbnailProbeBytes, '#') + "\ndim 2 2 2\ndata\n");
+    EXPECT_EQ(refusal(longHeader), longHeader + " is not a binvox file");
+    const std::string badDim = write("bad.binvox", "#binvox 1\ndim 2 x 2\ndata\n");
+    EXPECT_EQ(refusal(badDim), badDim + " is not a binvox file");
 }
 
 } // namespace

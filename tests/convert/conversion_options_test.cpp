@@ -120,3 +120,36 @@ TEST(ConversionOptions, ShadeAndBackgroundAreReadAndTheirMistakesRefused) {
         EXPECT_EQ(error, message);
     }
 }
+
+TEST(ConversionOptions, ViewTakesTheInputAloneAndPassesGlutOptionsOn) {
+    ConversionOptions options;
+    std::string error;
+    ASSERT_EQ(parse({"-geometry", "640x480+1+2", "--view", "a.vox", "-iconic", "--hollow",
+                     "-display", ":3"},
+                    options, error),
+              OptionsResult::convert)
+        << error;
+    EXPECT_TRUE(options.view);
+    EXPECT_TRUE(options.hollow);
+    EXPECT_EQ(options.input, "a.vox");
+    EXPECT_EQ(options.output, "");
+    // In the order given, each value with its option.
+    const std::vector<std::string> passed = {"-geometry", "640x480+1+2", "-iconic", "-display",
+                                             ":3"};
+    EXPECT_EQ(options.viewerOptions, passed);
+
+    const std::pair<std::vector<std::string>, std::string> refusals[] = {
+        {{"--view", "a.vox", "b.vxl"},
+         "--view writes no output file: leave out b.vxl (see vxlconv --help)"},
+        {{"--view"}, "needs an input file: vxlconv --view INPUT (see vxlconv --help)"},
+        {{"--view", "a.vox", "-geometry"}, "-geometry needs a value (see vxlconv --help)"},
+        {{"a.vox", "b.vxl", "-sync"},
+         "-sync is an option of the viewer: give it with --view (see vxlconv --help)"},
+        {{"--view", "a.vox", "-geometryx"}, "unknown option -geometryx (see vxlconv --help)"},
+    };
+    for (const auto& [args, message] : refusals) {
+        ConversionOptions fresh;
+        EXPECT_EQ(parse(args, fresh, error), OptionsResult::refused) << message;
+        EXPECT_EQ(error, message);
+    }
+}

@@ -20,8 +20,11 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 import check_thumbnailer  # noqa: E402
 import harness  # noqa: E402
+import make_grids  # noqa: E402
+import make_vox  # noqa: E402
 import output_checks  # noqa: E402
 import png_file  # noqa: E402
 
@@ -31,7 +34,7 @@ ICON_CHECK = True
 HOSTILE = os.path.join(HERE, "hostile")
 RUN_TIMEOUT = 60.0
 USAGE = ("Usage: vxlrender INPUT OUTPUT.png [--size WxH] [--view front|iso] [CONVERSION OPTIONS] | "
-         "vxlrender --thumbnail SIZE INPUT.vxl OUTPUT.png\n")
+         "vxlrender --thumbnail SIZE INPUT OUTPUT.png\n")
 
 
 def render(args, timeout=RUN_TIMEOUT, env=None):
@@ -219,8 +222,8 @@ class IsoView(harness.ScratchCase):
 
 class Thumbnails(harness.ScratchCase):
     """--thumbnail SIZE: square, iso view, transparent where nothing is drawn;
-    only voxel text files small enough are drawn, anything else is refused in
-    one line with no output file."""
+    only voxel text, MagicaVoxel and binvox files small enough are drawn,
+    anything else is refused in one line with no output file."""
 
     PREFIX = "vxlrender-thumb-"
 
@@ -312,6 +315,32 @@ class Thumbnails(harness.ScratchCase):
                            "at most 67108864)\n" % big)
         self.assertLess(time.monotonic() - started, RUN_TIMEOUT)
 
+    def test_voxel_art_by_its_content_within_the_limits(self):
+        import struct
+
+        scene = os.path.join(harness.EXAMPLES, "scene.vox")
+        thumb = os.path.join(self.tmp, "scene.png")
+        self.assertEqual(render(["--thumbnail", "96", scene, thumb]), (0, b"", b""))
+        self.assertEqual(png_file.read_png(thumb)[:3], (96, 96, 4))
+        # Voxlap's models are .vox files too: sizes, voxels, palette.
+        voxlap = self.write_bytes("voxlap.vox", struct.pack("<3i", 32, 32, 32)
+                                  + bytes(32 * 32 * 32) + bytes(range(256)) * 3)
+        self.assertRefused(voxlap, "vxlrender: %s is not a MagicaVoxel file\n" % voxlap)
+        # A scene past the thumbnail's voxels, refused by the reader's count
+        # before any voxel is placed; a binvox grid past 256^3 by its header.
+        count = 101 * 100 * 100
+        voxels = bytes(b for x in range(101) for y in range(100) for z in range(100)
+                       for b in (x, y, z, 1))
+        model = (make_vox.size_chunk(101, 100, 100)
+                 + make_vox.chunk("XYZI", make_vox.u32(count) + voxels))
+        many = self.write_bytes("many.vox", make_vox.vox_file([model]))
+        self.assertRefused(many, "vxlrender: %s: the scene has more than 1000000 "
+                           "voxels (raise --max-voxels)\n" % many)
+        grid = self.write_bytes("grid.binvox", b"#binvox 1\ndim 257 257 257\ndata\n"
+                                + b"\x00\xff" * 66000)
+        self.assertRefused(grid, "vxlrender: %s has too many voxels for a thumbnail (a grid of "
+                           "more than 16777216 cells)\n" % grid)
+
     def test_not_a_regular_file(self):
         fifo = os.path.join(self.tmp, "fifo.vxl")
         os.mkfifo(fifo)
@@ -346,8 +375,15 @@ class Desktop(harness.ScratchCase):
         with open(local, "w") as f:
             f.write("[Thumbnailer Entry]\nExec=%s\nMimeType=%s\n" % (
                 entry["Exec"].replace("vxlrender", VXLRENDER, 1), entry["MimeType"]))
-        failures = check_thumbnailer.check(local, os.path.join(harness.EXAMPLES, "terrain.vxl"),
-                                           128, reference=VXLRENDER, ro_binds=[VXLRENDER])
+        # A voxel text file, a MagicaVoxel scene and a binvox ball.
+        ball = os.path.join(self.tmp, "ball.binvox")
+        with open(ball, "wb") as f:
+            f.write(make_grids.binvox(24, lambda x, y, z: (x - 11.5) ** 2 + (y - 11.5) ** 2
+                                      + (z - 11.5) ** 2 < 100))
+        models = [os.path.join(harness.EXAMPLES, "terrain.vxl"),
+                  os.path.join(harness.EXAMPLES, "scene.vox"), ball]
+        failures = check_thumbnailer.check(local, models, 128, reference=VXLRENDER,
+                                           ro_binds=[VXLRENDER])
         self.assertEqual(failures, [])
 
     def test_committed_icons_are_what_vxlrender_draws(self):

@@ -1,6 +1,6 @@
-// Feeds arbitrary bytes to the thumbnail's check of a file's first bytes, as
-// the whole file and as the start of a longer one. It must never read past
-// the bytes it is given (the address checker sees that), and it must never
+// Feeds arbitrary bytes to the thumbnail's checks of a file's first bytes, as
+// the whole file and as the start of a longer one. They must never read past
+// the bytes they are given (the address checker sees that), and it must never
 // refuse a file the loader reads: whatever loads is voxel text.
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The same bytes as the probe of a file that goes on.
     int32_t cutCount = 0;
     looksLikeVoxelText(text, size, int64_t(size) + 1, &cutCount);
+    // The other formats' probes must stay within the bytes too.
+    looksLikeMagicaVoxel(text, size);
+    binvoxHeaderCells(text, size, thumbnailMaxBinvoxCells);
 
     const char* path = writeFuzzInput("thumbnail_input_fuzz", data, size);
     VoxelModel* loaded = loadVoxels(path);
