@@ -164,8 +164,7 @@ ParseResult parseRenderOptions(int argc, char** argv, RenderOptions* options, st
         return ParseResult::error;
     }
     if (options->thumbnail && options->conversion.given) {
-        *error = "--thumbnail draws voxel text files as they are; give no conversion options "
-                 "with it";
+        *error = "--thumbnail draws files as they are; give no conversion options with it";
         return ParseResult::error;
     }
     if (options->conversion.meshGiven) {

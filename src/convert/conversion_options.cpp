@@ -123,11 +123,16 @@ std::string vxlconvHelpText() {
                                ".vox file or a web page for others.",
                                0, 0) +
                        "\n";
+    // Rows read alike share their names (.nii for both NIfTI versions):
+    // each is listed once.
     std::string names;
+    std::vector<std::string> listed;
     for (const InputFormat* format : inputFormats())
         for (const char* extension : format->extensions)
-            if (extension)
+            if (extension && std::find(listed.begin(), listed.end(), extension) == listed.end()) {
+                listed.push_back(extension);
                 names += std::string(names.empty() ? "" : ", ") + extension;
+            }
     help += wrapped("INPUT is read by its contents; when they do not say, a name ending in " +
                         names + " (each also with .gz) is read as that format:",
                     0, 0);

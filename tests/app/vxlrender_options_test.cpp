@@ -159,7 +159,7 @@ TEST(RenderOptions, ConversionOptionsAreVxlconvs) {
         {{"a", "b", "--mesh", "faces"},
          "--mesh applies to vxlconv's mesh outputs, not to pictures"},
         {{"--thumbnail", "64", "a", "b", "--hollow"},
-         "--thumbnail draws voxel text files as they are; give no conversion options with it"},
+         "--thumbnail draws files as they are; give no conversion options with it"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.error);
