@@ -29,6 +29,7 @@ mode="${1:-build}"
 # and NumPy .npz inputs.
 # libegl-dev, libegl-mesa0, libpng-dev: vxlrender draws through EGL on Mesa's
 # surfaceless platform and writes PNG with libpng.
+# libgdcm-dev: GDCM, which decodes DICOM in every common transfer syntax.
 # libgtest-dev: the default build (tools/build.sh, run.sh) configures the unit
 # tests too, and CMake stops without GoogleTest.
 build_pkgs=(
@@ -37,6 +38,7 @@ build_pkgs=(
     xvfb x11-utils xdotool imagemagick
     libassimp-dev zlib1g-dev
     libegl-dev libegl-mesa0 libpng-dev
+    libgdcm-dev
     libgtest-dev
 )
 # assimp-testmodels: real models the converter's end-to-end test converts;
