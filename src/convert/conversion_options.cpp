@@ -201,6 +201,7 @@ std::string vxlconvHelpText() {
                     0, 0);
     help += "\nExamples: vxlconv bunny.ply bunny.vxl --resolution 200 && voxscope bunny.vxl\n"
             "          vxlconv scan.vxl light.vxl --hollow --resolution 400\n"
+            "          vxlconv SCAN_FOLDER bone.vxl --threshold 300 --hollow\n"
             "          vxlconv castle.vox castle.glb\n"
             "          vxlconv scan.vxl print.stl --mesh faces\n";
     return help;
