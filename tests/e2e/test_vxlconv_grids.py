@@ -112,7 +112,7 @@ class SampleConversions(unittest.TestCase):
         status, out, err = vxlconv("--help")
         self.assertEqual((status, err), (0, ""))
         for words in ("binvox", "NumPy .npy, .npz", "NRRD, NIfTI", "--threshold T", "--colors C",
-                      "height, labels", "grey or map"):
+                      "height,", "labels (the palette", "grey or map"):
             self.assertIn(words, out)
 
     def test_content_not_name_decides(self):
@@ -470,8 +470,8 @@ class HostileFiles(unittest.TestCase):
         # --threshold and --colors say which samples are voxels and how they
         # are coloured; a .vox scene has no samples, gzip-compressed or not.
         scene = make_vox.scene_file()
-        line = ("vxlconv: --threshold and --colors apply to binvox, NumPy .npy, .npz, NRRD and "
-                "NIfTI inputs")
+        line = ("vxlconv: --threshold and --colors apply to binvox, NumPy .npy, .npz, NRRD, "
+                "NIfTI and DICOM inputs")
         self.expect_lines([
             ("a .vox scene", "scene.vox", scene, ["--threshold", "3"], 1, [line]),
             ("a .vox scene in gzip", "scene.vox.gz", gzip.compress(scene, mtime=0),
