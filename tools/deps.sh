@@ -29,6 +29,7 @@ mode="${1:-build}"
 # and NumPy .npz inputs.
 # libegl-dev, libegl-mesa0, libpng-dev: vxlrender draws through EGL on Mesa's
 # surfaceless platform and writes PNG with libpng.
+# libgdcm-dev: GDCM, which decodes DICOM in every common transfer syntax.
 # libgtest-dev: the default build (tools/build.sh, run.sh) configures the unit
 # tests too, and CMake stops without GoogleTest.
 build_pkgs=(
@@ -37,6 +38,7 @@ build_pkgs=(
     xvfb x11-utils xdotool imagemagick
     libassimp-dev zlib1g-dev
     libegl-dev libegl-mesa0 libpng-dev
+    libgdcm-dev
     libgtest-dev
 )
 # assimp-testmodels: real models the converter's end-to-end test converts;
@@ -52,11 +54,15 @@ build_pkgs=(
 # python3-nibabel (with python3-numpy): NIfTI-1, NIfTI-2 and MGZ files
 # written by the format's own library (every storage order and flip, masks,
 # thick slices) for the converter's end-to-end tests, run by /usr/bin/python3.
+# python3-pydicom and libgdcm-tools (gdcmconv): DICOM series written by
+# pydicom and transcoded to every lossless transfer syntax; pydicom's own
+# test files.
 test_pkgs=(
     libbenchmark-dev python3 clang-format
     assimp-testmodels dpkg-dev file desktop-file-utils
     bubblewrap shared-mime-info xdg-utils libglib2.0-bin
     assimp-utils chromium python3-nibabel python3-numpy
+    python3-pydicom libgdcm-tools
 )
 if ! command -v npm >/dev/null 2>&1; then
     test_pkgs+=(nodejs npm)

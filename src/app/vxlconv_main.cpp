@@ -33,8 +33,9 @@ static int convertWith(const ConversionOptions& given) {
         die(error);
     const char* input = options.input.c_str();
     if (options.memoryCap == 0)
-        options.memoryCap =
-            defaultMemoryCap(inputFileBytes(input) + secondFileBytes(input), options.maxVoxels);
+        options.memoryCap = defaultMemoryCap(inputFileBytes(input) + secondFileBytes(input) +
+                                                 seriesFileBytes(input),
+                                             options.maxVoxels);
     capAddressSpace(options.memoryCap);
     startProgress("vxlconv");
     if (!convertFile(options, error))

@@ -102,6 +102,11 @@ std::string conversionOptionsHelp(bool withMesh) {
                             "(a segmentation whose background label is not 0; a note names "
                             "such a label when it fills most of the volume's border)",
                   optionColumn);
+    text += entry("--series S",
+                  seriesFormatTitles() +
+                      " inputs of several series: read the one of Series Instance UID S, or the "
+                      "S-th that the note lists (default: the one with the most images)",
+                  optionColumn);
     text += entry("--max-voxels N",
                   "refuse to write more than N voxels (default 10000000; at most 59652323, what "
                   "voxscope can draw)",
@@ -209,6 +214,7 @@ std::string vxlconvHelpText() {
                     0, 0);
     help += "\nExamples: vxlconv bunny.ply bunny.vxl --resolution 200 && voxscope bunny.vxl\n"
             "          vxlconv scan.vxl light.vxl --hollow --resolution 400\n"
+            "          vxlconv SCAN_FOLDER bone.vxl --threshold 300 --hollow\n"
             "          vxlconv castle.vox castle.glb\n"
             "          vxlconv scan.vxl print.stl --mesh faces\n"
             "          vxlconv --view head.nii.gz --threshold 300 -geometry 1024x768\n";
@@ -293,6 +299,12 @@ OptionTaken takeConversionOption(int argc, char** argv, int& i, const char* prog
         if (value && !ok)
             error = "--background needs a number, not \"" + std::string(value) + "\"";
         options.backgroundGiven = true;
+    } else if (arg == "--series") {
+        ok = takeValue() && *value != '\0';
+        if (value && !ok)
+            error = "--series needs a Series Instance UID or a number";
+        if (ok)
+            options.series = value;
     } else if (arg == "--colors" || arg == "--colours") {
         ok = takeValue() && parseColorMode(value, options.colors);
         if (value && !ok)

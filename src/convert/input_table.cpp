@@ -23,6 +23,7 @@ const std::vector<const InputFormat*>& inputFormats() {
         FORMAT_ROW(InputFormat, nifti2Input),    // read/nifti_reader.cpp
         FORMAT_ROW(InputFormat, metaImageInput), // read/metaimage_reader.cpp
         FORMAT_ROW(InputFormat, mghInput),       // read/mgh_reader.cpp
+        FORMAT_ROW(InputFormat, dicomInput),     // read/dicom_reader.cpp
     };
     return rows;
 }
@@ -36,6 +37,14 @@ std::string sampleFormatTitles(const char* lastJoin) {
     std::string list;
     for (size_t i = 0; i < titles.size(); ++i)
         list += (i == 0 ? "" : i + 1 == titles.size() ? lastJoin : ", ") + std::string(titles[i]);
+    return list;
+}
+
+std::string seriesFormatTitles() {
+    std::string list;
+    for (const InputFormat* format : inputFormats())
+        if (format->takesSeries && list.find(format->helpTitle) == std::string::npos)
+            list += (list.empty() ? "" : " and ") + std::string(format->helpTitle);
     return list;
 }
 
@@ -90,4 +99,16 @@ int64_t secondFileBytes(const char* path) {
     if (stat(second.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return 0;
     return int64_t(info.st_size);
+}
+
+int64_t seriesFileBytes(const char* path) {
+    const InputFormat* format = findInputFolder(path);
+    if (!format) {
+        std::vector<uint8_t> head;
+        std::string error;
+        if (!readFileHead(path, inputHeadBytes, head, error))
+            return 0;
+        format = findInputFormat(head.data(), head.size(), path);
+    }
+    return format && format->seriesBytes ? format->seriesBytes(path) : 0;
 }

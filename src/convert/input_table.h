@@ -26,6 +26,9 @@ const InputFormat* findInputFolder(const char* path);
 // order, `lastJoin` before the last: what --threshold and --colors apply to.
 std::string sampleFormatTitles(const char* lastJoin);
 
+// The titles of the rows that take --series, joined by " and ".
+std::string seriesFormatTitles();
+
 // Whether `path` ends in `extension` (given with its dot, lower case),
 // ignoring case.
 bool hasExtension(const char* path, const char* extension);
@@ -36,3 +39,8 @@ bool hasExtension(const char* path, const char* extension);
 // its reader's alone. The memory cap, which grows with the input's size,
 // counts it too.
 int64_t secondFileBytes(const char* path);
+
+// The bytes of the other files of a series that the input at `path` (a
+// folder a row claims, or a file of such a row) brings along (see
+// SeriesBytes); 0 for every other input. The memory cap counts them too.
+int64_t seriesFileBytes(const char* path);

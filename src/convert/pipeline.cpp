@@ -113,6 +113,10 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
         error = "--background applies to " + sampleFormatTitles(" and ") + " inputs";
         return false;
     }
+    if (!options.series.empty() && !(choice.format && choice.format->takesSeries)) {
+        error = "--series applies to " + seriesFormatTitles() + " inputs";
+        return false;
+    }
     if (!choice.format && stream && !bytes.empty()) {
         error = options.input + " is not a regular file; meshes and point clouds are read from "
                                 "files only";
@@ -138,6 +142,7 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
         readOptions.maxBytes =
             headerClaimLimit(options.memoryCap, options.memoryCapGiven, options.maxVoxels);
     readOptions.output = options.output.c_str();
+    readOptions.series = options.series.c_str();
     SampleRules rules;
     rules.threshold = options.threshold;
     rules.colors = options.colors;

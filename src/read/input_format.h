@@ -33,6 +33,9 @@ struct ReadOptions {
     // The conversion's output, which no second file a header names may be:
     // empty when there is none to protect.
     const char* output = "";
+    // The series to read of an input of several (--series): a UID or its
+    // number; empty for the reader's own choice.
+    const char* series = "";
 };
 
 // A reader of voxels fills `out` (centres, colours, voxel size and, when it
@@ -60,6 +63,10 @@ using ReadSamplesAt = bool (*)(const char* path, const ReadOptions& options, Sam
 // Whether a folder given as the input holds this format's files (`folder`
 // has no trailing slash).
 using FolderTest = bool (*)(const char* folder);
+
+// The bytes of the files an input at `path` brings besides its own (a
+// series' other slices), for the memory cap.
+using SeriesBytes = int64_t (*)(const char* path);
 
 // Whether the first bytes of an input are this format's, whatever its name.
 using ContentTest = bool (*)(const uint8_t* head, size_t size);
@@ -98,6 +105,8 @@ struct InputFormat {
     // also take a folder as the input set `folder`. Most rows leave both.
     ReadSamplesAt readSamplesAt = nullptr;
     FolderTest folder = nullptr;
+    SeriesBytes seriesBytes = nullptr; // optional
+    bool takesSeries = false;          // reads ReadOptions::series (--series)
 };
 
 // Whether the row's reader gives samples (in memory or by path), so the step

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "convert/input_read.h"
+#include "fuzz_file.h"
 #include "sample_prefixes.h"
 
 #include <cmath>
@@ -42,7 +43,18 @@ bool readBytes(const InputChoice& choice, const std::string& bytes, const std::s
     rules.threshold = ThresholdRule{true, 1.0};
     // Exactly the bytes given, so that a read past them shows.
     std::vector<uint8_t> copy(bytes.begin(), bytes.end());
-    return readInputAs(choice, copy.data(), copy.size(), options, rules, grid, error);
+    if (!choice.format->readSamplesAt)
+        return readInputAs(choice, copy.data(), copy.size(), options, rules, grid, error);
+    // A reader by path is given the bytes as a file alone in its folder, and
+    // its messages are held to the sample's own path.
+    const std::string name = path.substr(path.rfind('/') + 1);
+    const std::string written =
+        writeFuzzInputAlone("input_table", name.c_str(), copy.data(), copy.size());
+    options.path = written.c_str();
+    const bool read = readInputAs(choice, copy.data(), copy.size(), options, rules, grid, error);
+    for (size_t at; (at = error.find(written)) != std::string::npos;)
+        error.replace(at, written.size(), path);
+    return read;
 }
 
 // Reads `bytes` under `path` as the converter would: the row they choose
@@ -128,7 +140,7 @@ std::string voxelsProblem(const VoxelGrid& grid, const InputFormat& format) {
         return "positions and colours do not match";
     if (int64_t(v.colors.size() / 3) > maxVoxels)
         return "more voxels than allowed";
-    if (format.readSamples) {
+    if (readsSamples(format)) {
         if (!std::isnormal(v.voxelSize) || v.voxelSize < 0)
             return "a voxel size that is not a normal positive float";
         for (float p : v.positions)
@@ -197,7 +209,7 @@ TEST(InputTable, EveryCutOfEverySampleIsRefusedOrReadAsTheWhole) {
         if (s.generated) {
             ++generatedFiles;
             ASSERT_TRUE(s.read) << s.file.path << ": " << s.refusal;
-            ASSERT_NE(format.readSamples, nullptr) << s.file.path << " read as " << format.name;
+            ASSERT_TRUE(readsSamples(format)) << s.file.path << " read as " << format.name;
         }
         int failures = 0;
         for (size_t length : prefixLengths(bytes.size())) {

@@ -8,7 +8,7 @@ MGH/MGZ written by nibabel and as MetaImage (tools/make_grids.py's writer, in
 ITK's LPS frame: raw, zlib, .mhd pairs, slice LIST and pattern,
 AnatomicalOrientation) give the NIfTI files' voxels byte for byte; nibabel's
 own test.mgz reads with its notes; and the files of formats not read yet
-(DICOM, Analyze, MINC, PAR/REC and AFNI from nibabel's own test data, a TIFF
+(Analyze, MINC, PAR/REC and AFNI from nibabel's own test data, a TIFF
 stack by ImageMagick) are each named in one line, with or without
 --threshold.
 
@@ -269,9 +269,19 @@ nibabel.save(nibabel.AnalyzeImage(ones, numpy.eye(4)), sys.argv[1] + "/old.img")
     def tearDownClass(cls):
         shutil.rmtree(cls.tmp, ignore_errors=True)
 
+    def test_nibabels_dicom_files_convert(self):
+        # Read once these were named as not read yet; now each is a slice
+        # of a series that its folder gathers.
+        out = os.path.join(self.tmp, "dicom.vxl")
+        for path in (os.path.join(NIBABEL_DATA, "0.dcm"),
+                     os.path.join(NIBABEL_DATA, "..", "..", "nicom", "tests", "data", "0.dcm")):
+            with self.subTest(path=path):
+                status, stdout, stderr = vxlconv(path, out, "--threshold", "100")
+                self.assertEqual((status, stdout), (0, ""), stderr)
+                self.assertGreater(len(voxels_of(out)), 0)
+
     def test_each_is_named_in_one_line(self):
         cases = [
-            (NIBABEL_DATA, "0.dcm", "a DICOM file"),
             (NIBABEL_DATA, "analyze.hdr", "an Analyze 7.5 header"),
             (NIBABEL_DATA, "minc1_1_scale.mnc", "a MINC-1 volume (NetCDF)"),
             (NIBABEL_DATA, "minc2_1_scale.mnc", "a MINC-2 volume (HDF5)"),

@@ -7,6 +7,7 @@
 // the lattice arithmetic and the cell keys under the address and
 // undefined-behaviour checks.
 #include "convert/input_read.h"
+#include "fuzz_file.h"
 #include "stages/coarse_grid.h"
 #include "stages/hollow.h"
 #include "stages/shade.h"
@@ -66,7 +67,10 @@ void readAs(const InputChoice& choice, const uint8_t* data, size_t size, const c
     if (!sink)
         abort();
     ReadOptions options;
-    options.path = path;
+    // A reader by path is given the bytes as a file alone in its folder.
+    options.path = choice.format->readSamplesAt
+                       ? writeFuzzInputAlone("input_fuzz", "input.dcm", data, size)
+                       : path;
     options.maxVoxels = 1000000;
     options.maxBytes = int64_t(256) << 20;
     // The threshold lets values through, so that colours and cubes are made.
