@@ -39,8 +39,9 @@ static int convert(int argc, char** argv) {
         die(error);
     const char* input = options.input.c_str();
     if (options.memoryCap == 0)
-        options.memoryCap =
-            defaultMemoryCap(inputFileBytes(input) + secondFileBytes(input), options.maxVoxels);
+        options.memoryCap = defaultMemoryCap(inputFileBytes(input) + secondFileBytes(input) +
+                                                 folderInputBytes(input),
+                                             options.maxVoxels);
     capAddressSpace(options.memoryCap);
     startProgress("vxlconv");
     if (!convertFile(options, error))

@@ -63,7 +63,8 @@ int main(int argc, char** argv) {
         ConversionOptions& conversion = options.conversion;
         if (conversion.memoryCap == 0)
             conversion.memoryCap =
-                defaultMemoryCap(inputFileBytes(options.input) + secondFileBytes(options.input),
+                defaultMemoryCap(inputFileBytes(options.input) + secondFileBytes(options.input) +
+                                     folderInputBytes(options.input),
                                  conversion.maxVoxels);
         capAddressSpace(conversion.memoryCap);
         startProgress("vxlrender");

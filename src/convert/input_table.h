@@ -36,3 +36,8 @@ bool hasExtension(const char* path, const char* extension);
 // its reader's alone. The memory cap, which grows with the input's size,
 // counts it too.
 int64_t secondFileBytes(const char* path);
+
+// The bytes of the files a row reads from the folder at `path` (its
+// slices); 0 when `path` is no folder a row reads. The memory cap counts
+// them as it counts an input file's size.
+int64_t folderInputBytes(const char* path);

@@ -61,6 +61,10 @@ using ReadSamplesAt = bool (*)(const char* path, const ReadOptions& options, Sam
 // has no trailing slash).
 using FolderTest = bool (*)(const char* folder);
 
+// The bytes of the files a folder row reads from `folder`, which the
+// memory cap grows with as it does with an input file's size.
+using FolderBytes = int64_t (*)(const char* folder);
+
 // Whether the first bytes of an input are this format's, whatever its name.
 using ContentTest = bool (*)(const uint8_t* head, size_t size);
 
@@ -98,6 +102,7 @@ struct InputFormat {
     // also take a folder as the input set `folder`. Most rows leave both.
     ReadSamplesAt readSamplesAt = nullptr;
     FolderTest folder = nullptr;
+    FolderBytes folderBytes = nullptr; // rows with `folder`
 };
 
 // Whether the row's reader gives samples (in memory or by path), so the step

@@ -185,8 +185,13 @@ TEST(InputTable, EveryRowHasSamples) {
     std::map<const InputFormat*, int> count;
     for (const RowSample& s : samplesOfRows())
         ++count[s.choice.format];
-    for (const InputFormat* format : inputFormats())
+    // A row read by path (a folder of slices) is given no bytes; its own
+    // tests read its files.
+    for (const InputFormat* format : inputFormats()) {
+        if (format->readSamplesAt)
+            continue;
         EXPECT_GE(count[format], 3) << format->name << " has too few samples to be tested";
+    }
 }
 
 TEST(InputTable, EveryCutOfEverySampleIsRefusedOrReadAsTheWhole) {
@@ -279,5 +284,5 @@ TEST(InputTable, HostileHeadersAreRefusedInOneLineOrReadWithinTheLimits) {
     // Some of every row's hostile versions still read: the checks above saw
     // voxels from each.
     for (const InputFormat* format : inputFormats())
-        EXPECT_TRUE(rows.count(format)) << format->name;
+        EXPECT_TRUE(rows.count(format) || format->readSamplesAt) << format->name;
 }

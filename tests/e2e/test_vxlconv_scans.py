@@ -5,8 +5,8 @@ same voxels, upright
 and unmirrored (the patient's left at +x, superior +y, anterior +z), and an
 oblique one is turned to the nearest axes with a note; and the files of
 formats not read yet (DICOM, Analyze, MINC, PAR/REC and AFNI from nibabel's
-own test data, MGH/MGZ written by nibabel, a TIFF stack by ImageMagick) are
-each named in one line, with or without --threshold.
+own test data, MGH/MGZ written by nibabel) are each named in one line, with
+or without --threshold; a TIFF stack ImageMagick writes converts.
 
 Takes --vxlconv PATH.
 """
@@ -231,6 +231,17 @@ nibabel.save(nibabel.AnalyzeImage(ones, numpy.eye(4)), sys.argv[1] + "/old.img")
     def tearDownClass(cls):
         shutil.rmtree(cls.tmp, ignore_errors=True)
 
+    def test_an_imagemagick_tiff_stack_converts(self):
+        # Its first page is white, its second black: the first page's 8 x 8
+        # samples are the voxels, in the lowest layer.
+        out = os.path.join(self.tmp, "stack.vxl")
+        status, stdout, stderr = vxlconv(os.path.join(self.tmp, "stack.tif"), out,
+                                         "--threshold", "1")
+        self.assertEqual((status, stdout, stderr), (0, "", ""))
+        voxels = voxels_of(out)
+        self.assertEqual(sorted(voxels), sorted((float(x), float(y), 0.0)
+                                                for x in range(8) for y in range(8)))
+
     def test_each_is_named_in_one_line(self):
         cases = [
             (NIBABEL_DATA, "0.dcm", "a DICOM file"),
@@ -245,7 +256,6 @@ nibabel.save(nibabel.AnalyzeImage(ones, numpy.eye(4)), sys.argv[1] + "/old.img")
             (self.tmp, "brain.mgz", "a FreeSurfer MGH volume"),
             (self.tmp, "brain.mgh", "a FreeSurfer MGH volume"),
             (self.tmp, "old.hdr", "an Analyze 7.5 header"),
-            (self.tmp, "stack.tif", "a TIFF image"),
             (self.tmp, "cells.zarr", "a Zarr store"),
         ]
         out = os.path.join(self.tmp, "out.vxl")
