@@ -12,7 +12,9 @@
 #include <gtest/gtest.h>
 
 #include "convert/input_read.h"
+#include "convert/input_table.h"
 #include "sample_prefixes.h"
+#include "scratch_dir.h"
 
 #include <cmath>
 #include <cstring>
@@ -285,4 +287,28 @@ TEST(InputTable, HostileHeadersAreRefusedInOneLineOrReadWithinTheLimits) {
     // voxels from each.
     for (const InputFormat* format : inputFormats())
         EXPECT_TRUE(rows.count(format) || format->readSamplesAt) << format->name;
+}
+
+namespace {
+
+using InputFolder = ScratchDirTest;
+
+} // namespace
+
+// A folder of slices is its row's, and the memory cap counts its slices'
+// bytes (an input file's own size is counted apart, so a file counts none).
+TEST_F(InputFolder, AFolderOfSlicesIsChosenAndItsSlicesCountedForTheMemoryCap) {
+    EXPECT_EQ(findInputFolder(dir.c_str()), nullptr);
+    EXPECT_EQ(folderInputBytes(dir.c_str()), 0);
+    write("a_1.tif", std::string(1000, 'x'));
+    write("a_2.TIFF", std::string(234, 'x'));
+    write("notes.txt", std::string(5000, 'x'));
+    const InputFormat* row = findInputFolder((dir + "/").c_str());
+    ASSERT_NE(row, nullptr);
+    EXPECT_STREQ(row->name, "TIFF slices");
+    EXPECT_NE(row->readSamplesAt, nullptr);
+    EXPECT_EQ(folderInputBytes(dir.c_str()), 1234);
+    EXPECT_EQ(folderInputBytes((dir + "//").c_str()), 1234);
+    EXPECT_EQ(folderInputBytes((dir + "/a_1.tif").c_str()), 0);
+    EXPECT_EQ(folderInputBytes((dir + "/missing").c_str()), 0);
 }
