@@ -339,8 +339,9 @@ bool stackFits(const PageFormat& format, int64_t slices, int64_t maxBytes, std::
     const size_t item = sampleTypeSize(format.type) * format.samples;
     if (checkedSampleCount(dims, item, maxBytes) >= 0)
         return true;
-    reason = memoryRefusal("the stack of " + std::to_string(slices) + " pages of " +
-                               layoutText(format) + " samples",
+    reason = memoryRefusal("the stack of " + std::to_string(slices) +
+                               (slices == 1 ? " page of " : " pages of ") + layoutText(format) +
+                               " samples",
                            claimedSampleBytes(dims, item), maxBytes);
     return false;
 }
