@@ -11,7 +11,7 @@ Debian's python3-tifffile and python3-numpy (tools/deps.sh test).
                                         512 uint16
 
 A volume of values (a ball of falling density over a faint ramp) is
-stored plain, compressed (zlib, lzma), tiled, as other sample types, as
+stored plain, compressed (zlib, lzma), tiled, as BigTIFF, as other sample types, as
 colours, inside an ImageJ hyperstack and an OME-TIFF (the first channel and
 time point; the other planes hold other values), and as a folder of
 single-page slices named slice_1.tif ... slice_12.tif, whose natural order
@@ -61,6 +61,7 @@ def write_samples(folder):
     stack("lzma.tif", values, compression="lzma")
     stack("predictor.tif", values, compression="zlib", predictor=True)
     stack("tiled.tif", values, tile=(16, 16), compression="zlib")
+    stack("bigtiff.tif", values, bigtiff=True)
     stack("uint8.tif", (values // 16).astype(numpy.uint8), threshold=THRESHOLD // 16)
     stack("int16.tif", values.astype(numpy.int16) - 2000, threshold=-1000)
     stack("int32.tif", values.astype(numpy.int32) * 1000, threshold=THRESHOLD * 1000)

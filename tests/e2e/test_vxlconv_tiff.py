@@ -1,7 +1,7 @@
 """vxlconv on TIFF stacks written by tifffile (Debian's python3-tifffile
 under /usr/bin/python3; tools/make_tiffs.py) and ImageMagick: each stack
 gives exactly as many voxels as numpy counts in what tifffile reads, past
-the same threshold; a compressed or tiled stack (zlib, lzma, a predictor,
+the same threshold; a compressed, tiled or BigTIFF stack (zlib, lzma, a predictor,
 ImageMagick's LZW and PackBits), a gzip-wrapped one, one read from a pipe
 and a folder of slices named out of natural order give the very voxel file
 of the plain stack, whose voxels lie at the samples' indices with the
@@ -82,7 +82,7 @@ class TiffStacks(unittest.TestCase):
 
     def test_compressed_tiled_piped_and_sliced_stacks_are_the_plain_ones_voxels(self):
         plain = self.convert("stack.tif", 1000)
-        for name in ("zlib.tif", "lzma.tif", "predictor.tif", "tiled.tif", "lzw.tif",
+        for name in ("zlib.tif", "lzma.tif", "predictor.tif", "tiled.tif", "bigtiff.tif", "lzw.tif",
                      "packbits.tif", "stack.tif.gz", "slices"):
             with self.subTest(name=name):
                 self.assertEqual(self.convert(name, 1000), plain)
