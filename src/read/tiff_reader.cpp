@@ -121,6 +121,14 @@ void closeTiff(OpenTiff& open) {
     open.tif = nullptr;
 }
 
+// Closes the file on every way out of a reader.
+struct ClosedOnReturn {
+    OpenTiff& open;
+    ~ClosedOnReturn() {
+        closeTiff(open);
+    }
+};
+
 // "libtiff: WHAT" for a refusal after libtiff complained, else `fallback`.
 std::string complaintOr(const OpenTiff& open, const std::string& fallback) {
     return open.source.complaint.empty() ? fallback : fallback + " (" + open.source.complaint + ")";
@@ -384,12 +392,7 @@ bool parseTiff(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume&
     OpenTiff open;
     if (!openTiff(data, size, maxBytes, open, reason))
         return false;
-    struct Closer {
-        OpenTiff& open;
-        ~Closer() {
-            closeTiff(open);
-        }
-    } closer{open};
+    const ClosedOnReturn closer{open};
     // Every page's header is looked at before any page is decoded; a chain
     // of pages that loops back (or runs off the file) leaves libtiff's count
     // short of a last page.
@@ -497,12 +500,7 @@ bool readTiffFolder(const char* folder, const ReadOptions& options, SampleVolume
             reason = slice + ": " + reason;
             return false;
         }
-        struct Closer {
-            OpenTiff& open;
-            ~Closer() {
-                closeTiff(open);
-            }
-        } closer{open};
+        const ClosedOnReturn closer{open};
         PageFormat format;
         if (!readPageFormat(open.tif, slice, format, reason))
             return false;
