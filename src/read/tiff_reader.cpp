@@ -259,7 +259,7 @@ bool pagePresent(TIFF* tif, uint64_t fileSize, const PageFormat& format, const s
 // Decodes the current page into `dest` (rows from the top, the samples of a
 // pixel together), whatever its strips, tiles and planar configuration.
 bool decodePage(OpenTiff& open, const PageFormat& format, const std::string& page, uint8_t* dest,
-                std::vector<uint8_t>& scratch, std::string& reason) {
+                std::vector<uint8_t>& scratch, int64_t maxBytes, std::string& reason) {
     TIFF* tif = open.tif;
     const size_t item = sampleTypeSize(format.type);
     const size_t pixel = item * format.samples;
@@ -288,6 +288,15 @@ bool decodePage(OpenTiff& open, const PageFormat& format, const std::string& pag
         return false;
     };
     if (format.tiled) {
+        // A tile may claim to be far larger than its page: held to the cap
+        // before its buffer is allocated.
+        const int64_t tileDims[3] = {format.tileWidth, format.tileHeight, 1};
+        if (checkedSampleCount(tileDims, separate ? item : pixel, maxBytes) < 0) {
+            reason = memoryRefusal(page + "'s tile of " + std::to_string(format.tileWidth) + " x " +
+                                       std::to_string(format.tileHeight),
+                                   claimedSampleBytes(tileDims, separate ? item : pixel), maxBytes);
+            return false;
+        }
         const size_t tileBytes =
             size_t(format.tileWidth) * format.tileHeight * (separate ? item : pixel);
         scratch.resize(tileBytes);
@@ -452,7 +461,8 @@ bool parseTiff(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume&
         const int64_t index = slice * plan.pageStep;
         if (!TIFFSetDirectory(open.tif, tdir_t(index)) ||
             !decodePage(open, formats[size_t(slice)], pageName(index),
-                        out.storage.data() + size_t(slice) * bytesPerPage, scratch, reason)) {
+                        out.storage.data() + size_t(slice) * bytesPerPage, scratch, maxBytes,
+                        reason)) {
             if (reason.empty())
                 reason = complaintOr(open, pageName(index) + " does not read");
             return false;
@@ -524,7 +534,7 @@ bool readTiffFolder(const char* folder, const ReadOptions& options, SampleVolume
         }
         if (!TIFFSetDirectory(open.tif, 0) ||
             !decodePage(open, format, slice, out.storage.data() + n * bytesPerPage, scratch,
-                        reason)) {
+                        options.maxBytes, reason)) {
             if (reason.empty())
                 reason = complaintOr(open, slice + " does not read");
             return false;

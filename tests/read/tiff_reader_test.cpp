@@ -272,6 +272,24 @@ TEST_F(TiffStack, BrokenAndOversizedStacksAreRefusedInOneLineWithNothingPrinted)
         TIFFWriteEncodedStrip(b, 0, rows, 2);
         TIFFClose(b);
     }
+    // Deflated tiles that claim to be 65520 samples a side: each tile's
+    // buffer would pass the memory allowed.
+    PageSpec tiled = spec;
+    tiled.tile = 16;
+    tiled.compression = COMPRESSION_ADOBE_DEFLATE;
+    writeTiff(dir + "/huge_tiles.tif", tiled, 1, grey);
+    std::string hugeTiles = contents(dir + "/huge_tiles.tif");
+    int patched = 0;
+    for (const char tag : {'\x42', '\x43'}) // TileWidth, TileLength (322, 323) as SHORT
+        for (size_t at = 8; at + 12 <= hugeTiles.size(); at += 2)
+            if (hugeTiles.compare(at, 8, std::string{tag, 1, 3, 0, 1, 0, 0, 0}) == 0) {
+                hugeTiles[at + 8] = '\xf0';
+                hugeTiles[at + 9] = '\xff';
+                ++patched;
+                break;
+            }
+    ASSERT_EQ(patched, 2);
+    write("huge_tiles.tif", hugeTiles);
     std::string truncated = contents(dir + "/big.tif");
     truncated.resize(truncated.size() / 2);
     write("truncated.tif", truncated);
@@ -291,6 +309,8 @@ TEST_F(TiffStack, BrokenAndOversizedStacksAreRefusedInOneLineWithNothingPrinted)
         {VOXSCOPE_INPUT_CORPUS "/huge_pages.tif", int64_t(1) << 40,
          "page 1's strips hold 138 bytes of the file; its 1073741824 x 3 uint8 samples need"},
         {dir + "/truncated.tif", plenty, "its chain of pages loops back or does not read"},
+        {dir + "/huge_tiles.tif", plenty,
+         "page 1's tile of 65520 x 65520 is larger than the memory allowed"},
         {dir + "/junk.tif", plenty, "libtiff cannot open it (TIFFFetchDirectory: "},
     };
     for (const auto& c : cases) {
