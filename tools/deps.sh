@@ -27,6 +27,8 @@ mode="${1:-build}"
 # libassimp-dev: the asset import library vxlconv reads meshes and point
 # clouds with. zlib1g-dev: the gzip and zip (deflate) data of NRRD, NIfTI
 # and NumPy .npz inputs.
+# libtiff-dev: the TIFF stacks vxlconv reads (every compression libtiff
+# decodes).
 # libegl-dev, libegl-mesa0, libpng-dev: vxlrender draws through EGL on Mesa's
 # surfaceless platform and writes PNG with libpng.
 # libgdcm-dev: GDCM, which decodes DICOM in every common transfer syntax.
@@ -36,7 +38,7 @@ build_pkgs=(
     cmake g++ make pkg-config
     freeglut3-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
     xvfb x11-utils xdotool imagemagick
-    libassimp-dev zlib1g-dev
+    libassimp-dev zlib1g-dev libtiff-dev
     libegl-dev libegl-mesa0 libpng-dev
     libgdcm-dev
     libgtest-dev
@@ -57,11 +59,13 @@ build_pkgs=(
 # python3-pydicom and libgdcm-tools (gdcmconv): DICOM series written by
 # pydicom and transcoded to every lossless transfer syntax; pydicom's own
 # test files.
+# python3-tifffile: TIFF stacks, ImageJ hyperstacks and OME-TIFFs written by
+# the format's own library for the same tests and the TIFF benchmark.
 test_pkgs=(
     libbenchmark-dev python3 clang-format
     assimp-testmodels dpkg-dev file desktop-file-utils
     bubblewrap shared-mime-info xdg-utils libglib2.0-bin
-    assimp-utils chromium python3-nibabel python3-numpy
+    assimp-utils chromium python3-nibabel python3-numpy python3-tifffile
     python3-pydicom libgdcm-tools
 )
 if ! command -v npm >/dev/null 2>&1; then

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes voxel grids and volumes byte by byte: binvox, NumPy .npy and .npz,
-NRRD, NIfTI-1, MetaImage and FreeSurfer MGH, for the converter's tests, its fuzzing seeds and its
+NRRD, NIfTI-1, MetaImage, FreeSurfer MGH and uncompressed TIFF stacks, for the converter's tests, its fuzzing seeds and its
 benchmarks. Python's standard library only (struct, zlib, gzip, zipfile).
 
     tools/make_grids.py samples DIR     the small samples the tests convert,
@@ -10,7 +10,7 @@ benchmarks. Python's standard library only (struct, zlib, gzip, zipfile).
                                         256^3 grid) and shell-512.npy (a
                                         512^3 uint8 array of labelled shells)
 
-Also a module: `binvox`, `npy`, `npz`, `nrrd`, `nifti`, `metaimage`, `mgh` build the bytes from
+Also a module: `binvox`, `npy`, `npz`, `nrrd`, `nifti`, `metaimage`, `mgh`, `tiff` build the bytes from
 a shape and a function of (i, j, k), or from a flat list of samples.
 """
 
@@ -242,6 +242,63 @@ def lps_to_display(p):
 
 # ---------------------------------------------------------------------------
 # The samples the tests convert, and what each must give.
+
+
+# TIFF sample formats: SampleFormat tag value for NumPy dtype codes.
+TIFF_FORMATS = {"u": 1, "i": 2, "f": 3}
+
+
+def tiff(pages, width, height, code, values, channels=1, description=None, loop=False):
+    """A little-endian TIFF of `pages` uncompressed pages of width x height
+    samples (`values`: page by page, rows from the top, a pixel's channels
+    together), one strip each; the first page carries `description`. With
+    `loop` the last page's next-page offset points back at the first."""
+    fmt, size = NPY_TYPES[code]
+    page_bytes = width * height * channels * size
+    out = bytearray(b"II*\0\0\0\0\0")
+    first_ifd = None
+    last_link = 4
+    for n in range(pages):
+        data = pack_samples(code, values[n * width * height * channels:(n + 1) * width * height * channels])
+        assert len(data) == page_bytes
+        data_at = len(out)
+        out += data
+        extra = bytearray()  # values that do not fit in an entry
+        entries = []
+
+        def entry(tag, kind, count, payload):
+            entries.append((tag, kind, count, payload))
+        entry(256, 4, 1, struct.pack("<I", width))
+        entry(257, 4, 1, struct.pack("<I", height))
+        entry(258, 3, channels, struct.pack("<" + "H" * channels, *[size * 8] * channels))
+        entry(259, 3, 1, struct.pack("<H", 1))
+        entry(262, 3, 1, struct.pack("<H", 2 if channels > 1 else 1))
+        if description is not None and n == 0:
+            text = description.encode() + b"\0"
+            entry(270, 2, len(text), text)
+        entry(273, 4, 1, struct.pack("<I", data_at))
+        entry(277, 3, 1, struct.pack("<H", channels))
+        entry(278, 4, 1, struct.pack("<I", height))
+        entry(279, 4, 1, struct.pack("<I", page_bytes))
+        entry(339, 3, channels, struct.pack("<" + "H" * channels, *[TIFF_FORMATS[code[0]]] * channels))
+        if len(out) % 2:
+            out += b"\0"
+        ifd_at = len(out)
+        extra_at = ifd_at + 2 + 12 * len(entries) + 4
+        body = bytearray(struct.pack("<H", len(entries)))
+        for tag, kind, count, payload in entries:
+            if len(payload) <= 4:
+                body += struct.pack("<HHI", tag, kind, count) + payload.ljust(4, b"\0")
+            else:
+                body += struct.pack("<HHII", tag, kind, count, extra_at + len(extra))
+                extra += payload + (b"\0" if len(payload) % 2 else b"")
+        struct.pack_into("<I", out, last_link, ifd_at)
+        first_ifd = ifd_at if first_ifd is None else first_ifd
+        last_link = ifd_at + len(body)
+        out += body + b"\0\0\0\0" + extra
+    if loop:
+        struct.pack_into("<I", out, last_link, first_ifd)
+    return bytes(out)
 
 
 def ras_to_display(p):
@@ -564,6 +621,19 @@ def write_seeds(folder):
             "frames.mgh": mgh(shape, "f4", values * 2, spacing=(1, 2, 1), frames=2,
                               axes=((0, 0, -1), (1, 0, 0), (0, 1, 0)), centre=(5, 5, 5)),
             "gzip.mgz": gzip.compress(mgh(shape, "i4", labels), mtime=0),
+            "stack_u16.tif": tiff(2, 4, 3, "u2", [v * 1000 for v in labels]),
+            "stack_f32.tif": tiff(3, 4, 2, "f4", values),
+            "rgb_u8.tif": tiff(2, 4, 3, "u1", labels * 3, channels=3),
+            "imagej_hyperstack.tif": tiff(4, 4, 3, "i2", labels * 2,
+                                          description="ImageJ=1.11a\nimages=4\nchannels=2\n"
+                                                      "slices=2\nhyperstack=true\nspacing=2.5\n"),
+            "ome.tif": tiff(2, 4, 3, "u1", labels,
+                            description='<?xml version="1.0"?><OME><Image><Pixels DimensionOrder='
+                                        '"XYZCT" SizeX="4" SizeY="3" SizeZ="2" SizeC="1" SizeT="1" '
+                                        'PhysicalSizeX="0.5" PhysicalSizeZ="1.5"/></Image></OME>'),
+            "page_loop.tif": tiff(2, 4, 3, "u1", labels, loop=True),
+            "huge_pages.tif": tiff(1, 4, 3, "u1", labels[:12]).replace(
+                struct.pack("<HHII", 256, 4, 1, 4), struct.pack("<HHII", 256, 4, 1, 1 << 30)),
         },
     }
     for target, files in seeds.items():

@@ -13,17 +13,19 @@
 // bytes, so the order does not choose between them.
 const std::vector<const InputFormat*>& inputFormats() {
     static const std::vector<const InputFormat*> rows = {
-        FORMAT_ROW(InputFormat, voxInput),       // read/vox_reader.cpp
-        FORMAT_ROW(InputFormat, vxlInput),       // read/vxl_reader.cpp
-        FORMAT_ROW(InputFormat, binvoxInput),    // read/binvox_reader.cpp
-        FORMAT_ROW(InputFormat, npyInput),       // read/npy_reader.cpp
-        FORMAT_ROW(InputFormat, npzInput),       // read/npy_reader.cpp
-        FORMAT_ROW(InputFormat, nrrdInput),      // read/nrrd_reader.cpp
-        FORMAT_ROW(InputFormat, niftiInput),     // read/nifti_reader.cpp
-        FORMAT_ROW(InputFormat, nifti2Input),    // read/nifti_reader.cpp
-        FORMAT_ROW(InputFormat, metaImageInput), // read/metaimage_reader.cpp
-        FORMAT_ROW(InputFormat, mghInput),       // read/mgh_reader.cpp
-        FORMAT_ROW(InputFormat, dicomInput),     // read/dicom_reader.cpp
+        FORMAT_ROW(InputFormat, voxInput),        // read/vox_reader.cpp
+        FORMAT_ROW(InputFormat, vxlInput),        // read/vxl_reader.cpp
+        FORMAT_ROW(InputFormat, binvoxInput),     // read/binvox_reader.cpp
+        FORMAT_ROW(InputFormat, npyInput),        // read/npy_reader.cpp
+        FORMAT_ROW(InputFormat, npzInput),        // read/npy_reader.cpp
+        FORMAT_ROW(InputFormat, nrrdInput),       // read/nrrd_reader.cpp
+        FORMAT_ROW(InputFormat, niftiInput),      // read/nifti_reader.cpp
+        FORMAT_ROW(InputFormat, nifti2Input),     // read/nifti_reader.cpp
+        FORMAT_ROW(InputFormat, metaImageInput),  // read/metaimage_reader.cpp
+        FORMAT_ROW(InputFormat, mghInput),        // read/mgh_reader.cpp
+        FORMAT_ROW(InputFormat, dicomInput),      // read/dicom_reader.cpp
+        FORMAT_ROW(InputFormat, tiffInput),       // read/tiff_reader.cpp
+        FORMAT_ROW(InputFormat, tiffFolderInput), // read/tiff_reader.cpp
     };
     return rows;
 }
@@ -69,17 +71,28 @@ const InputFormat* findInputFormat(const uint8_t* head, size_t size, const char*
     return nullptr;
 }
 
-const InputFormat* findInputFolder(const char* path) {
+namespace {
+
+// The row whose folder test claims the folder at `path`, and the folder's
+// name without a trailing slash.
+const InputFormat* claimedFolder(const char* path, std::string& folder) {
     struct stat info;
     if (stat(path, &info) != 0 || !S_ISDIR(info.st_mode))
         return nullptr;
-    std::string folder = path;
+    folder = path;
     while (folder.size() > 1 && folder.back() == '/')
         folder.pop_back();
     for (const InputFormat* format : inputFormats())
         if (format->folder && format->folder(folder.c_str()))
             return format;
     return nullptr;
+}
+
+} // namespace
+
+const InputFormat* findInputFolder(const char* path) {
+    std::string folder;
+    return claimedFolder(path, folder);
 }
 
 int64_t secondFileBytes(const char* path) {
@@ -102,8 +115,11 @@ int64_t secondFileBytes(const char* path) {
 }
 
 int64_t seriesFileBytes(const char* path) {
-    const InputFormat* format = findInputFolder(path);
-    if (!format) {
+    std::string folder;
+    const InputFormat* format = claimedFolder(path, folder);
+    if (format)
+        path = folder.c_str();
+    else {
         std::vector<uint8_t> head;
         std::string error;
         if (!readFileHead(path, inputHeadBytes, head, error))

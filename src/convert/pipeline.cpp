@@ -61,7 +61,7 @@ bool voxelizeInput(const ConversionOptions& options, VoxelGrid& grid, std::strin
                       options, error);
 }
 
-// "PATH is a TIFF image, which vxlconv does not read yet".
+// "PATH is a DICOM file, which vxlconv does not read yet".
 bool notReadYet(const char* input, const UnreadFormat& format, std::string& error) {
     error = std::string(input) + " is " + format.what + ", which vxlconv does not read yet";
     return false;

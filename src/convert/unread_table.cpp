@@ -19,12 +19,6 @@ bool holds(const uint8_t* head, size_t size, const char* text) {
     return start.find(text) != std::string::npos;
 }
 
-bool isTiff(const uint8_t* head, size_t size) {
-    // Classic TIFF (42) and BigTIFF (43), in either byte order.
-    return startsWith(head, size, "II*\0", 4) || startsWith(head, size, "MM\0*", 4) ||
-           startsWith(head, size, "II+\0", 4) || startsWith(head, size, "MM\0+", 4);
-}
-
 bool isHdf5(const uint8_t* head, size_t size) {
     return startsWith(head, size, "\x89HDF\r\n\x1a\n", 8);
 }
@@ -58,7 +52,6 @@ bool isAfniHeader(const uint8_t* head, size_t size) {
 
 // Content and names: MINC before plain HDF5 and NetCDF, which it is made of.
 const UnreadFormat rows[] = {
-    {"a TIFF image", isTiff, {".tif", ".tiff"}, false},
     {"a MINC-2 volume (HDF5)", isHdf5, {".mnc"}, true},
     {"a MINC-1 volume (NetCDF)", isNetcdf, {".mnc"}, true},
     {"an HDF5 file", isHdf5, {".h5", ".hdf5", ".hdf"}, false},

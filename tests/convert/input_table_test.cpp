@@ -12,8 +12,10 @@
 #include <gtest/gtest.h>
 
 #include "convert/input_read.h"
+#include "convert/input_table.h"
 #include "fuzz_file.h"
 #include "sample_prefixes.h"
+#include "scratch_dir.h"
 
 #include <cmath>
 #include <cstring>
@@ -197,8 +199,13 @@ TEST(InputTable, EveryRowHasSamples) {
     std::map<const InputFormat*, int> count;
     for (const RowSample& s : samplesOfRows())
         ++count[s.choice.format];
-    for (const InputFormat* format : inputFormats())
+    // A row read by path (a folder of slices) is given no bytes; its own
+    // tests read its files.
+    for (const InputFormat* format : inputFormats()) {
+        if (format->readSamplesAt)
+            continue;
         EXPECT_GE(count[format], 3) << format->name << " has too few samples to be tested";
+    }
 }
 
 TEST(InputTable, EveryCutOfEverySampleIsRefusedOrReadAsTheWhole) {
@@ -291,5 +298,29 @@ TEST(InputTable, HostileHeadersAreRefusedInOneLineOrReadWithinTheLimits) {
     // Some of every row's hostile versions still read: the checks above saw
     // voxels from each.
     for (const InputFormat* format : inputFormats())
-        EXPECT_TRUE(rows.count(format)) << format->name;
+        EXPECT_TRUE(rows.count(format) || format->readSamplesAt) << format->name;
+}
+
+namespace {
+
+using InputFolder = ScratchDirTest;
+
+} // namespace
+
+// A folder of slices is its row's, and the memory cap counts its slices'
+// bytes (an input file's own size is counted apart, so a file counts none).
+TEST_F(InputFolder, AFolderOfSlicesIsChosenAndItsSlicesCountedForTheMemoryCap) {
+    EXPECT_EQ(findInputFolder(dir.c_str()), nullptr);
+    EXPECT_EQ(seriesFileBytes(dir.c_str()), 0);
+    write("a_1.tif", std::string(1000, 'x'));
+    write("a_2.TIFF", std::string(234, 'x'));
+    write("notes.txt", std::string(5000, 'x'));
+    const InputFormat* row = findInputFolder((dir + "/").c_str());
+    ASSERT_NE(row, nullptr);
+    EXPECT_STREQ(row->name, "TIFF slices");
+    EXPECT_NE(row->readSamplesAt, nullptr);
+    EXPECT_EQ(seriesFileBytes(dir.c_str()), 1234);
+    EXPECT_EQ(seriesFileBytes((dir + "//").c_str()), 1234);
+    EXPECT_EQ(seriesFileBytes((dir + "/a_1.tif").c_str()), 0);
+    EXPECT_EQ(seriesFileBytes((dir + "/missing").c_str()), 0);
 }

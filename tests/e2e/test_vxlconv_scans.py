@@ -7,10 +7,10 @@ oblique one is turned to the nearest axes with a note; the same scans as
 MGH/MGZ written by nibabel and as MetaImage (tools/make_grids.py's writer, in
 ITK's LPS frame: raw, zlib, .mhd pairs, slice LIST and pattern,
 AnatomicalOrientation) give the NIfTI files' voxels byte for byte; nibabel's
-own test.mgz reads with its notes; and the files of formats not read yet
-(Analyze, MINC, PAR/REC and AFNI from nibabel's own test data, a TIFF
-stack by ImageMagick) are each named in one line, with or without
---threshold.
+own test.mgz reads with its notes; nibabel's DICOM slices and a TIFF stack
+ImageMagick writes convert; and the files of formats not read yet (Analyze,
+MINC, PAR/REC and AFNI from nibabel's own test data) are each named in one
+line, with or without --threshold.
 
 Takes --vxlconv PATH.
 """
@@ -280,6 +280,17 @@ nibabel.save(nibabel.AnalyzeImage(ones, numpy.eye(4)), sys.argv[1] + "/old.img")
                 self.assertEqual((status, stdout), (0, ""), stderr)
                 self.assertGreater(len(voxels_of(out)), 0)
 
+    def test_an_imagemagick_tiff_stack_converts(self):
+        # Its first page is white, its second black: the first page's 8 x 8
+        # samples are the voxels, in the lowest layer.
+        out = os.path.join(self.tmp, "stack.vxl")
+        status, stdout, stderr = vxlconv(os.path.join(self.tmp, "stack.tif"), out,
+                                         "--threshold", "1")
+        self.assertEqual((status, stdout, stderr), (0, "", ""))
+        voxels = voxels_of(out)
+        self.assertEqual(sorted(voxels), sorted((float(x), float(y), 0.0)
+                                                for x in range(8) for y in range(8)))
+
     def test_each_is_named_in_one_line(self):
         cases = [
             (NIBABEL_DATA, "analyze.hdr", "an Analyze 7.5 header"),
@@ -291,7 +302,6 @@ nibabel.save(nibabel.AnalyzeImage(ones, numpy.eye(4)), sys.argv[1] + "/old.img")
             (NIBABEL_DATA, "scaled+tlrc.BRIK", "an AFNI image"),
             (NIBABEL_DATA, "example4d+orig.BRIK.gz", "an AFNI image"),
             (self.tmp, "old.hdr", "an Analyze 7.5 header"),
-            (self.tmp, "stack.tif", "a TIFF image"),
             (self.tmp, "cells.zarr", "a Zarr store"),
         ]
         out = os.path.join(self.tmp, "out.vxl")
