@@ -269,9 +269,20 @@ TEST(InputTable, HostileHeadersAreRefusedInOneLineOrReadWithinTheLimits) {
     std::set<const InputFormat*> rows;
     for (const RowSample& s : samplesOfRows()) {
         int failures = 0;
+        // A row read by path costs a file and a reading process for each
+        // version: it is given every third one, and none that change only a
+        // DICOM file's preamble, which no reader looks at.
+        const bool byPath = s.choice.format && s.choice.format->readSamplesAt;
+        const size_t preamble =
+            s.file.bytes.size() >= 132 && s.file.bytes.compare(128, 4, "DICM") == 0 ? 128 : 0;
+        size_t nth = 0;
         for (const std::string& hostile : hostileVersions(s.file.bytes)) {
             if (failures >= 3)
                 break;
+            if (byPath &&
+                (nth++ % 3 != 0 || hostile.compare(preamble, std::string::npos, s.file.bytes,
+                                                   preamble, std::string::npos) == 0))
+                continue;
             VoxelGrid grid;
             std::string error;
             const InputFormat* format = nullptr;
