@@ -16,7 +16,7 @@ namespace {
 
 constexpr int64_t plenty = int64_t(1) << 30;
 
-struct PageSpec {
+struct PageLayout {
     uint32_t width = 37, height = 23;
     uint16_t bits = 16, format = SAMPLEFORMAT_UINT, samples = 1;
     uint16_t planar = PLANARCONFIG_CONTIG, compression = COMPRESSION_NONE;
@@ -26,9 +26,9 @@ struct PageSpec {
 };
 
 // The bytes of one sample: `value` as the page's type.
-void putSample(const PageSpec& spec, double value, uint8_t* to) {
-    if (spec.format == SAMPLEFORMAT_IEEEFP) {
-        if (spec.bits == 32) {
+void putSample(const PageLayout& layout, double value, uint8_t* to) {
+    if (layout.format == SAMPLEFORMAT_IEEEFP) {
+        if (layout.bits == 32) {
             const float f = float(value);
             memcpy(to, &f, 4);
         } else {
@@ -37,66 +37,68 @@ void putSample(const PageSpec& spec, double value, uint8_t* to) {
         return;
     }
     const int64_t whole = int64_t(value);
-    memcpy(to, &whole, spec.bits / 8); // this machine is little-endian, as libtiff writes it
+    memcpy(to, &whole, layout.bits / 8); // this machine is little-endian, as libtiff writes it
 }
 
 using SampleOf = std::function<double(uint32_t x, uint32_t row, uint32_t page, int channel)>;
 
-// Writes `pages` pages of `spec` (page n's samples from `sample`) to `path`.
-void writeTiff(const std::string& path, const PageSpec& spec, int pages, const SampleOf& sample) {
+// Writes `pages` pages of `layout` (page n's samples from `sample`) to `path`.
+void writeTiff(const std::string& path, const PageLayout& layout, int pages,
+               const SampleOf& sample) {
     TIFF* tif = TIFFOpen(path.c_str(), "w");
     ASSERT_NE(tif, nullptr);
-    const size_t item = spec.bits / 8;
-    const bool separate = spec.planar == PLANARCONFIG_SEPARATE;
+    const size_t item = layout.bits / 8;
+    const bool separate = layout.planar == PLANARCONFIG_SEPARATE;
     for (int page = 0; page < pages; ++page) {
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, spec.width);
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, spec.height);
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, spec.bits);
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spec.samples);
-        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, spec.format);
-        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, spec.planar);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, spec.compression);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, layout.width);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, layout.height);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, layout.bits);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, layout.samples);
+        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, layout.format);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, layout.planar);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, layout.compression);
         TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
-                     spec.samples > 1 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
-        if (spec.samples == 4) {
+                     layout.samples > 1 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+        if (layout.samples == 4) {
             const uint16_t alpha = EXTRASAMPLE_UNASSALPHA;
             TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &alpha);
         }
-        if (page == 0 && !spec.description.empty())
-            TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, spec.description.c_str());
-        if (spec.tile) {
-            TIFFSetField(tif, TIFFTAG_TILEWIDTH, spec.tile);
-            TIFFSetField(tif, TIFFTAG_TILELENGTH, spec.tile);
+        if (page == 0 && !layout.description.empty())
+            TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, layout.description.c_str());
+        if (layout.tile) {
+            TIFFSetField(tif, TIFFTAG_TILEWIDTH, layout.tile);
+            TIFFSetField(tif, TIFFTAG_TILELENGTH, layout.tile);
         } else {
-            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, spec.rowsPerStrip);
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, layout.rowsPerStrip);
         }
-        const int planes = separate ? spec.samples : 1;
-        const int perPiece = separate ? 1 : spec.samples;
+        const int planes = separate ? layout.samples : 1;
+        const int perPiece = separate ? 1 : layout.samples;
         for (int plane = 0; plane < planes; ++plane) {
             // A piece's samples: rows of `width` (the tile's, padded past the image).
             auto piece = [&](uint32_t x0, uint32_t y0, uint32_t w, uint32_t h) {
                 std::vector<uint8_t> bytes(size_t(w) * h * perPiece * item, 0);
-                for (uint32_t r = 0; r < h && y0 + r < spec.height; ++r)
-                    for (uint32_t c = 0; c < w && x0 + c < spec.width; ++c)
+                for (uint32_t r = 0; r < h && y0 + r < layout.height; ++r)
+                    for (uint32_t c = 0; c < w && x0 + c < layout.width; ++c)
                         for (int s = 0; s < perPiece; ++s)
-                            putSample(spec, sample(x0 + c, y0 + r, page, separate ? plane : s),
+                            putSample(layout, sample(x0 + c, y0 + r, page, separate ? plane : s),
                                       &bytes[((size_t(r) * w + c) * perPiece + s) * item]);
                 return bytes;
             };
-            if (spec.tile) {
-                for (uint32_t y = 0; y < spec.height; y += spec.tile)
-                    for (uint32_t x = 0; x < spec.width; x += spec.tile) {
-                        std::vector<uint8_t> bytes = piece(x, y, spec.tile, spec.tile);
+            if (layout.tile) {
+                for (uint32_t y = 0; y < layout.height; y += layout.tile)
+                    for (uint32_t x = 0; x < layout.width; x += layout.tile) {
+                        std::vector<uint8_t> bytes = piece(x, y, layout.tile, layout.tile);
                         ASSERT_GT(TIFFWriteEncodedTile(tif, TIFFComputeTile(tif, x, y, 0, plane),
                                                        bytes.data(), tmsize_t(bytes.size())),
                                   0);
                     }
             } else {
-                const uint32_t strips = (spec.height + spec.rowsPerStrip - 1) / spec.rowsPerStrip;
+                const uint32_t strips =
+                    (layout.height + layout.rowsPerStrip - 1) / layout.rowsPerStrip;
                 for (uint32_t s = 0; s < strips; ++s) {
-                    const uint32_t y = s * spec.rowsPerStrip;
+                    const uint32_t y = s * layout.rowsPerStrip;
                     std::vector<uint8_t> bytes =
-                        piece(0, y, spec.width, std::min(spec.rowsPerStrip, spec.height - y));
+                        piece(0, y, layout.width, std::min(layout.rowsPerStrip, layout.height - y));
                     ASSERT_GT(TIFFWriteEncodedStrip(tif, plane * strips + s, bytes.data(),
                                                     tmsize_t(bytes.size())),
                               0);
@@ -123,17 +125,18 @@ bool readFile(const std::string& path, SampleVolume& v, std::string& reason,
 }
 
 // Sample (i, j, k) is the file's column i, row height-1-j, page k.
-void expectStack(const SampleVolume& v, const PageSpec& spec, int pages, const SampleOf& sample) {
-    ASSERT_EQ(v.dims[0], spec.width);
-    ASSERT_EQ(v.dims[1], spec.height);
+void expectStack(const SampleVolume& v, const PageLayout& layout, int pages,
+                 const SampleOf& sample) {
+    ASSERT_EQ(v.dims[0], layout.width);
+    ASSERT_EQ(v.dims[1], layout.height);
     ASSERT_EQ(v.dims[2], pages);
-    ASSERT_EQ(v.channels, int(spec.samples));
+    ASSERT_EQ(v.channels, int(layout.samples));
     int wrong = 0;
     for (int64_t k = 0; k < pages; ++k)
         for (int64_t j = 0; j < v.dims[1]; ++j)
             for (int64_t i = 0; i < v.dims[0] && wrong < 5; ++i) {
-                const uint32_t row = uint32_t(spec.height - 1 - j);
-                if (spec.samples == 1) {
+                const uint32_t row = uint32_t(layout.height - 1 - j);
+                if (layout.samples == 1) {
                     const double want = sample(uint32_t(i), row, uint32_t(k), 0);
                     const double got = sampleValue(v, i, j, k);
                     wrong += got != want;
@@ -142,7 +145,7 @@ void expectStack(const SampleVolume& v, const PageSpec& spec, int pages, const S
                 }
                 const uint8_t* at =
                     sampleBytes(v) + i * v.strides[0] + j * v.strides[1] + k * v.strides[2];
-                for (int c = 0; c < spec.samples; ++c) {
+                for (int c = 0; c < layout.samples; ++c) {
                     const double want = sample(uint32_t(i), row, uint32_t(k), c);
                     wrong += at[c * v.channelStride] != want;
                     EXPECT_EQ(at[c * v.channelStride], want) << i << " " << j << " " << k;
@@ -169,24 +172,24 @@ TEST_F(TiffStack, EveryLayoutAndCompressionGivesTheSameSamples) {
     };
     for (const Variant& variant : variants) {
         SCOPED_TRACE(variant.name);
-        PageSpec spec;
-        spec.compression = variant.compression;
-        spec.tile = variant.tile;
-        spec.rowsPerStrip = variant.rowsPerStrip;
+        PageLayout layout;
+        layout.compression = variant.compression;
+        layout.tile = variant.tile;
+        layout.rowsPerStrip = variant.rowsPerStrip;
         const std::string path = dir + "/grey.tif";
-        writeTiff(path, spec, 3, grey);
+        writeTiff(path, layout, 3, grey);
         SampleVolume v;
         std::string reason;
         ASSERT_TRUE(readFile(path, v, reason)) << reason;
         EXPECT_EQ(v.type, SampleType::uint16);
         EXPECT_EQ(v.meaning, SampleMeaning::values);
-        expectStack(v, spec, 3, grey);
+        expectStack(v, layout, 3, grey);
         // RGB and RGBA, pixels together or planes apart.
         for (uint16_t samples : {3, 4})
             for (uint16_t planar : {PLANARCONFIG_CONTIG, PLANARCONFIG_SEPARATE}) {
                 SCOPED_TRACE(std::to_string(samples) + " samples, planar " +
                              std::to_string(planar));
-                PageSpec rgb = spec;
+                PageLayout rgb = layout;
                 rgb.bits = 8;
                 rgb.samples = samples;
                 rgb.planar = planar;
@@ -213,33 +216,34 @@ TEST_F(TiffStack, SignedUnsignedAndFloatSamplesKeepTheirValues) {
     };
     for (const auto& type : types) {
         SCOPED_TRACE(sampleTypeName(type.type));
-        PageSpec spec;
-        spec.bits = type.bits;
-        spec.format = type.format;
-        spec.compression = COMPRESSION_ADOBE_DEFLATE;
+        PageLayout layout;
+        layout.bits = type.bits;
+        layout.format = type.format;
+        layout.compression = COMPRESSION_ADOBE_DEFLATE;
         const bool isSigned = type.format != SAMPLEFORMAT_UINT;
         const SampleOf sample = [&](uint32_t x, uint32_t row, uint32_t page, int) {
             const double v = double((x + row * 3 + page * 5) % 100);
             return isSigned ? v - 50 : v;
         };
-        writeTiff(dir + "/typed.tif", spec, 2, sample);
+        writeTiff(dir + "/typed.tif", layout, 2, sample);
         SampleVolume v;
         std::string reason;
         ASSERT_TRUE(readFile(dir + "/typed.tif", v, reason)) << reason;
         EXPECT_EQ(v.type, type.type);
-        expectStack(v, spec, 2, sample);
+        expectStack(v, layout, 2, sample);
     }
 }
 
 TEST_F(TiffStack, AnImageJHyperstackGivesTheFirstChannelsSlicesAndItsSpacing) {
-    PageSpec spec;
-    spec.width = 6;
-    spec.height = 4;
-    spec.description = "ImageJ=1.11a\nimages=12\nchannels=2\nslices=3\nframes=2\n"
-                       "hyperstack=true\nunit=micron\nspacing=2.5\n";
+    PageLayout layout;
+    layout.width = 6;
+    layout.height = 4;
+    layout.description = "ImageJ=1.11a\nimages=12\nchannels=2\nslices=3\nframes=2\n"
+                         "hyperstack=true\nunit=micron\nspacing=2.5\n";
     const std::string path = dir + "/hyper.tif";
     // Every sample of page n is n.
-    writeTiff(path, spec, 12, [](uint32_t, uint32_t, uint32_t page, int) { return double(page); });
+    writeTiff(path, layout, 12,
+              [](uint32_t, uint32_t, uint32_t page, int) { return double(page); });
     TIFF* tif = TIFFOpen(path.c_str(), "r+");
     ASSERT_NE(tif, nullptr);
     TIFFSetField(tif, TIFFTAG_XRESOLUTION, 4.0f);
@@ -259,8 +263,8 @@ TEST_F(TiffStack, AnImageJHyperstackGivesTheFirstChannelsSlicesAndItsSpacing) {
 }
 
 TEST_F(TiffStack, BrokenAndOversizedStacksAreRefusedInOneLineWithNothingPrinted) {
-    PageSpec spec;
-    writeTiff(dir + "/big.tif", spec, 4, grey);
+    PageLayout layout;
+    writeTiff(dir + "/big.tif", layout, 4, grey);
     {
         TIFF* b = TIFFOpen((dir + "/bilevel.tif").c_str(), "w");
         ASSERT_NE(b, nullptr);
@@ -274,7 +278,7 @@ TEST_F(TiffStack, BrokenAndOversizedStacksAreRefusedInOneLineWithNothingPrinted)
     }
     // Deflated tiles that claim to be 65520 samples a side: each tile's
     // buffer would pass the memory allowed.
-    PageSpec tiled = spec;
+    PageLayout tiled = layout;
     tiled.tile = 16;
     tiled.compression = COMPRESSION_ADOBE_DEFLATE;
     writeTiff(dir + "/huge_tiles.tif", tiled, 1, grey);
@@ -324,12 +328,12 @@ TEST_F(TiffStack, BrokenAndOversizedStacksAreRefusedInOneLineWithNothingPrinted)
 }
 
 TEST_F(TiffStack, AFolderOfSlicesIsReadInTheNaturalOrderOfItsNames) {
-    PageSpec spec;
-    spec.width = 5;
-    spec.height = 3;
+    PageLayout layout;
+    layout.width = 5;
+    layout.height = 3;
     for (int n : {10, 2, 1}) {
-        spec.compression = n == 2 ? COMPRESSION_LZW : COMPRESSION_NONE;
-        writeTiff(dir + "/img_" + std::to_string(n) + ".tif", spec, 1,
+        layout.compression = n == 2 ? COMPRESSION_LZW : COMPRESSION_NONE;
+        writeTiff(dir + "/img_" + std::to_string(n) + ".tif", layout, 1,
                   [n](uint32_t x, uint32_t, uint32_t, int) { return double(n * 100 + x); });
     }
     write("readme.txt", "not a slice");
@@ -350,13 +354,13 @@ TEST_F(TiffStack, AFolderOfSlicesIsReadInTheNaturalOrderOfItsNames) {
     EXPECT_FALSE(readTiffFolder(dir.c_str(), options, v, reason));
     EXPECT_EQ(reason, "its slice " + output + " is the output; write the output to another file");
     options.output = "";
-    PageSpec wide = spec;
+    PageLayout wide = layout;
     wide.width = 6;
     writeTiff(dir + "/img_3.tif", wide, 1, grey);
     EXPECT_FALSE(readTiffFolder(dir.c_str(), options, v, reason));
     EXPECT_EQ(reason, "its slice img_3.tif is 6 x 3 uint16; the first, img_1.tif, is 5 x 3 "
                       "uint16");
-    writeTiff(dir + "/img_3.tif", spec, 2, grey);
+    writeTiff(dir + "/img_3.tif", layout, 2, grey);
     EXPECT_FALSE(readTiffFolder(dir.c_str(), options, v, reason));
     EXPECT_EQ(reason, "its slice img_3.tif holds more than one page; a folder's slices are "
                       "single pages");
