@@ -4,6 +4,7 @@
 #include "convert/input_read.h"
 #include "convert/memory_cap.h"
 #include "convert/output_table.h"
+#include "convert/stream_read.h"
 #include "mesh/asset_import.h"
 #include "mesh/voxelizer.h"
 #include "model/voxel_model.h"
@@ -11,6 +12,7 @@
 #include "platform/output_file.h"
 #include "platform/program_name.h"
 #include "platform/progress_line.h"
+#include "samples/volume_resample.h"
 #include "stages/coarse_grid.h"
 #include "stages/hollow.h"
 #include "stages/shade.h"
@@ -130,6 +132,12 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
                 " inputs are read from files and folders only";
         return false;
     }
+    // Samples that lie as one raw block stream from the file, slab by slab.
+    if (!whole && !choice.gzip) {
+        const StreamOutcome streamed = streamInput(options, *choice.format, grid, error);
+        if (streamed != StreamOutcome::notStreamed)
+            return streamed == StreamOutcome::done;
+    }
     if (!whole && !choice.format->readSamplesAt && !readWholeFile(input, bytes, error))
         return false;
     ReadOptions readOptions;
@@ -159,7 +167,7 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
 
 bool runGridStages(const ConversionOptions& options, InputKind kind, VoxelGrid& grid,
                    std::string& error) {
-    if (kind != InputKind::mesh && !grid.atAskedSize &&
+    if (kind != InputKind::mesh && !grid.atAskedSize && !grid.hollowed &&
         (options.voxelSize > 0 || options.resolution > 0)) {
         int64_t skipped = 0;
         const bool ok = coarsenGrid(grid, options.voxelSize, options.resolution, options.maxVoxels,
@@ -172,7 +180,8 @@ bool runGridStages(const ConversionOptions& options, InputKind kind, VoxelGrid& 
     }
     // Shading looks at the neighbours hollowing would leave out, so it comes
     // first. A voxel file's colours are its maker's and stay so unless asked.
-    const bool shade = options.shade == ShadeChoice::automatic
+    const bool shade = grid.hollowed ? false
+                       : options.shade == ShadeChoice::automatic
                            ? kind != InputKind::voxels && colorsCarryNoShape(grid)
                            : options.shade == ShadeChoice::on;
     if (shade) {
@@ -185,7 +194,7 @@ bool runGridStages(const ConversionOptions& options, InputKind kind, VoxelGrid& 
                         options, error))
             return false;
     }
-    if (options.hollow) {
+    if (options.hollow && !grid.hollowed) {
         int64_t offLattice = 0;
         const bool ok = hollowGrid(grid, offLattice, error);
         if (!finishStep(ok, offLattice,
@@ -197,10 +206,7 @@ bool runGridStages(const ConversionOptions& options, InputKind kind, VoxelGrid& 
     }
     const int64_t count = int64_t(grid.voxels.colors.size() / 3);
     if (count > options.maxVoxels) {
-        error = options.input + ": " + std::to_string(count) + " voxels, more than " +
-                std::to_string(options.maxVoxels) +
-                " (raise --max-voxels, or make the grid coarser with --voxel-size or "
-                "--resolution)";
+        error = options.input + ": " + voxelLimitReason(count, options.maxVoxels);
         return false;
     }
     return true;
