@@ -1,5 +1,6 @@
 #include "samples/sample_stream.h"
 
+#include "platform/second_thread.h"
 #include "samples/volume_scan.h"
 #include "stages/cell_colors.h"
 #include "stages/height_ramp.h"
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <thread>
 #include <type_traits>
 #include <unistd.h>
 #include <vector>
@@ -110,20 +112,48 @@ SampleVolume slabView(const SampleVolume& volume, const Slices& s, const uint8_t
 template <typename Fn>
 bool forEachSlab(const SampleVolume& volume, const Slices& s, const SampleSource& source,
                  int64_t first, int64_t last, int64_t margin, std::string& error, Fn&& fn) {
-    std::vector<uint8_t> buffer;
     const int64_t slices = volume.dims[s.axes[2]];
     // Read ahead: the slabs come in file order (or its reverse, for a
     // flipped slowest axis, which read-ahead does not help).
     posix_fadvise(source.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    for (int64_t from = first; from <= last; from += s.perSlab) {
-        const int64_t to = std::min(last + 1, from + s.perSlab);
-        // The slices either side too, for what needs its neighbours.
-        const int64_t readFrom = std::max<int64_t>(0, from - margin);
-        const int64_t readTo = std::min(slices, to + margin);
+    struct Slab {
+        int64_t from = 0, to = 0, readFrom = 0, readTo = 0;
+        std::vector<uint8_t> buffer;
         const uint8_t* base = nullptr;
-        if (!readSlices(volume, s, source, readFrom, readTo, buffer, base, error))
+        bool read = false;
+        std::string error;
+    };
+    auto load = [&](Slab& slab, int64_t from) {
+        slab.from = from;
+        slab.to = std::min(last + 1, from + s.perSlab);
+        // The slices either side too, for what needs its neighbours.
+        slab.readFrom = std::max<int64_t>(0, from - margin);
+        slab.readTo = std::min(slices, slab.to + margin);
+        slab.read = readSlices(volume, s, source, slab.readFrom, slab.readTo, slab.buffer,
+                               slab.base, slab.error);
+    };
+    // The next slab is read on a second thread while this one is worked
+    // on, so that the copy from the page cache and the pass overlap.
+    Slab slabs[2];
+    if (first <= last)
+        load(slabs[0], first);
+    for (int64_t from = first, n = 0; from <= last; from += s.perSlab, n ^= 1) {
+        Slab& slab = slabs[n];
+        std::thread helper;
+        const int64_t next = from + s.perSlab;
+        const bool ahead = next <= last && slab.read &&
+                           startSecondThread(&helper, [&, next, n]() { load(slabs[n ^ 1], next); });
+        if (slab.read)
+            fn(slabView(volume, s, slab.base, slab.readTo - slab.readFrom), slab.readFrom,
+               slab.from, slab.to);
+        if (ahead)
+            helper.join();
+        else if (next <= last && slab.read)
+            load(slabs[n ^ 1], next);
+        if (!slab.read) {
+            error = slab.error;
             return false;
-        fn(slabView(volume, s, base, readTo - readFrom), readFrom, from, to);
+        }
     }
     return true;
 }
@@ -172,6 +202,84 @@ template <typename T> size_t tableIndex(T stored) {
     return size_t(std::make_unsigned_t<T>(stored));
 }
 
+// The threshold on unscaled integers of 32 bits or fewer, which doubles
+// hold exactly, as a test on the stored integers: within [low, high], or
+// outside it when `outside`.
+template <typename T> struct IntegerTest {
+    T low = std::numeric_limits<T>::min(), high = std::numeric_limits<T>::max();
+    bool outside = false;
+    bool passes(T v) const {
+        return (v >= low && v <= high) != outside;
+    }
+};
+
+template <typename T> constexpr bool integerTested() {
+    return std::is_integral_v<T> && sizeof(T) <= 4;
+}
+
+template <typename T> IntegerTest<T> integerTest(const ThresholdRule& rule) {
+    IntegerTest<T> test;
+    const double lowest = double(std::numeric_limits<T>::min());
+    const double highest = double(std::numeric_limits<T>::max());
+    if (rule.given) {
+        const double from = std::ceil(rule.value);
+        if (from > highest)
+            test.outside = true; // all of [min, max]: nothing passes
+        else if (from > lowest)
+            test.low = T(from);
+        return test;
+    }
+    const double b = rule.background;
+    if (b == std::floor(b) && b >= lowest && b <= highest) {
+        test.low = test.high = T(b);
+        test.outside = true;
+    }
+    return test;
+}
+
+// The samples that pass among `count` in a row of memory: how many, their
+// least and greatest stored values, and the first and last that pass.
+template <typename T> struct SpanScan {
+    int64_t passed = 0, first = -1, last = -1;
+    T least = std::numeric_limits<T>::max(), most = std::numeric_limits<T>::lowest();
+};
+
+// Branch-free, so that the compiler vectorises it: the pass the threshold
+// runs over every sample.
+template <typename T> SpanScan<T> scanSpan(const T* p, int64_t count, const IntegerTest<T>& test) {
+    // Unsigned, with the sign bit flipped so that the order is kept; every
+    // test and choice a mask, with no branch.
+    using U = std::make_unsigned_t<T>;
+    const U bias = std::is_signed_v<T> ? U(U(1) << (8 * sizeof(T) - 1)) : U(0);
+    const U from = U(U(test.low) ^ bias), span = U(U(U(test.high) ^ bias) - from);
+    const U flip = test.outside ? U(~U(0)) : U(0);
+    U least = U(~U(0)), most = 0;
+    uint32_t failed = 0;
+    for (int64_t m = 0; m < count; ++m) {
+        const U u = U(U(p[m]) ^ bias);
+        const U in = U(-U(U(u - from) <= span));
+        const U fail = U(~(in ^ flip));
+        const U low = U(u | fail), high = U(u & U(~fail));
+        least = low < least ? low : least;
+        most = high > most ? high : most;
+        failed += fail & 1u;
+    }
+    SpanScan<T> scan;
+    const int64_t passed = count - int64_t(failed);
+    scan.least = T(U(least ^ bias));
+    scan.most = T(U(most ^ bias));
+    scan.passed = passed;
+    if (passed == 0)
+        return scan;
+    for (int64_t m = 0; m < count && scan.first < 0; ++m)
+        if (test.passes(p[m]))
+            scan.first = m;
+    for (int64_t m = count - 1; m >= 0 && scan.last < 0; --m)
+        if (test.passes(p[m]))
+            scan.last = m;
+    return scan;
+}
+
 } // namespace
 
 bool scanSampleBox(const SampleVolume& volume, const SampleSource& source,
@@ -186,7 +294,11 @@ bool scanSampleBox(const SampleVolume& volume, const SampleSource& source,
     return withSampleType(volume.type, [&](auto* tag) {
         using T = std::remove_pointer_t<decltype(tag)>;
         ValueTable table;
-        fillValueTable<T>(test, nullptr, table);
+        if (test.scaled || !integerTested<T>())
+            fillValueTable<T>(test, nullptr, table);
+        IntegerTest<T> integers;
+        if constexpr (integerTested<T>())
+            integers = integerTest<T>(rule);
         return forEachSlab(
             volume, s, source, 0, volume.dims[s.axes[2]] - 1, 0, error,
             [&](const SampleVolume& view, int64_t readFrom, int64_t from, int64_t to) {
@@ -198,7 +310,26 @@ bool scanSampleBox(const SampleVolume& volume, const SampleSource& source,
                     for (int64_t j = 0; j < volume.dims[s.axes[1]]; ++j) {
                         const T* row = first + (k - readFrom) * st2 + j * st1;
                         int64_t firstPass = -1, lastPass = -1, passed = 0;
-                        for (int64_t n = 0; n < count; ++n) {
+                        if constexpr (integerTested<T>()) {
+                            if (!test.scaled) {
+                                // The row in memory order: backwards when flipped.
+                                const T* start = st0 > 0 ? row : row - (count - 1);
+                                const SpanScan<T> scan = scanSpan(start, count, integers);
+                                passed = scan.passed;
+                                if (passed > 0) {
+                                    const double least = double(scan.least),
+                                                 most = double(scan.most);
+                                    if (box.count == 0)
+                                        box.lowest = least, box.highest = most;
+                                    box.lowest = std::min(box.lowest, least);
+                                    box.highest = std::max(box.highest, most);
+                                    firstPass = st0 > 0 ? scan.first : count - 1 - scan.last;
+                                    lastPass = st0 > 0 ? scan.last : count - 1 - scan.first;
+                                }
+                            }
+                        }
+                        for (int64_t n = 0; n < (integerTested<T>() && !test.scaled ? 0 : count);
+                             ++n) {
                             const T stored = row[n * st0];
                             bool pass;
                             if constexpr (tabled<T>())
