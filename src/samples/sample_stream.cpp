@@ -418,6 +418,54 @@ struct Colors {
     std::vector<uint8_t> heights; // by cube index along y less the box's low
 };
 
+// A run of samples along a row that fall in one cell of the coarser grid,
+// at most packedRunLength long.
+struct CellRun {
+    int64_t cell, from, to; // samples [from, to)
+};
+
+// Sums of packed colours hold 16 bits a channel: 257 samples of 255 would
+// carry into the next.
+constexpr int64_t packedRunLength = 256;
+
+std::vector<CellRun> cellRuns(const std::vector<int64_t>& cellOf, int64_t low) {
+    std::vector<CellRun> runs;
+    for (int64_t n = 0; n < int64_t(cellOf.size()); ++n) {
+        const int64_t cell = cellOf[size_t(n)];
+        if (runs.empty() || runs.back().cell != cell ||
+            runs.back().to - runs.back().from == packedRunLength)
+            runs.push_back({cell, low + n, low + n});
+        ++runs.back().to;
+    }
+    return runs;
+}
+
+// A colour and a count of one, in 16 bits each.
+uint64_t packColor(const uint8_t rgb[3]) {
+    return uint64_t(rgb[0]) | uint64_t(rgb[1]) << 16 | uint64_t(rgb[2]) << 32 | uint64_t(1) << 48;
+}
+
+// Adds the samples of each run of `row` (stride `step`) that pass, by the
+// packed table (0 for a sample that does not pass), to its cell of `cells`, whose first is cell
+// `base`.
+template <typename T>
+void addPackedRuns(const T* row, int64_t step, const std::vector<CellRun>& runs,
+                   const std::vector<uint64_t>& packed, CellColor* cells, int64_t base) {
+    const uint64_t* table = packed.data();
+    for (const CellRun& run : runs) {
+        uint64_t sum = 0;
+        for (int64_t i = run.from; i < run.to; ++i)
+            sum += table[tableIndex(row[i * step])];
+        if (sum == 0)
+            continue;
+        CellColor& cell = cells[run.cell - base];
+        cell.red += uint32_t(sum & 0xFFFF);
+        cell.green += uint32_t(sum >> 16 & 0xFFFF);
+        cell.blue += uint32_t(sum >> 32 & 0xFFFF);
+        cell.count += uint32_t(sum >> 48);
+    }
+}
+
 } // namespace
 
 bool coarseCellsFit(const SampleVolume& volume, const SampleBox& box, const StreamPlan& plan) {
@@ -508,6 +556,20 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
         using T = std::remove_pointer_t<decltype(tag)>;
         ValueTable table;
         fillValueTable<T>(test, &colors.coloring, table);
+        // Value colours of 8- and 16-bit samples on a coarser grid: a
+        // cell's run along a row is one sum of packed table entries.
+        std::vector<uint64_t> packed;
+        std::vector<CellRun> runs;
+        bool packedRow = false;
+        if constexpr (tabled<T>()) {
+            packedRow = coarse && !colors.byHeight;
+            if (packedRow) {
+                packed.resize(table.passes.size());
+                for (size_t n = 0; n < packed.size(); ++n)
+                    packed[n] = table.passes[n] ? packColor(&table.colors[3 * n]) : 0;
+                runs = cellRuns(cells.cellOf[a0], box.low[a0]);
+            }
+        }
         auto sampleColor = [&](T stored, const int64_t at[3], uint8_t rgb[3]) {
             if (colors.byHeight) {
                 std::copy_n(&colors.heights[size_t(3 * (at[1] - box.low[1]))], 3, rgb);
@@ -557,6 +619,12 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
                                 ? &layer[size_t(
                                       (cells.cellOf[a1][size_t(j - box.low[a1])] - base1) * width0)]
                                 : nullptr;
+                        if constexpr (tabled<T>()) {
+                            if (packedRow) {
+                                addPackedRuns(row, st0, runs, packed, layerRow, base0);
+                                continue;
+                            }
+                        }
                         int64_t at[3];
                         at[a1] = j;
                         at[a2] = k;
