@@ -466,6 +466,25 @@ void addPackedRuns(const T* row, int64_t step, const std::vector<CellRun>& runs,
     }
 }
 
+// Sorts cells by key (x, then y, then z) in three stable counting passes,
+// z first: linear in the cells, where they come a layer at a time.
+void sortByCell(std::vector<CellColor>& list, const int64_t cells[3]) {
+    std::vector<CellColor> sorted(list.size());
+    std::vector<size_t> start;
+    for (int a = 2; a >= 0; --a) {
+        const int shift = 21 * (2 - a);
+        auto digit = [&](const CellColor& c) { return size_t(c.key >> shift & 0x1FFFFF); };
+        start.assign(size_t(cells[a]) + 1, 0);
+        for (const CellColor& c : list)
+            ++start[digit(c) + 1];
+        for (size_t n = 1; n < start.size(); ++n)
+            start[n] += start[n - 1];
+        for (const CellColor& c : list)
+            sorted[start[digit(c)]++] = c;
+        list.swap(sorted);
+    }
+}
+
 } // namespace
 
 bool coarseCellsFit(const SampleVolume& volume, const SampleBox& box, const StreamPlan& plan) {
@@ -528,6 +547,11 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
         width0 = cells.cellOf[a0].back() - base0 + 1;
         width1 = cells.cellOf[a1].back() - base1 + 1;
         layer.assign(size_t(width0 * width1), CellColor{0, 0, 0, 0, 0});
+        // Room for every cell of the box, or the limit: the address space
+        // only, until the cells come.
+        const double boxCells = double(cells.cellOf[a2].back() - cells.cellOf[a2].front() + 1) *
+                                double(width0) * double(width1);
+        done.reserve(size_t(std::min(boxCells, double(plan.maxVoxels) + 1)));
     }
     auto flushLayer = [&]() {
         if (layerAt < 0)
@@ -670,8 +694,7 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
             kept = plan.maxVoxels + 1;
             return true;
         }
-        std::sort(done.begin(), done.end(),
-                  [](const CellColor& a, const CellColor& b) { return a.key < b.key; });
+        sortByCell(done, cells.cells);
         CellColorSums sums;
         sums.cells = std::move(done);
         sums.merged = sums.cells.size();
