@@ -1,4 +1,4 @@
-// Volumes whose samples lie as one raw block in a file (NRRD, NIfTI):
+// Volumes whose samples lie as one raw block in a file (NRRD, NIfTI, .npy):
 // read slab by slab rather than whole, when nothing asked of them needs
 // them all at once, so that a volume of any size converts in bounded memory.
 #pragma once

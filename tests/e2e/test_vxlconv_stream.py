@@ -1,7 +1,7 @@
 """Volumes read slab by slab: a raw NRRD of 4 GiB (a ball in the middle of
 holes) converts under a --max-memory of a quarter of its size, its voxels
 exactly those computed slice by slice from how the ball was written; and
-small NRRD and NIfTI volumes give byte for byte the file that the same
+small NRRD, NIfTI and NumPy volumes give byte for byte the file that the same
 bytes give read whole (through a pipe, which is never streamed).
 
 Takes --vxlconv PATH.
@@ -102,11 +102,18 @@ class StreamedVolumes(harness.ScratchCase):
                                                  np.array(affine, dtype=float)), path)
             return write
 
+        def npy(kind, fortran):
+            def write(path, values):
+                data = values.transpose(2, 1, 0).astype(kind)
+                np.save(path, np.asfortranarray(data) if fortran else data)
+            return write
+
         cases = [("plain.nrrd", nrrd("uint8", "(1,0,0) (0,1,0) (0,0,1)", "little")),
                  ("flipped.nrrd", nrrd("int16", "(-0.5,0,0) (0,0.5,0) (0,0,-0.5)", "big")),
                  ("turned.nrrd", nrrd("float32", "(0,0,2) (-2,0,0) (0,-2,0)", "little")),
                  ("flipped.nii", nifti([[-1, 0, 0, 5], [0, 0, 1, -3], [0, -1, 0, 7], [0, 0, 0, 1]],
-                                       np.uint16))]
+                                       np.uint16)),
+                 ("c-order.npy", npy(np.uint8, False)), ("fortran.npy", npy(">i2", True))]
         for name, write in cases:
             path = self.small_volume(name, write)
             for options in option_sets:
