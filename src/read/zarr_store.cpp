@@ -324,12 +324,10 @@ bool choosePyramidLevel(const std::string& root, const std::string& name, const 
     return true;
 }
 
-bool chooseImage(const std::string& root, const std::string& name, const ReadOptions& options,
-                 ZarrChoice& out, std::string& reason) {
+// The image of a node read: its array, or a level of its pyramid.
+bool chooseNode(const std::string& root, const std::string& name, const ZarrNode& node,
+                const ReadOptions& options, ZarrChoice& out, std::string& reason) {
     const std::string folder = name.empty() ? root : root + "/" + name;
-    ZarrNode node;
-    if (!readNode(folder, options.output, node, reason))
-        return false;
     if (node.format == 0)
         return refuse(reason,
                       shownPath(name.empty() ? folder : name) + " holds no Zarr array or group");
@@ -347,6 +345,31 @@ bool chooseImage(const std::string& root, const std::string& name, const ReadOpt
         return false;
     out.roles = axisRoles(out.meta.dimensionNames, out.meta.shape.size());
     out.axisNames = out.meta.dimensionNames;
+    return true;
+}
+
+bool chooseImage(const std::string& root, const std::string& name, const ReadOptions& options,
+                 ZarrChoice& out, std::string& reason) {
+    ZarrNode node;
+    return readNode(name.empty() ? root : root + "/" + name, options.output, node, reason) &&
+           chooseNode(root, name, node, options, out, reason);
+}
+
+// An array's metadata file given as the input, whatever its name (a copy
+// beside others): the array it describes, its chunks in its folder.
+bool readArrayFile(const char* path, const ReadOptions& options, ZarrNode& node,
+                   std::string& reason) {
+    node = ZarrNode();
+    bool present = false;
+    if (!readDocument(path, options.output, node.meta, present, reason))
+        return false;
+    const json* format = jsonMember(node.meta, "zarr_format");
+    const json* type = jsonMember(node.meta, "node_type");
+    if (format && *format == 3 && type && *type == "array")
+        node.format = 3;
+    else if (format && *format == 2 && jsonMember(node.meta, "dtype"))
+        node.format = 2;
+    node.array = node.format != 0;
     return true;
 }
 
@@ -402,6 +425,12 @@ bool chooseZarrArray(const char* path, const ReadOptions& options, ZarrChoice& o
         return chooseImage(root, name, options, out, reason);
     }
     ZarrNode node;
+    struct stat info;
+    const bool folder = stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+    if (!folder && !readArrayFile(path, options, node, reason))
+        return false;
+    if (node.array)
+        return chooseNode(root, "", node, options, out, reason);
     if (!readNode(root, options.output, node, reason))
         return false;
     if (node.format == 0)
