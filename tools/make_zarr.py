@@ -257,6 +257,25 @@ def samples(folder):
         "datasets": levels,
         "coordinateTransformations": [{"type": "scale", "scale": [1.0, 1.0, 1.0, 1.0, 1.0]}]}]
 
+    # The same pyramid as OME-Zarr 0.5 in v3: 3-D levels, the multiscales
+    # under "ome" in the group's zarr.json attributes.
+    v3_levels = []
+    for level in range(3):
+        step = 2 ** level
+        image = volume[::step, ::step, ::step]
+        v3_store(os.path.join(folder, "cells-v3.ome.zarr", "s%d" % level), image, (6, 16, 16),
+                 [{"name": "bytes", "configuration": {"endian": "little"}},
+                  {"name": "zstd", "configuration": {"level": 3, "checksum": False}}],
+                 dimension_names=["z", "y", "x"])
+        v3_levels.append({"path": "s%d" % level, "coordinateTransformations": [
+            {"type": "scale", "scale": [0.25 * step] * 3}]})
+        add("cells-v3.ome.zarr/s%d" % level, image, options=["--level", str(level)], twin=None)
+    with open(os.path.join(folder, "cells-v3.ome.zarr", "zarr.json"), "w") as f:
+        json.dump({"zarr_format": 3, "node_type": "group", "attributes": {"ome": {
+            "version": "0.5", "multiscales": [{
+                "name": "cells", "datasets": v3_levels,
+                "axes": [{"name": name, "type": "space"} for name in "zyx"]}]}}}, f)
+
     # v3: plain, big-endian with gzip, a transpose with zstd, blosc with a
     # checksum, missing chunks, and shards with their index at either end.
     little = [{"name": "bytes", "configuration": {"endian": "little"}}]

@@ -112,6 +112,11 @@ class ZarrStores(unittest.TestCase):
             vxl, _ = self.convert("cells.ome.zarr", "--threshold", "1000", "--level", str(level))
             self.assertEqual(self.header(vxl),
                              (self.expected["cells.ome.zarr/%d" % level]["count"], size))
+        # OME-Zarr 0.5: the same choice from zarr.json's "ome" attributes.
+        vxl, notes = self.convert("cells-v3.ome.zarr", "--threshold", "1000", "--max-voxels",
+                                  "2000")
+        self.assertEqual(self.header(vxl), (self.expected["cells-v3.ome.zarr/s1"]["count"], 0.5))
+        self.assertIn('read level 1 ("s1", 6×15×20) of its 3 levels', notes)
 
     def test_a_group_reads_its_largest_array_and_names_the_other(self):
         _, notes = self.convert("group.zarr", "--threshold", "1000")
