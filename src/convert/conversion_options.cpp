@@ -107,6 +107,16 @@ std::string conversionOptionsHelp(bool withMesh) {
                       " inputs of several series: read the one of Series Instance UID S, or the "
                       "S-th that the note lists (default: the one with the most images)",
                   optionColumn);
+    text += entry("--dataset PATH",
+                  formatTitlesTaking(&InputFormat::takesDataset) +
+                      " stores of several arrays: read the one at PATH inside the store "
+                      "(default: the largest; a note names the others)",
+                  optionColumn);
+    text += entry("--level N",
+                  formatTitlesTaking(&InputFormat::takesLevel) +
+                      " multiscale pyramids (OME-Zarr): read level N, 0 the finest (default: "
+                      "the finest of no more samples than --max-voxels)",
+                  optionColumn);
     text += entry("--max-voxels N",
                   "refuse to write more than N voxels (default 10000000; at most 59652323, what "
                   "voxscope can draw)",
@@ -305,6 +315,14 @@ OptionTaken takeConversionOption(int argc, char** argv, int& i, const char* prog
             error = "--series needs a Series Instance UID or a number";
         if (ok)
             options.series = value;
+    } else if (arg == "--dataset") {
+        ok = takeValue() && *value != '\0';
+        if (ok)
+            options.dataset = value;
+        else if (value)
+            error = "--dataset needs a path inside the store";
+    } else if (arg == "--level") {
+        ok = takeValue() && parseCount(arg, value, 0, 63, options.level, error);
     } else if (arg == "--colors" || arg == "--colours") {
         ok = takeValue() && parseColorMode(value, options.colors);
         if (value && !ok)

@@ -26,6 +26,7 @@ const std::vector<const InputFormat*>& inputFormats() {
         FORMAT_ROW(InputFormat, dicomInput),      // read/dicom_reader.cpp
         FORMAT_ROW(InputFormat, tiffInput),       // read/tiff_reader.cpp
         FORMAT_ROW(InputFormat, tiffFolderInput), // read/tiff_reader.cpp
+        FORMAT_ROW(InputFormat, zarrInput),       // read/zarr_reader.cpp
     };
     return rows;
 }
@@ -46,6 +47,14 @@ std::string seriesFormatTitles() {
     std::string list;
     for (const InputFormat* format : inputFormats())
         if (format->takesSeries && list.find(format->helpTitle) == std::string::npos)
+            list += (list.empty() ? "" : " and ") + std::string(format->helpTitle);
+    return list;
+}
+
+std::string formatTitlesTaking(bool InputFormat::*option) {
+    std::string list;
+    for (const InputFormat* format : inputFormats())
+        if (format->*option && list.find(format->helpTitle) == std::string::npos)
             list += (list.empty() ? "" : " and ") + std::string(format->helpTitle);
     return list;
 }

@@ -78,9 +78,6 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
     // looked at. A file is read whole only when a row of the table reads it.
     // A folder is read by the row that claims it, which opens its files.
     const InputFormat* folderRow = findInputFolder(input);
-    if (!folderRow)
-        if (const UnreadFormat* folder = findUnreadFolder(input))
-            return notReadYet(input, *folder, error);
     const bool stream = !folderRow && inputFileBytes(input) == 0;
     std::vector<uint8_t> bytes;
     if (!folderRow && !(stream ? readWholeFile(input, bytes, error)
@@ -119,6 +116,15 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
         error = "--series applies to " + seriesFormatTitles() + " inputs";
         return false;
     }
+    if (!options.dataset.empty() && !(choice.format && choice.format->takesDataset)) {
+        error =
+            "--dataset applies to " + formatTitlesTaking(&InputFormat::takesDataset) + " inputs";
+        return false;
+    }
+    if (options.level >= 0 && !(choice.format && choice.format->takesLevel)) {
+        error = "--level applies to " + formatTitlesTaking(&InputFormat::takesLevel) + " inputs";
+        return false;
+    }
     if (!choice.format && stream && !bytes.empty()) {
         error = options.input + " is not a regular file; meshes and point clouds are read from "
                                 "files only";
@@ -151,6 +157,8 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
             headerClaimLimit(options.memoryCap, options.memoryCapGiven, options.maxVoxels);
     readOptions.output = options.output.c_str();
     readOptions.series = options.series.c_str();
+    readOptions.dataset = options.dataset.c_str();
+    readOptions.level = options.level;
     SampleRules rules;
     rules.threshold = options.threshold;
     rules.colors = options.colors;

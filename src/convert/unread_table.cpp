@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 
 namespace {
 
@@ -34,10 +33,6 @@ bool isAnalyze(const uint8_t* head, size_t size) {
            (readStoredOrder(head, 4, false) == 348 || readStoredOrder(head, 4, true) == 348);
 }
 
-bool isZarrMetadata(const uint8_t* head, size_t size) {
-    return size > 0 && head[0] == '{' && holds(head, size, "\"zarr_format\"");
-}
-
 bool isOpenVdb(const uint8_t* head, size_t size) {
     return startsWith(head, size, " BDV", 4); // 0x56444220, least significant first
 }
@@ -57,7 +52,6 @@ const UnreadFormat rows[] = {
     {"an HDF5 file", isHdf5, {".h5", ".hdf5", ".hdf"}, false},
     {"a NetCDF file", isNetcdf, {".nc"}, false},
     {"an Analyze 7.5 header", isAnalyze, {}, false},
-    {"Zarr metadata", isZarrMetadata, {".zarray", ".zgroup", ".zattrs"}, false},
     {"an OpenVDB grid", isOpenVdb, {".vdb"}, false},
     {"a Philips PAR header", isParHeader, {".par"}, false},
     {"a Philips REC image", nullptr, {".rec"}, false},
@@ -83,18 +77,4 @@ const UnreadFormat* findUnreadFormat(const uint8_t* head, size_t size, const cha
         if (!row.nameToo && named(row, path))
             return &row;
     return nullptr;
-}
-
-const UnreadFormat* findUnreadFolder(const char* path) {
-    static const UnreadFormat zarrStore = {"a Zarr store", nullptr, {".zarr"}, false};
-    struct stat info;
-    if (stat(path, &info) != 0 || !S_ISDIR(info.st_mode))
-        return nullptr;
-    std::string folder = path;
-    while (folder.size() > 1 && folder.back() == '/')
-        folder.pop_back();
-    for (const char* member : {"/.zarray", "/.zgroup", "/zarr.json"})
-        if (stat((folder + member).c_str(), &info) == 0)
-            return &zarrStore;
-    return named(zarrStore, folder.c_str()) ? &zarrStore : nullptr;
 }

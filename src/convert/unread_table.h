@@ -20,7 +20,3 @@ struct UnreadFormat {
 // `head`, else the row one of whose names ends `path`; null when none does.
 // Asked only when no reader row claims the input.
 const UnreadFormat* findUnreadFormat(const uint8_t* head, size_t size, const char* path);
-
-// The row of a folder given as the input (a Zarr store: named .zarr, or
-// holding Zarr metadata); null for anything else.
-const UnreadFormat* findUnreadFolder(const char* path);

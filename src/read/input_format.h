@@ -36,6 +36,12 @@ struct ReadOptions {
     // The series to read of an input of several (--series): a UID or its
     // number; empty for the reader's own choice.
     const char* series = "";
+    // The array to read of a store of several (--dataset): a path inside
+    // it; empty for the reader's own choice.
+    const char* dataset = "";
+    // The level of a multiscale pyramid to read (--level), 0 the finest; -1
+    // for the reader's own choice.
+    int64_t level = -1;
 };
 
 // A reader of voxels fills `out` (centres, colours, voxel size and, when it
@@ -131,6 +137,8 @@ struct InputFormat {
     bool takesSeries = false;          // reads ReadOptions::series (--series)
     // Rows whose samples may lie as one raw block in a file: where (optional).
     LocateSamples locateSamples = nullptr;
+    bool takesDataset = false;         // reads ReadOptions::dataset (--dataset)
+    bool takesLevel = false;           // reads ReadOptions::level (--level)
 };
 
 // Whether the row's reader gives samples (in memory or by path), so the step

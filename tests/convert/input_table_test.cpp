@@ -21,6 +21,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <sys/stat.h>
 
 namespace {
 
@@ -334,4 +335,26 @@ TEST_F(InputFolder, AFolderOfSlicesIsChosenAndItsSlicesCountedForTheMemoryCap) {
     EXPECT_EQ(seriesFileBytes((dir + "//").c_str()), 1234);
     EXPECT_EQ(seriesFileBytes((dir + "/a_1.tif").c_str()), 0);
     EXPECT_EQ(seriesFileBytes((dir + "/missing").c_str()), 0);
+}
+
+// A Zarr store is its row's by its metadata, or by its name; its metadata
+// file, whatever its name, by content; the memory cap counts its files.
+TEST_F(InputFolder, AZarrStoreIsChosenByItsMetadataAndItsFilesCounted) {
+    write(".zarray", "{\"zarr_format\": 2}");
+    mkdir((dir + "/0").c_str(), 0755);
+    write("0/0", std::string(100, 'x'));
+    const InputFormat* row = findInputFolder(dir.c_str());
+    ASSERT_NE(row, nullptr);
+    EXPECT_STREQ(row->name, "Zarr");
+    EXPECT_TRUE(row->takesDataset && row->takesLevel);
+    EXPECT_EQ(seriesFileBytes(dir.c_str()), 100 + 18);
+    const std::string named = dir + "/empty.zarr";
+    mkdir(named.c_str(), 0755);
+    EXPECT_EQ(findInputFolder(named.c_str()), row);
+    const std::string meta = "{\n  \"chunks\": [64],\n  \"zarr_format\": 2\n}";
+    InputChoice choice;
+    std::string error;
+    ASSERT_TRUE(chooseInput(reinterpret_cast<const uint8_t*>(meta.data()), meta.size(), "meta",
+                            choice, error));
+    EXPECT_EQ(choice.format, row);
 }
