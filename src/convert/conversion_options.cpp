@@ -107,6 +107,11 @@ std::string conversionOptionsHelp(bool withMesh) {
                       " inputs of several series: read the one of Series Instance UID S, or the "
                       "S-th that the note lists (default: the one with the most images)",
                   optionColumn);
+    text += entry("--dataset PATH",
+                  formatTitlesWith(&InputFormat::takesDataset) +
+                      " inputs of several volumes: read the dataset at PATH in the file "
+                      "(/exchange/data; default: the one the note names)",
+                  optionColumn);
     text += entry("--max-voxels N",
                   "refuse to write more than N voxels (default 10000000; at most 59652323, what "
                   "voxscope can draw)",
@@ -305,6 +310,12 @@ OptionTaken takeConversionOption(int argc, char** argv, int& i, const char* prog
             error = "--series needs a Series Instance UID or a number";
         if (ok)
             options.series = value;
+    } else if (arg == "--dataset") {
+        ok = takeValue() && *value != '\0';
+        if (value && !ok)
+            error = "--dataset needs a dataset's path in the file";
+        if (ok)
+            options.dataset = value;
     } else if (arg == "--colors" || arg == "--colours") {
         ok = takeValue() && parseColorMode(value, options.colors);
         if (value && !ok)

@@ -54,7 +54,6 @@ bool isAfniHeader(const uint8_t* head, size_t size) {
 const UnreadFormat rows[] = {
     {"a MINC-2 volume (HDF5)", isHdf5, {".mnc"}, true},
     {"a MINC-1 volume (NetCDF)", isNetcdf, {".mnc"}, true},
-    {"an HDF5 file", isHdf5, {".h5", ".hdf5", ".hdf"}, false},
     {"a NetCDF file", isNetcdf, {".nc"}, false},
     {"an Analyze 7.5 header", isAnalyze, {}, false},
     {"Zarr metadata", isZarrMetadata, {".zarray", ".zgroup", ".zattrs"}, false},

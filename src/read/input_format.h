@@ -36,6 +36,9 @@ struct ReadOptions {
     // The series to read of an input of several (--series): a UID or its
     // number; empty for the reader's own choice.
     const char* series = "";
+    // The dataset to read of a file of several (--dataset): its path in
+    // the file; empty for the reader's own choice.
+    const char* dataset = "";
 };
 
 // A reader of voxels fills `out` (centres, colours, voxel size and, when it
@@ -86,7 +89,7 @@ using SecondFile = bool (*)(const char* path, const uint8_t* head, size_t size, 
 
 struct InputFormat {
     const char* name;          // in messages: "cannot read x.nii as NIfTI-1: ..."
-    const char* extensions[3]; // lower case, with the dot: what a name goes by when the
+    const char* extensions[5]; // lower case, with the dot: what a name goes by when the
                                // content says nothing; unused entries null
     ContentTest content;
     // Its kind: a format of voxels sets readVoxels, one of samples
@@ -107,6 +110,7 @@ struct InputFormat {
     FolderTest folder = nullptr;
     SeriesBytes seriesBytes = nullptr; // optional
     bool takesSeries = false;          // reads ReadOptions::series (--series)
+    bool takesDataset = false;         // reads ReadOptions::dataset (--dataset)
 };
 
 // Whether the row's reader gives samples (in memory or by path), so the step
