@@ -92,6 +92,8 @@ std::string stringAttribute(hid_t object, const char* name) {
     if (H5Tis_variable_str(type.id) > 0) {
         Handle memory{H5Tcopy(H5T_C_S1), H5Tclose};
         H5Tset_size(memory.id, H5T_VARIABLE);
+        // The library converts no string between ASCII and UTF-8.
+        H5Tset_cset(memory.id, H5Tget_cset(type.id));
         char* text = nullptr;
         if (H5Aread(attribute.id, memory.id, &text) >= 0 && text) {
             value = std::string(text, strnlen(text, 4096));
