@@ -7,6 +7,10 @@ for vxlconv's tests, with what h5py reads back from each.
                                size, or the refusal's words
     make_hdf5.py seeds DIR     writes the few small files the input fuzzer
                                and the input table's tests start from
+    make_hdf5.py bench DIR     writes DIR/bench-gzip.h5 (chunked, gzip and
+                               shuffle) and DIR/bench-plain.h5 (contiguous):
+                               the same 800 x 640 x 512 uint16 volume (500
+                               MiB), a ball of falling density with noise
 """
 
 import json
@@ -156,20 +160,44 @@ def samples(folder):
 
 
 def seeds(folder):
+    """Two files of about 2 kB, each cut at every length by the input table's
+    tests: one of the oldest layout (superblock 0, contiguous), one of the
+    newest (superblock 3, chunked gzip and shuffle, a second dataset)."""
     small = volume((3, 4, 5), seed=3)
-    with h5py.File(os.path.join(folder, "hdf5_plain.h5"), "w") as f:
+    with h5py.File(os.path.join(folder, "hdf5_plain.h5"), "w", libver="earliest") as f:
         f["v"] = small
         f["v"].attrs["element_size_um"] = [2.0, 1.0, 1.0]
-    with h5py.File(os.path.join(folder, "hdf5_gzip.h5"), "w") as f:
-        f.create_dataset("v", data=small, chunks=(1, 4, 5), compression="gzip", shuffle=True)
-    with h5py.File(os.path.join(folder, "hdf5_several.h5"), "w") as f:
-        f["exchange/data"] = small
+    with h5py.File(os.path.join(folder, "hdf5_gzip.h5"), "w", libver="latest") as f:
+        f.create_dataset("exchange/data", data=small, chunks=(3, 4, 5), compression="gzip",
+                         shuffle=True)
         f["exchange/data_dark"] = small[:1]
-        f["entry/flat"] = numpy.ones((2, 2), ">f4")
+
+
+BENCH_SHAPE = (800, 640, 512)
+
+
+def bench(folder):
+    depth, height, width = BENCH_SHAPE
+    y, x = numpy.mgrid[0:height, 0:width]
+    rng = numpy.random.default_rng(5)
+    with h5py.File(os.path.join(folder, "bench-gzip.h5"), "w") as packed, \
+            h5py.File(os.path.join(folder, "bench-plain.h5"), "w") as plain:
+        a = packed.create_dataset("exchange/data", BENCH_SHAPE, numpy.uint16,
+                                  chunks=(16, 64, 64), compression="gzip", shuffle=True)
+        b = plain.create_dataset("exchange/data", BENCH_SHAPE, numpy.uint16)
+        # Written 16 planes at a time, so that the writer holds no whole copy.
+        for z0 in range(0, depth, 16):
+            z = numpy.arange(z0, z0 + 16)[:, None, None]
+            r = numpy.sqrt(((x - width / 2) / width) ** 2 + ((y - height / 2) / height) ** 2 +
+                           ((z - depth / 2) / depth) ** 2)
+            slab = numpy.clip(4000 * (1 - 2 * r), 0, None) + rng.integers(0, 64, (16, height, width))
+            a[z0:z0 + 16] = slab.astype(numpy.uint16)
+            b[z0:z0 + 16] = slab.astype(numpy.uint16)
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3 or sys.argv[1] not in ("samples", "seeds"):
+    modes = {"samples": samples, "seeds": seeds, "bench": bench}
+    if len(sys.argv) != 3 or sys.argv[1] not in modes:
         sys.exit(__doc__)
     os.makedirs(sys.argv[2], exist_ok=True)
-    (samples if sys.argv[1] == "samples" else seeds)(sys.argv[2])
+    modes[sys.argv[1]](sys.argv[2])
