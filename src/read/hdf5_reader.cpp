@@ -3,6 +3,7 @@
 #include "container/quoted_text.h"
 #include "platform/program_name.h"
 #include "read/child_read.h"
+#include "read/hdf5_superblock.h"
 #include "read/memory_refusal.h"
 
 #include <hdf5.h>
@@ -526,6 +527,10 @@ bool startsWithHdf5(const uint8_t* head, size_t size) {
 // it allocate what the file claims, so it runs in a capped child.
 bool readHdf5Samples(const char* path, const ReadOptions& options, SampleVolume& out,
                      std::string& reason) {
+    // A file that is no HDF5 or is cut short is refused here, without a
+    // child to start.
+    if (!hdf5SuperblockFits(path, reason))
+        return false;
     return readSamplesInChild(readHdf5Here, path, options, out, reason);
 }
 
