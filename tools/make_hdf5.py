@@ -154,9 +154,31 @@ def samples(folder):
                            "allowed")
     refusals["lzf.h5"] = ("its dataset /v (12 x 10 x 9) is stored through filter 32000 (lzf), "
                           "which this system's libhdf5 does not have")
+    chunk_loop(os.path.join(folder, "chunk_loop.h5"))
+    refusals["chunk_loop.h5"] = "its data cannot be parsed (the reader stopped"
     expected["refusals"] = refusals
     with open(os.path.join(folder, "hdf5.json"), "w") as f:
         json.dump(expected, f, indent=1, sort_keys=True)
+
+
+def chunk_loop(path):
+    """A chunked dataset whose chunk index (a version 1 B-tree of two levels)
+    has its root's first child point back at the root: libhdf5 follows it
+    until its stack runs out and the process dies (h5py's too)."""
+    with h5py.File(path, "w", libver="earliest") as f:
+        f.create_dataset("v", data=numpy.arange(200, dtype=numpy.uint8).reshape(200, 1, 1),
+                         chunks=(1, 1, 1))
+    with open(path, "rb") as f:
+        data = bytearray(f.read())
+    at = data.find(b"TREE")
+    while at >= 0 and not (data[at + 4] == 1 and data[at + 5] == 1):  # chunk node, level 1
+        at = data.find(b"TREE", at + 1)
+    assert at >= 0, "no chunk index node of level 1"
+    # Signature, type, level, entries (8 bytes), two sibling addresses (16),
+    # then the first key (chunk size, filter mask, 4 offsets: 40) and child.
+    data[at + 64:at + 72] = at.to_bytes(8, "little")
+    with open(path, "wb") as f:
+        f.write(data)
 
 
 def seeds(folder):

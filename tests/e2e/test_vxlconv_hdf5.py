@@ -6,7 +6,8 @@ very voxel file of the contiguous one; Data Exchange's projections and a
 NeXus signal are read before larger datasets, the largest otherwise, the
 others named in a note and chosen with --dataset; spacing comes out as the
 voxel size; what is not read (lzf, external and virtual storage, records,
-strings, a shape past the memory cap, a damaged file) is refused in one line.
+strings, a shape past the memory cap, a cut or damaged file, one whose chunk
+index loops and crashes libhdf5) is refused in one line with status 1.
 
 Takes --vxlconv PATH.
 """
