@@ -154,6 +154,11 @@ def samples(folder):
                            "allowed")
     refusals["lzf.h5"] = ("its dataset /v (12 x 10 x 9) is stored through filter 32000 (lzf), "
                           "which this system's libhdf5 does not have")
+    # A small volume in one chunk of 128 MiB, which the library would
+    # decompress whole.
+    with h5py.File(os.path.join(folder, "big_chunk.h5"), "w") as f:
+        f.create_dataset("v", (2, 2, 2), numpy.uint8, maxshape=(None, None, None),
+                         chunks=(512, 512, 512))
     chunk_loop(os.path.join(folder, "chunk_loop.h5"))
     refusals["chunk_loop.h5"] = "its data cannot be parsed (the reader stopped"
     expected["refusals"] = refusals

@@ -327,9 +327,10 @@ bool sampleTypeOf(hid_t type, SampleType& sample, hid_t& memory, std::string& wh
 }
 
 // Refuses storage outside the file (external raw files, virtual datasets
-// that map others) and filters this library lacks.
-bool storageReadable(hid_t dataset, const std::string& name, hsize_t& chunkPlanes,
-                     std::string& reason) {
+// that map others), filters this library lacks, and chunks (which the
+// library decompresses whole) past the memory allowed.
+bool storageReadable(hid_t dataset, const std::string& name, size_t item, int64_t maxBytes,
+                     hsize_t& chunkPlanes, std::string& reason) {
     Handle create{H5Dget_create_plist(dataset), H5Pclose};
     if (create.id < 0) {
         reason =
@@ -353,6 +354,15 @@ bool storageReadable(hid_t dataset, const std::string& name, hsize_t& chunkPlane
         const int rank = H5Pget_chunk(create.id, H5S_MAX_RANK, chunk);
         if (rank >= 3)
             chunkPlanes = std::max<hsize_t>(1, chunk[rank - 3]);
+        long double bytes = (long double)item;
+        for (int a = 0; a < rank; ++a)
+            bytes *= (long double)chunk[a];
+        if (bytes > (long double)maxBytes) {
+            reason = memoryRefusal("its dataset " + name + "'s chunk of " +
+                                       shapeText({chunk, chunk + std::max(rank, 0)}),
+                                   bytes, maxBytes);
+            return false;
+        }
     }
     const int filters = H5Pget_nfilters(create.id);
     for (int f = 0; f < filters; ++f) {
@@ -473,9 +483,6 @@ bool readHdf5Here(const char* path, const ReadOptions& options, SampleVolume& ou
     // An enum's native type is the library's to close; the predefined ones
     // are not.
     Handle enumType{H5Tget_class(type.id) == H5T_ENUM ? memoryType : -1, H5Tclose};
-    hsize_t chunkPlanes = 1;
-    if (!storageReadable(dataset.id, name, chunkPlanes, reason))
-        return false;
     const std::vector<hsize_t>& dims = chosen->dims;
     const size_t rank = dims.size();
     const int64_t volumeDims[3] = {int64_t(std::min<hsize_t>(dims[rank - 1], INT64_MAX)),
@@ -491,6 +498,10 @@ bool readHdf5Here(const char* path, const ReadOptions& options, SampleVolume& ou
                                options.maxBytes);
         return false;
     }
+    hsize_t chunkPlanes = 1;
+    if (!storageReadable(dataset.id, name, sampleTypeSize(sample), options.maxBytes, chunkPlanes,
+                         reason))
+        return false;
     out = SampleVolume();
     out.storage.resize(size_t(volumeDims[0] * volumeDims[1] * volumeDims[2]) * item);
     if (!readPlanes(dataset.id, memoryType, dims, chunkPlanes, item, out.storage.data(), name,

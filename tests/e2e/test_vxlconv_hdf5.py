@@ -129,6 +129,10 @@ class Hdf5Files(unittest.TestCase):
              "has 3 or more" % several),
             (("contiguous.h5", "--dataset", ""), "--dataset needs a dataset's path in the file"),
             (("type_u2.h5", "--threshold", "600", "--max-memory", "64"), None),
+            (("big_chunk.h5", "--threshold", "1", "--max-memory", "64"),
+             "cannot read %s as HDF5: its dataset /v (2 x 2 x 2)'s chunk of 512 x 512 x 512 is "
+             "larger than the memory allowed: it needs 128 MiB, more than the 64 MiB allowed "
+             "(raise --max-memory)" % self.at("big_chunk.h5")),
         ]
         for args, message in cases:
             with self.subTest(args=args):
