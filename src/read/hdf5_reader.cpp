@@ -426,8 +426,9 @@ bool readPlanes(hid_t dataset, hid_t memoryType, const std::vector<hsize_t>& dim
     for (hsize_t z = 0; z < depth; z += planes) {
         start[rank - 3] = z;
         count[rank - 3] = std::min(planes, depth - z);
-        const hsize_t samples = count[rank - 3] * count[rank - 2] * count[rank - 1];
-        Handle memorySpace{H5Screate_simple(1, &samples, nullptr), H5Sclose};
+        // The memory space has the file selection's shape: the library then
+        // copies each chunk's part without building a mapping for it.
+        Handle memorySpace{H5Screate_simple(int(rank), count.data(), nullptr), H5Sclose};
         if (fileSpace.id < 0 || memorySpace.id < 0 ||
             H5Sselect_hyperslab(fileSpace.id, H5S_SELECT_SET, start.data(), nullptr, count.data(),
                                 nullptr) < 0 ||
