@@ -60,6 +60,8 @@ TEST(UnreadTable, EachFormatIsKnownByItsContentWhateverItsName) {
     } cases[] = {
         {bytesOf("\x89HDF\r\n\x1a\n", 64), "scan.mnc", "a MINC-2 volume (HDF5)"},
         {bytesOf("CDF\x01", 64), "scan.MNC", "a MINC-1 volume (NetCDF)"},
+        {bytesOf("\x0e\x03\x13\x01", 64), "swath", "an HDF4 file"},
+        {bytesOf("\x01\x02\x03"), "old.HDF", "an HDF4 file"},
         {bytesOf("CDF\x02", 64), "climate", "a NetCDF file"},
         {analyze, "brain.hdr", "an Analyze 7.5 header"},
         {bigAnalyze, "brain", "an Analyze 7.5 header"},
