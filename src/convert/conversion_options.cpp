@@ -108,12 +108,12 @@ std::string conversionOptionsHelp(bool withMesh) {
                       "S-th that the note lists (default: the one with the most images)",
                   optionColumn);
     text += entry("--dataset PATH",
-                  formatTitlesTaking(&InputFormat::takesDataset) +
-                      " stores of several arrays: read the one at PATH inside the store "
-                      "(default: the largest; a note names the others)",
+                  formatTitlesWith(&InputFormat::takesDataset) +
+                      " inputs of several volumes: read the array or dataset at PATH inside "
+                      "the store or file (/exchange/data; default: the one the note names)",
                   optionColumn);
     text += entry("--level N",
-                  formatTitlesTaking(&InputFormat::takesLevel) +
+                  formatTitlesWith(&InputFormat::takesLevel) +
                       " multiscale pyramids (OME-Zarr): read level N, 0 the finest (default: "
                       "the finest of no more samples than --max-voxels)",
                   optionColumn);
@@ -317,10 +317,10 @@ OptionTaken takeConversionOption(int argc, char** argv, int& i, const char* prog
             options.series = value;
     } else if (arg == "--dataset") {
         ok = takeValue() && *value != '\0';
+        if (value && !ok)
+            error = "--dataset needs a path inside the store or file";
         if (ok)
             options.dataset = value;
-        else if (value)
-            error = "--dataset needs a path inside the store";
     } else if (arg == "--level") {
         ok = takeValue() && parseCount(arg, value, 0, 63, options.level, error);
     } else if (arg == "--colors" || arg == "--colours") {

@@ -27,6 +27,7 @@ const std::vector<const InputFormat*>& inputFormats() {
         FORMAT_ROW(InputFormat, tiffInput),       // read/tiff_reader.cpp
         FORMAT_ROW(InputFormat, tiffFolderInput), // read/tiff_reader.cpp
         FORMAT_ROW(InputFormat, zarrInput),       // read/zarr_reader.cpp
+        FORMAT_ROW(InputFormat, hdf5Input),       // read/hdf5_reader.cpp
     };
     return rows;
 }
@@ -43,20 +44,16 @@ std::string sampleFormatTitles(const char* lastJoin) {
     return list;
 }
 
-std::string seriesFormatTitles() {
+std::string formatTitlesWith(bool InputFormat::*flag) {
     std::string list;
     for (const InputFormat* format : inputFormats())
-        if (format->takesSeries && list.find(format->helpTitle) == std::string::npos)
+        if (format->*flag && list.find(format->helpTitle) == std::string::npos)
             list += (list.empty() ? "" : " and ") + std::string(format->helpTitle);
     return list;
 }
 
-std::string formatTitlesTaking(bool InputFormat::*option) {
-    std::string list;
-    for (const InputFormat* format : inputFormats())
-        if (format->*option && list.find(format->helpTitle) == std::string::npos)
-            list += (list.empty() ? "" : " and ") + std::string(format->helpTitle);
-    return list;
+std::string seriesFormatTitles() {
+    return formatTitlesWith(&InputFormat::takesSeries);
 }
 
 bool hasExtension(const char* path, const char* extension) {

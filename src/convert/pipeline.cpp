@@ -117,12 +117,11 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
         return false;
     }
     if (!options.dataset.empty() && !(choice.format && choice.format->takesDataset)) {
-        error =
-            "--dataset applies to " + formatTitlesTaking(&InputFormat::takesDataset) + " inputs";
+        error = "--dataset applies to " + formatTitlesWith(&InputFormat::takesDataset) + " inputs";
         return false;
     }
     if (options.level >= 0 && !(choice.format && choice.format->takesLevel)) {
-        error = "--level applies to " + formatTitlesTaking(&InputFormat::takesLevel) + " inputs";
+        error = "--level applies to " + formatTitlesWith(&InputFormat::takesLevel) + " inputs";
         return false;
     }
     if (!choice.format && stream && !bytes.empty()) {

@@ -22,6 +22,11 @@ bool isHdf5(const uint8_t* head, size_t size) {
     return startsWith(head, size, "\x89HDF\r\n\x1a\n", 8);
 }
 
+// HDF4 (HDF5's unrelated forerunner, still written by older instruments).
+bool isHdf4(const uint8_t* head, size_t size) {
+    return startsWith(head, size, "\x0e\x03\x13\x01", 4);
+}
+
 bool isNetcdf(const uint8_t* head, size_t size) {
     return startsWith(head, size, "CDF\x01", 4) || startsWith(head, size, "CDF\x02", 4);
 }
@@ -49,7 +54,7 @@ bool isAfniHeader(const uint8_t* head, size_t size) {
 const UnreadFormat rows[] = {
     {"a MINC-2 volume (HDF5)", isHdf5, {".mnc"}, true},
     {"a MINC-1 volume (NetCDF)", isNetcdf, {".mnc"}, true},
-    {"an HDF5 file", isHdf5, {".h5", ".hdf5", ".hdf"}, false},
+    {"an HDF4 file", isHdf4, {".hdf", ".hdf4", ".h4"}, false},
     {"a NetCDF file", isNetcdf, {".nc"}, false},
     {"an Analyze 7.5 header", isAnalyze, {}, false},
     {"an OpenVDB grid", isOpenVdb, {".vdb"}, false},

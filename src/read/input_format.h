@@ -36,8 +36,8 @@ struct ReadOptions {
     // The series to read of an input of several (--series): a UID or its
     // number; empty for the reader's own choice.
     const char* series = "";
-    // The array to read of a store of several (--dataset): a path inside
-    // it; empty for the reader's own choice.
+    // The array or dataset to read of a store or file of several
+    // (--dataset): its path inside; empty for the reader's own choice.
     const char* dataset = "";
     // The level of a multiscale pyramid to read (--level), 0 the finest; -1
     // for the reader's own choice.
@@ -114,7 +114,7 @@ using LocateSamples = bool (*)(const char* path, const ReadOptions& options, Sam
 
 struct InputFormat {
     const char* name;          // in messages: "cannot read x.nii as NIfTI-1: ..."
-    const char* extensions[3]; // lower case, with the dot: what a name goes by when the
+    const char* extensions[5]; // lower case, with the dot: what a name goes by when the
                                // content says nothing; unused entries null
     ContentTest content;
     // Its kind: a format of voxels sets readVoxels, one of samples
@@ -137,8 +137,8 @@ struct InputFormat {
     bool takesSeries = false;          // reads ReadOptions::series (--series)
     // Rows whose samples may lie as one raw block in a file: where (optional).
     LocateSamples locateSamples = nullptr;
-    bool takesDataset = false;         // reads ReadOptions::dataset (--dataset)
-    bool takesLevel = false;           // reads ReadOptions::level (--level)
+    bool takesDataset = false; // reads ReadOptions::dataset (--dataset)
+    bool takesLevel = false;   // reads ReadOptions::level (--level)
 };
 
 // Whether the row's reader gives samples (in memory or by path), so the step

@@ -335,5 +335,6 @@ extern const InputFormat zarrInput = {"Zarr",
                                       isZarrFolder,
                                       zarrStoreBytes,
                                       false,
+                                      nullptr,
                                       true,
                                       true};
