@@ -239,9 +239,10 @@ class ZarrStores(unittest.TestCase):
         npy = os.path.join(self.tmp, "ones.npy")
         subprocess.run([DEBIAN_PYTHON, "-c", "import numpy, sys; numpy.save(sys.argv[1], "
                         "numpy.ones((2, 2, 2), numpy.uint8))", npy], check=True, timeout=60)
-        for option, value in (("--level", "1"), ("--dataset", "raw")):
+        for option, value, rows in (("--level", "1", "Zarr"), ("--dataset", "raw", "Zarr and HDF5")):
             with self.subTest(option=option):
-                self.refused(npy, "vxlconv: %s applies to Zarr inputs\n" % option, option, value)
+                self.refused(npy, "vxlconv: %s applies to %s inputs\n" % (option, rows), option,
+                             value)
         empty = os.path.join(self.tmp, "lying", "empty.zarr")
         os.makedirs(empty, exist_ok=True)
         self.refused(empty, "cannot read %s as Zarr: the folder holds no .zarray, .zgroup or "
