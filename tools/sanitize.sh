@@ -5,7 +5,8 @@
 #
 #   tools/sanitize.sh [CTEST ARGS...]   default: the unit, gl, fuzz and soak tiers and the e2e tests labelled sanitize
 #
-# VOXSCOPE_SANITIZE_BUILD_DIR picks the build directory (default: build-asan).
+# VOXSCOPE_SANITIZE_BUILD_DIR picks the build directory (default: build-asan);
+# VOXSCOPE_TEST_JOBS how many tests run at once (default: one a core).
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -22,4 +23,5 @@ cmake --build "$build_dir" -j2
 if [[ $# -eq 0 ]]; then
     set -- -L '^(unit|gl|fuzz|soak|sanitize)$'
 fi
-ctest --test-dir "$build_dir" --output-on-failure --timeout 600 --no-tests=error "$@"
+ctest --test-dir "$build_dir" --output-on-failure --timeout 600 --no-tests=error \
+    --parallel "${VOXSCOPE_TEST_JOBS:-$(nproc)}" "$@"

@@ -7,7 +7,9 @@
 # skips it), then build, install and try the Debian package
 # (tools/test_package.sh). Extra arguments go to ctest and skip the sanitizer,
 # fuzzing and package stages, e.g. `tools/test.sh -L unit`. Each stage's duration is printed.
-# Tests that need X start their own virtual display, so no DISPLAY is needed.
+# Tests that need X start their own virtual display, so no DISPLAY is needed,
+# and ctest runs as many at once as the machine has cores
+# (VOXSCOPE_TEST_JOBS sets how many; 1 runs them one by one).
 # Finding no tests at all counts as a failure: a suite that silently stopped
 # registering its tests must not pass.
 #
@@ -27,7 +29,8 @@ stage_done() {
 "$here/build.sh" test
 
 cd "$root"
-ctest --test-dir "$build_dir" --output-on-failure --timeout 300 --no-tests=error "$@"
+ctest --test-dir "$build_dir" --output-on-failure --timeout 300 --no-tests=error \
+    --parallel "${VOXSCOPE_TEST_JOBS:-$(nproc)}" "$@"
 stage_done "build and tests"
 
 if [[ $# -eq 0 && "${VOXSCOPE_SANITIZE_TESTS:-1}" != 0 ]]; then
