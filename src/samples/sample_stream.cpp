@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
 #include <thread>
 #include <type_traits>
 #include <unistd.h>
@@ -65,21 +66,48 @@ Slices slicesOf(const SampleVolume& volume, const SampleSource& source) {
     return s;
 }
 
-// Reads display slices [from, to) along the slowest axis into `buffer` and
-// points `base` at their sample (0, 0, from), in this machine's byte order.
-bool readSlices(const SampleVolume& volume, const Slices& s, const SampleSource& source,
-                int64_t from, int64_t to, std::vector<uint8_t>& buffer, const uint8_t*& base,
-                std::string& error) {
-    const int64_t stride = volume.strides[s.axes[2]];
-    const int64_t q0 = s.first + from * stride, q1 = s.first + (to - 1) * stride;
-    const int64_t begin = std::min(q0, q1) + s.lowest;
-    const int64_t end = std::max(q0, q1) + s.lowest + s.spread;
-    const size_t bytes = size_t((end - begin) * s.size);
-    buffer.resize(bytes);
+// The rows of a slab (runs of samples along the fastest axis, in file
+// order from its first byte) that lie wholly in a hole of a sparse file:
+// they read as zeros and, when zero fails the threshold, need no reading.
+struct HoleRows {
+    std::vector<uint8_t> flags; // 1: in a hole, not read (its bytes are stale)
+    const uint8_t* data = nullptr;
+    int64_t rowBytes = 1;
+    bool any = false;
+};
+
+// Whether the row whose first byte in memory is `first` was left unread.
+bool inHole(const HoleRows& holes, const void* first) {
+    return holes.any &&
+           holes.flags[size_t((static_cast<const uint8_t*>(first) - holes.data) / holes.rowBytes)];
+}
+
+// The file's data extents within [begin, end) (bytes), as the file system
+// reports them; the whole range where it cannot.
+std::vector<std::pair<int64_t, int64_t>> dataExtents(int fd, int64_t begin, int64_t end) {
+    std::vector<std::pair<int64_t, int64_t>> extents;
+    for (int64_t at = begin; at < end;) {
+        const off_t data = lseek(fd, off_t(at), SEEK_DATA);
+        if (data < 0) {
+            if (errno != ENXIO)
+                return {{begin, end}};
+            break; // a hole to the end of the file
+        }
+        if (int64_t(data) >= end)
+            break;
+        const off_t hole = lseek(fd, data, SEEK_HOLE);
+        if (hole < 0)
+            return {{begin, end}};
+        extents.push_back({int64_t(data), std::min<int64_t>(end, int64_t(hole))});
+        at = int64_t(hole);
+    }
+    return extents;
+}
+
+bool preadAll(int fd, uint8_t* into, size_t bytes, int64_t at, std::string& error) {
     size_t done = 0;
     while (done < bytes) {
-        const ssize_t got = pread(source.fd, buffer.data() + done, bytes - done,
-                                  off_t(source.start + begin * s.size + int64_t(done)));
+        const ssize_t got = pread(fd, into + done, bytes - done, off_t(at + int64_t(done)));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0) {
@@ -88,6 +116,58 @@ bool readSlices(const SampleVolume& volume, const Slices& s, const SampleSource&
             return false;
         }
         done += size_t(got);
+    }
+    return true;
+}
+
+// Reads display slices [from, to) along the slowest axis into `buffer` and
+// points `base` at their sample (0, 0, from), in this machine's byte order.
+// With `skipHoles`, rows wholly in the file's holes are left unread and
+// marked in `holes`; rows reaching past the file's end are read, and fail.
+bool readSlices(const SampleVolume& volume, const Slices& s, const SampleSource& source,
+                int64_t from, int64_t to, bool skipHoles, std::vector<uint8_t>& buffer,
+                const uint8_t*& base, HoleRows& holes, std::string& error) {
+    const int64_t stride = volume.strides[s.axes[2]];
+    const int64_t q0 = s.first + from * stride, q1 = s.first + (to - 1) * stride;
+    const int64_t begin = std::min(q0, q1) + s.lowest;
+    const int64_t end = std::max(q0, q1) + s.lowest + s.spread;
+    const size_t bytes = size_t((end - begin) * s.size);
+    buffer.resize(bytes);
+    const int64_t fileBegin = source.start + begin * s.size;
+    holes.data = buffer.data();
+    holes.rowBytes = volume.dims[s.axes[0]] * s.size;
+    holes.any = false;
+    struct stat status;
+    if (skipHoles && fstat(source.fd, &status) == 0 &&
+        int64_t(status.st_size) >= fileBegin + int64_t(bytes)) {
+        const int64_t rows = int64_t(bytes) / holes.rowBytes;
+        holes.flags.assign(size_t(rows), 1);
+        for (const auto& extent : dataExtents(source.fd, fileBegin, fileBegin + int64_t(bytes))) {
+            const int64_t r0 = (extent.first - fileBegin) / holes.rowBytes;
+            const int64_t r1 = (extent.second - fileBegin + holes.rowBytes - 1) / holes.rowBytes;
+            std::fill(holes.flags.begin() + r0, holes.flags.begin() + r1, uint8_t(0));
+        }
+        holes.any = std::find(holes.flags.begin(), holes.flags.end(), 1) != holes.flags.end();
+    }
+    if (!holes.any) {
+        if (!preadAll(source.fd, buffer.data(), bytes, fileBegin, error))
+            return false;
+    } else {
+        // Each run of rows that holds data, in one read.
+        for (int64_t r = 0; r < int64_t(holes.flags.size());) {
+            if (holes.flags[size_t(r)]) {
+                ++r;
+                continue;
+            }
+            int64_t past = r;
+            while (past < int64_t(holes.flags.size()) && !holes.flags[size_t(past)])
+                ++past;
+            if (!preadAll(source.fd, buffer.data() + r * holes.rowBytes,
+                          size_t((past - r) * holes.rowBytes), fileBegin + r * holes.rowBytes,
+                          error))
+                return false;
+            r = past;
+        }
     }
     toNativeByteOrder(buffer.data(), size_t(end - begin), size_t(s.size), source.bigEndian);
     base = buffer.data() + (q0 - begin) * s.size;
@@ -107,11 +187,13 @@ SampleVolume slabView(const SampleVolume& volume, const Slices& s, const uint8_t
     return view;
 }
 
-// Calls fn(view, from, to) for the slabs of display slices [from, to)
-// within [first, last], in display order.
+// Calls fn(view, readFrom, from, to, holes) for the slabs of display slices
+// [from, to) within [first, last], in display order; `holes` marks the rows
+// left unread (only with `skipHoles`).
 template <typename Fn>
 bool forEachSlab(const SampleVolume& volume, const Slices& s, const SampleSource& source,
-                 int64_t first, int64_t last, int64_t margin, std::string& error, Fn&& fn) {
+                 int64_t first, int64_t last, int64_t margin, bool skipHoles, std::string& error,
+                 Fn&& fn) {
     const int64_t slices = volume.dims[s.axes[2]];
     // Read ahead: the slabs come in file order (or its reverse, for a
     // flipped slowest axis, which read-ahead does not help).
@@ -119,6 +201,7 @@ bool forEachSlab(const SampleVolume& volume, const Slices& s, const SampleSource
     struct Slab {
         int64_t from = 0, to = 0, readFrom = 0, readTo = 0;
         std::vector<uint8_t> buffer;
+        HoleRows holes;
         const uint8_t* base = nullptr;
         bool read = false;
         std::string error;
@@ -129,8 +212,8 @@ bool forEachSlab(const SampleVolume& volume, const Slices& s, const SampleSource
         // The slices either side too, for what needs its neighbours.
         slab.readFrom = std::max<int64_t>(0, from - margin);
         slab.readTo = std::min(slices, slab.to + margin);
-        slab.read = readSlices(volume, s, source, slab.readFrom, slab.readTo, slab.buffer,
-                               slab.base, slab.error);
+        slab.read = readSlices(volume, s, source, slab.readFrom, slab.readTo, skipHoles,
+                               slab.buffer, slab.base, slab.holes, slab.error);
     };
     // The next slab is read on a second thread while this one is worked
     // on, so that the copy from the page cache and the pass overlap.
@@ -145,7 +228,7 @@ bool forEachSlab(const SampleVolume& volume, const Slices& s, const SampleSource
                            startSecondThread(&helper, [&, next, n]() { load(slabs[n ^ 1], next); });
         if (slab.read)
             fn(slabView(volume, s, slab.base, slab.readTo - slab.readFrom), slab.readFrom,
-               slab.from, slab.to);
+               slab.from, slab.to, slab.holes);
         if (ahead)
             helper.join();
         else if (next <= last && slab.read)
@@ -300,8 +383,9 @@ bool scanSampleBox(const SampleVolume& volume, const SampleSource& source,
         if constexpr (integerTested<T>())
             integers = integerTest<T>(rule);
         return forEachSlab(
-            volume, s, source, 0, volume.dims[s.axes[2]] - 1, 0, error,
-            [&](const SampleVolume& view, int64_t readFrom, int64_t from, int64_t to) {
+            volume, s, source, 0, volume.dims[s.axes[2]] - 1, 0, !test.passes(T(0)), error,
+            [&](const SampleVolume& view, int64_t readFrom, int64_t from, int64_t to,
+                const HoleRows& holes) {
                 const T* first = reinterpret_cast<const T*>(view.borrowed);
                 const int64_t st0 = view.strides[s.axes[0]], st1 = view.strides[s.axes[1]],
                               st2 = view.strides[s.axes[2]];
@@ -309,6 +393,8 @@ bool scanSampleBox(const SampleVolume& volume, const SampleSource& source,
                 for (int64_t k = from; k < to; ++k)
                     for (int64_t j = 0; j < volume.dims[s.axes[1]]; ++j) {
                         const T* row = first + (k - readFrom) * st2 + j * st1;
+                        if (inHole(holes, st0 > 0 ? row : row - (count - 1)))
+                            continue;
                         int64_t firstPass = -1, lastPass = -1, passed = 0;
                         if constexpr (integerTested<T>()) {
                             if (!test.scaled) {
@@ -610,8 +696,9 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
                 return test.passes(stored);
         };
         return forEachSlab(
-            volume, s, source, box.low[a2], box.high[a2], hollow ? 1 : 0, error,
-            [&](const SampleVolume& view, int64_t readFrom, int64_t from, int64_t to) {
+            volume, s, source, box.low[a2], box.high[a2], hollow ? 1 : 0, !passes(T(0)), error,
+            [&](const SampleVolume& view, int64_t readFrom, int64_t from, int64_t to,
+                const HoleRows& holes) {
                 const int64_t st0 = view.strides[a0], st1 = view.strides[a1],
                               st2 = view.strides[a2];
                 const T* first = reinterpret_cast<const T*>(view.borrowed);
@@ -620,6 +707,8 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
                     for (int64_t k = 0; k < view.dims[a2]; ++k)
                         for (int64_t j = box.low[a1]; j <= box.high[a1]; ++j) {
                             const T* row = first + k * st2 + j * st1;
+                            if (inHole(holes, st0 > 0 ? row : row - (d0 - 1)))
+                                continue;
                             uint8_t* mask = &masks[size_t((k * d1 + j) * d0)];
                             for (int64_t i = box.low[a0]; i <= box.high[a0]; ++i)
                                 mask[i] = passes(row[i * st0]);
@@ -636,6 +725,8 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
                     }
                     for (int64_t j = box.low[a1]; j <= box.high[a1]; ++j) {
                         const T* row = first + local * st2 + j * st1;
+                        if (inHole(holes, st0 > 0 ? row : row - (d0 - 1)))
+                            continue;
                         const uint8_t* mask =
                             hollow ? &masks[size_t((local * d1 + j) * d0)] : nullptr;
                         CellColor* layerRow =
