@@ -571,6 +571,112 @@ void sortByCell(std::vector<CellColor>& list, const int64_t cells[3]) {
     }
 }
 
+// Whether the hollow stage would find every cell of the coarser grid on
+// its lattice, each at its own index: checked at the box's ends, where
+// floats are coarsest.
+bool cellsOnLattice(const CoarseCells& cells) {
+    VoxelGrid grid;
+    grid.hasLattice = true;
+    grid.step = cells.size;
+    std::copy(cells.origin, cells.origin + 3, grid.origin);
+    for (int end = 0; end < 8; ++end) {
+        int64_t want[3], got[3];
+        float at[3];
+        for (int a = 0; a < 3; ++a) {
+            want[a] = end >> a & 1 ? cells.cellOf[a].back() : cells.cellOf[a].front();
+            at[a] = float(cells.origin[a] + double(want[a]) * cells.size);
+        }
+        if (!latticeCell(grid, at, got) || !std::equal(got, got + 3, want))
+            return false;
+    }
+    return true;
+}
+
+// The cells of the coarser grid as its layers (along the slowest axis)
+// complete: all of them kept for the grid stages, or, when hollowing, only
+// those with a face open, judged once the layers either side are complete.
+struct CellLayers {
+    int axes[3] = {0, 1, 2};
+    int64_t base0 = 0, base1 = 0, width0 = 0, width1 = 0;
+    int64_t maxCells = 0, counted = 0;
+    bool hollow = false;
+    // Every cell is kept too while the shade stage may still come first,
+    // which it does when all cells are of one colour.
+    bool keepAll = true, shadeIfOneColor = false;
+    uint8_t firstColor[3] = {0, 0, 0};
+    std::vector<CellColor> all, open;
+    std::vector<CellColor> middle; // the last layer completed, not yet judged
+    std::vector<uint8_t> below;    // which cells of the one before it hold samples
+    int64_t middleAt = -1, belowAt = -1;
+};
+
+// Keeps the cells of `middle` that the hollow stage keeps: those with a
+// face neighbour empty or outside the box (`above` may be null).
+void judgeMiddle(CellLayers& layers, const std::vector<CellColor>* above) {
+    const int64_t w0 = layers.width0, w1 = layers.width1;
+    const std::vector<CellColor>& middle = layers.middle;
+    const bool haveBelow = layers.belowAt >= 0 && layers.belowAt == layers.middleAt - 1;
+    for (int64_t n1 = 0; n1 < w1; ++n1)
+        for (int64_t n0 = 0; n0 < w0; ++n0) {
+            const size_t at = size_t(n1 * w0 + n0);
+            if (middle[at].count == 0)
+                continue;
+            const bool hidden = n0 > 0 && n0 + 1 < w0 && n1 > 0 && n1 + 1 < w1 && haveBelow &&
+                                above && layers.below[at] && (*above)[at].count &&
+                                middle[at - 1].count && middle[at + 1].count &&
+                                middle[at - size_t(w0)].count && middle[at + size_t(w0)].count;
+            if (!hidden)
+                layers.open.push_back(middle[at]);
+        }
+}
+
+// Takes the completed layer `layer` at `at` (cleared for the next), keyed.
+void completeLayer(CellLayers& layers, std::vector<CellColor>& layer, int64_t at) {
+    const int a0 = layers.axes[0], a1 = layers.axes[1], a2 = layers.axes[2];
+    for (int64_t n1 = 0; n1 < layers.width1; ++n1)
+        for (int64_t n0 = 0; n0 < layers.width0; ++n0) {
+            CellColor& sum = layer[size_t(n1 * layers.width0 + n0)];
+            if (sum.count == 0)
+                continue;
+            int64_t cell[3];
+            cell[a0] = layers.base0 + n0;
+            cell[a1] = layers.base1 + n1;
+            cell[a2] = at;
+            sum.key = packCell(cell[0], cell[1], cell[2]);
+            if (++layers.counted > layers.maxCells || !layers.keepAll)
+                continue;
+            if (layers.hollow) {
+                // A second colour: no shading, so the open cells will do.
+                uint8_t rgb[3];
+                meanCellColor(sum, rgb);
+                if (layers.counted == 1)
+                    std::copy(rgb, rgb + 3, layers.firstColor);
+                else if (!std::equal(rgb, rgb + 3, layers.firstColor)) {
+                    layers.keepAll = false;
+                    std::vector<CellColor>().swap(layers.all);
+                    continue;
+                }
+            }
+            layers.all.push_back(sum);
+        }
+    if (!layers.hollow) {
+        std::fill(layer.begin(), layer.end(), CellColor{0, 0, 0, 0, 0});
+        return;
+    }
+    if (layers.middleAt >= 0) {
+        judgeMiddle(layers, at == layers.middleAt + 1 ? &layer : nullptr);
+        layers.below.resize(layers.middle.size());
+        for (size_t n = 0; n < layers.middle.size(); ++n)
+            layers.below[n] = layers.middle[n].count != 0;
+        layers.belowAt = layers.middleAt;
+    }
+    if (layers.middle.size() != layer.size())
+        layers.middle.assign(layer.size(), CellColor{0, 0, 0, 0, 0});
+    layers.middle.swap(layer);
+    layers.middleAt = at;
+    std::fill(layer.begin(), layer.end(), CellColor{0, 0, 0, 0, 0});
+}
+
 } // namespace
 
 bool coarseCellsFit(const SampleVolume& volume, const SampleBox& box, const StreamPlan& plan) {
@@ -623,41 +729,33 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
     const bool hollow = plan.hollow && !coarse;
 
     // One layer of the coarser grid, over the box's cells along the two
-    // faster axes; flushed to `done` when the slices move past it.
-    std::vector<CellColor> layer, done;
-    int64_t layerAt = -1, base0 = 0, base1 = 0, width0 = 0, width1 = 0;
-    bool overflowed = false;
+    // faster axes; handed to `layers` when the slices move past it.
+    std::vector<CellColor> layer;
+    int64_t layerAt = -1, base0 = 0, base1 = 0, width0 = 0;
+    CellLayers layers;
     if (coarse) {
         base0 = cells.cellOf[a0].front();
         base1 = cells.cellOf[a1].front();
         width0 = cells.cellOf[a0].back() - base0 + 1;
-        width1 = cells.cellOf[a1].back() - base1 + 1;
-        layer.assign(size_t(width0 * width1), CellColor{0, 0, 0, 0, 0});
+        std::copy(s.axes, s.axes + 3, layers.axes);
+        layers.base0 = base0;
+        layers.base1 = base1;
+        layers.width0 = width0;
+        layers.width1 = cells.cellOf[a1].back() - base1 + 1;
+        layers.maxCells = plan.maxVoxels;
+        layers.hollow = plan.hollowCells && cellsOnLattice(cells);
+        layers.keepAll = !layers.hollow || plan.shadeIfOneColor;
+        layer.assign(size_t(width0 * layers.width1), CellColor{0, 0, 0, 0, 0});
         // Room for every cell of the box, or the limit: the address space
         // only, until the cells come.
         const double boxCells = double(cells.cellOf[a2].back() - cells.cellOf[a2].front() + 1) *
-                                double(width0) * double(width1);
-        done.reserve(size_t(std::min(boxCells, double(plan.maxVoxels) + 1)));
+                                double(width0) * double(layers.width1);
+        if (layers.keepAll)
+            layers.all.reserve(size_t(std::min(boxCells, double(plan.maxVoxels) + 1)));
     }
     auto flushLayer = [&]() {
-        if (layerAt < 0)
-            return;
-        for (int64_t n1 = 0; n1 < width1; ++n1)
-            for (int64_t n0 = 0; n0 < width0; ++n0) {
-                CellColor& sum = layer[size_t(n1 * width0 + n0)];
-                if (sum.count == 0)
-                    continue;
-                int64_t cell[3];
-                cell[a0] = base0 + n0;
-                cell[a1] = base1 + n1;
-                cell[a2] = layerAt;
-                sum.key = packCell(cell[0], cell[1], cell[2]);
-                if (int64_t(done.size()) >= plan.maxVoxels)
-                    overflowed = true;
-                else
-                    done.push_back(sum);
-                sum = CellColor{0, 0, 0, 0, 0};
-            }
+        if (layerAt >= 0)
+            completeLayer(layers, layer, layerAt);
     };
 
     VoxelList& voxels = out.voxels;
@@ -780,19 +878,25 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
     }
     if (coarse) {
         flushLayer();
-        if (overflowed) {
+        if (layers.hollow && layers.middleAt >= 0)
+            judgeMiddle(layers, nullptr);
+        if (layers.counted > plan.maxVoxels) {
             out = VoxelGrid();
             kept = plan.maxVoxels + 1;
             return true;
         }
-        sortByCell(done, cells.cells);
+        // All of one colour: the shade stage comes before the hollow one.
+        const bool hollowed = layers.hollow && !layers.keepAll;
+        std::vector<CellColor>& list = hollowed ? layers.open : layers.all;
+        sortByCell(list, cells.cells);
         CellColorSums sums;
-        sums.cells = std::move(done);
+        sums.cells = std::move(list);
         sums.merged = sums.cells.size();
-        kept = int64_t(sums.cells.size());
+        kept = layers.counted;
         cellsToVoxels(sums, cells.origin, cells.size, out);
         out.madeUpColors = colors.byHeight;
         out.atAskedSize = true;
+        out.hollowed = hollowed;
         return true;
     }
     if (kept > plan.maxVoxels) {

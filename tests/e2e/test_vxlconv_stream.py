@@ -114,7 +114,11 @@ class StreamedVolumes(harness.ScratchCase):
         option_sets = [["--threshold", 1], ["--threshold", 40, "--hollow"],
                        ["--threshold", 20, "--resolution", 9, "--hollow"],
                        ["--threshold", 1, "--voxel-size", 3.5], ["--threshold", 60, "--colors", "map"],
-                       ["--threshold", 5, "--colors", "height", "--resolution", 7]]
+                       ["--threshold", 5, "--colors", "height", "--resolution", 7],
+                       # Coarse cells hollowed as they stream, or shaded first.
+                       ["--threshold", 5, "--colors", "height", "--resolution", 8, "--hollow",
+                        "--no-shade"],
+                       ["--threshold", 20, "--voxel-size", 2, "--hollow", "--shade"]]
         subprocess.run([DEBIAN_PYTHON, "-c", SMALL_VOLUMES, self.tmp], check=True, timeout=TIMEOUT)
         for name in SMALL_NAMES:
             path = os.path.join(self.tmp, name)

@@ -61,6 +61,8 @@ struct StreamCase {
     // Empty slices before and after the ball, written as holes when sparse.
     int64_t lead = 0, trail = 0;
     bool sparse = false;
+    // Hollowing a coarser grid: keep every cell while all are of one colour.
+    bool shadeIfOneColor = false;
 };
 
 struct SampleStreamTest : ScratchDirTest {
@@ -164,18 +166,39 @@ struct SampleStreamTest : ScratchDirTest {
         plan.resolution = c.resolution;
         const bool coarse = c.cellSize > 0 || c.resolution > 0;
         plan.hollow = c.hollow && !coarse;
+        plan.hollowCells = c.hollow && coarse;
+        plan.shadeIfOneColor = c.shadeIfOneColor;
         plan.maxVoxels = 1000000;
         if (coarse) {
             ASSERT_TRUE(coarseCellsFit(volume, box, plan));
         }
         int64_t kept = 0;
         ASSERT_TRUE(streamSamples(volume, source, plan, box, grid, kept, error)) << error;
-        EXPECT_EQ(kept, int64_t(grid.voxels.colors.size() / 3));
-        // The stages that follow a coarser grid: hollowing runs on it.
+        // Left whole only for the shade stage, which comes when all are of
+        // one colour.
+        if (plan.hollowCells && !grid.hollowed) {
+            EXPECT_TRUE(c.shadeIfOneColor && oneColor(grid));
+        }
+        EXPECT_TRUE(plan.hollowCells || !grid.hollowed);
+        if (!grid.hollowed) {
+            EXPECT_EQ(kept, int64_t(grid.voxels.colors.size() / 3));
+        }
+        // The stages that follow a coarser grid: hollowing runs on it
+        // unless the cells were hollowed as they streamed.
         int64_t offLattice = 0;
-        if (coarse && c.hollow) {
+        if (coarse && c.hollow && !grid.hollowed) {
             ASSERT_TRUE(hollowGrid(grid, offLattice, error)) << error;
         }
+    }
+
+    // Whether the grid's voxels are all of one colour (none hollowed away
+    // yet): only then is a coarser grid left whole with shadeIfOneColor.
+    static bool oneColor(const VoxelGrid& grid) {
+        const std::vector<uint8_t>& colors = grid.voxels.colors;
+        for (size_t n = 3; n < colors.size(); ++n)
+            if (colors[n] != colors[n % 3])
+                return false;
+        return true;
     }
 
     void expectSame(const StreamCase& c, std::initializer_list<int64_t> slabs) {
@@ -269,6 +292,38 @@ TEST_F(SampleStreamTest, CoarserGridsMatchTheCoarseGridStageAtEverySlabEdge) {
         c.hollow = true;
         expectSame(c, {2});
         c.hollow = false;
+    }
+}
+
+TEST_F(SampleStreamTest, CoarseCellsHollowAsTheyStreamLikeTheHollowStage) {
+    StreamCase c;
+    c.threshold = {true, 30, 0};
+    c.hollow = true;
+    // Cells of one, two and three samples; slabs narrower and wider.
+    for (int turn = 0; turn < 4; ++turn)
+        for (double cellSize : {0.75, 1.5, 2.25}) {
+            SCOPED_TRACE("turn " + std::to_string(turn) + " cells " + std::to_string(cellSize));
+            c.turn = turn;
+            c.cellSize = cellSize;
+            c.shadeIfOneColor = turn % 2 == 1;
+            expectSame(c, {1, 2, 4, 0});
+        }
+    // Every sample of one value: a solid box of cells of one colour stays
+    // whole for the shade stage, or is hollowed when no shading can come.
+    c.turn = 0;
+    c.slope = 0;
+    c.intercept = 100;
+    c.cellSize = 1.5;
+    for (bool shade : {true, false}) {
+        c.shadeIfOneColor = shade;
+        expectSame(c, {3, 0});
+        SampleVolume whole, stream;
+        SampleSource source;
+        makeVolumes(c, whole, stream, source);
+        VoxelGrid grid;
+        streamed(stream, source, c, 0, grid);
+        EXPECT_EQ(grid.hollowed, !shade);
+        close(source.fd);
     }
 }
 
