@@ -354,10 +354,25 @@ template <typename T> SpanScan<T> scanSpan(const T* p, int64_t count, const Inte
     scan.passed = passed;
     if (passed == 0)
         return scan;
-    for (int64_t m = 0; m < count && scan.first < 0; ++m)
+    // The ends: whole blocks tested at once (vectorised) from each end, then
+    // the block that holds a pass, sample by sample.
+    constexpr int64_t block = 64;
+    auto anyPass = [&](int64_t at, int64_t end) {
+        U any = 0;
+        for (int64_t m = at; m < end; ++m)
+            any |= U(U(-U(U(U(U(p[m]) ^ bias) - from) <= span)) ^ flip);
+        return any != 0;
+    };
+    int64_t at = 0;
+    while (!anyPass(at, std::min(count, at + block)))
+        at += block;
+    for (int64_t m = at; scan.first < 0; ++m)
         if (test.passes(p[m]))
             scan.first = m;
-    for (int64_t m = count - 1; m >= 0 && scan.last < 0; --m)
+    int64_t end = count;
+    while (!anyPass(std::max<int64_t>(0, end - block), end))
+        end -= block;
+    for (int64_t m = end - 1; scan.last < 0; --m)
         if (test.passes(p[m]))
             scan.last = m;
     return scan;

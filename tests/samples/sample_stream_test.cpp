@@ -61,6 +61,8 @@ struct StreamCase {
     // Empty slices before and after the ball, written as holes when sparse.
     int64_t lead = 0, trail = 0;
     bool sparse = false;
+    // Empty samples either side of the ball along each row.
+    int64_t margin = 0;
     // Hollowing a coarser grid: keep every cell while all are of one colour.
     bool shadeIfOneColor = false;
 };
@@ -74,6 +76,7 @@ struct SampleStreamTest : ScratchDirTest {
         layout.type = c.type;
         std::copy(testDims, testDims + 3, layout.dims);
         layout.dims[2] += c.lead + c.trail;
+        layout.dims[0] += 2 * c.margin;
         layout.spacing[0] = layout.spacing[1] = layout.spacing[2] = 0.75;
         setTurn(layout, c.turn);
         const size_t size = sampleTypeSize(c.type);
@@ -83,7 +86,7 @@ struct SampleStreamTest : ScratchDirTest {
                 for (int64_t i = 0; i < layout.dims[0]; ++i)
                     withSampleType(c.type, [&](auto* tag) {
                         using T = std::remove_pointer_t<decltype(tag)>;
-                        const T v = T(ballValue(i, j, k - c.lead));
+                        const T v = T(ballValue(i - c.margin, j, k - c.lead));
                         const uint8_t* at = reinterpret_cast<const uint8_t*>(&v);
                         native.insert(native.end(), at, at + size);
                     });
@@ -238,6 +241,18 @@ TEST_F(SampleStreamTest, EveryTypeAndTurnGivesTheCubesOfTheWholeVolume) {
             c.bigEndian = turn % 2 == 1;
             c.threshold = {true, 40.5, 0};
             expectSame(c, {1, 4, 0});
+        }
+    // Rows far longer than the ball, whose ends are looked for in blocks.
+    for (SampleType type : {SampleType::uint8, SampleType::int16, SampleType::int32})
+        for (int turn = 0; turn < 3; ++turn) {
+            SCOPED_TRACE(std::string(sampleTypeName(type)) + " turn " + std::to_string(turn) +
+                         " in long rows");
+            StreamCase c;
+            c.type = type;
+            c.turn = turn;
+            c.margin = 150;
+            c.threshold = {true, 40.5, 0};
+            expectSame(c, {3, 0});
         }
 }
 
