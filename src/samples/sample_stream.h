@@ -26,7 +26,7 @@ struct SampleSource {
 };
 
 // The bytes a slab holds when slabSlices is 0.
-constexpr int64_t slabBytes = int64_t(32) << 20;
+constexpr int64_t slabBytes = int64_t(8) << 20;
 
 // Whether `volume` (turned to the display frame, its samples left in the
 // file) can be streamed: plain samples of equal spacings, packed with no
