@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
 #include <type_traits>
@@ -120,21 +121,50 @@ bool preadAll(int fd, uint8_t* into, size_t bytes, int64_t at, std::string& erro
     return true;
 }
 
+// Memory for a slab: mapped, its pages filled at once, rather than zeroed by
+// a vector and faulted in a page at a time.
+struct SlabBuffer {
+    uint8_t* data = nullptr;
+    size_t size = 0;
+};
+
+void releaseBuffer(SlabBuffer& buffer) {
+    if (buffer.data)
+        munmap(buffer.data, buffer.size);
+    buffer = SlabBuffer();
+}
+
+bool growBuffer(SlabBuffer& buffer, size_t bytes, std::string& error) {
+    if (buffer.size >= bytes)
+        return true;
+    releaseBuffer(buffer);
+    void* at = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (at == MAP_FAILED) {
+        error = std::string("no memory for a slab of its samples: ") + strerror(errno);
+        return false;
+    }
+    buffer.data = static_cast<uint8_t*>(at);
+    buffer.size = bytes;
+    return true;
+}
+
 // Reads display slices [from, to) along the slowest axis into `buffer` and
 // points `base` at their sample (0, 0, from), in this machine's byte order.
 // With `skipHoles`, rows wholly in the file's holes are left unread and
 // marked in `holes`; rows reaching past the file's end are read, and fail.
 bool readSlices(const SampleVolume& volume, const Slices& s, const SampleSource& source,
-                int64_t from, int64_t to, bool skipHoles, std::vector<uint8_t>& buffer,
-                const uint8_t*& base, HoleRows& holes, std::string& error) {
+                int64_t from, int64_t to, bool skipHoles, SlabBuffer& buffer, const uint8_t*& base,
+                HoleRows& holes, std::string& error) {
     const int64_t stride = volume.strides[s.axes[2]];
     const int64_t q0 = s.first + from * stride, q1 = s.first + (to - 1) * stride;
     const int64_t begin = std::min(q0, q1) + s.lowest;
     const int64_t end = std::max(q0, q1) + s.lowest + s.spread;
     const size_t bytes = size_t((end - begin) * s.size);
-    buffer.resize(bytes);
+    if (!growBuffer(buffer, bytes, error))
+        return false;
     const int64_t fileBegin = source.start + begin * s.size;
-    holes.data = buffer.data();
+    holes.data = buffer.data;
     holes.rowBytes = volume.dims[s.axes[0]] * s.size;
     holes.any = false;
     struct stat status;
@@ -150,7 +180,7 @@ bool readSlices(const SampleVolume& volume, const Slices& s, const SampleSource&
         holes.any = std::find(holes.flags.begin(), holes.flags.end(), 1) != holes.flags.end();
     }
     if (!holes.any) {
-        if (!preadAll(source.fd, buffer.data(), bytes, fileBegin, error))
+        if (!preadAll(source.fd, buffer.data, bytes, fileBegin, error))
             return false;
     } else {
         // Each run of rows that holds data, in one read.
@@ -162,15 +192,15 @@ bool readSlices(const SampleVolume& volume, const Slices& s, const SampleSource&
             int64_t past = r;
             while (past < int64_t(holes.flags.size()) && !holes.flags[size_t(past)])
                 ++past;
-            if (!preadAll(source.fd, buffer.data() + r * holes.rowBytes,
+            if (!preadAll(source.fd, buffer.data + r * holes.rowBytes,
                           size_t((past - r) * holes.rowBytes), fileBegin + r * holes.rowBytes,
                           error))
                 return false;
             r = past;
         }
     }
-    toNativeByteOrder(buffer.data(), size_t(end - begin), size_t(s.size), source.bigEndian);
-    base = buffer.data() + (q0 - begin) * s.size;
+    toNativeByteOrder(buffer.data, size_t(end - begin), size_t(s.size), source.bigEndian);
+    base = buffer.data + (q0 - begin) * s.size;
     return true;
 }
 
@@ -200,7 +230,7 @@ bool forEachSlab(const SampleVolume& volume, const Slices& s, const SampleSource
     posix_fadvise(source.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     struct Slab {
         int64_t from = 0, to = 0, readFrom = 0, readTo = 0;
-        std::vector<uint8_t> buffer;
+        SlabBuffer buffer;
         HoleRows holes;
         const uint8_t* base = nullptr;
         bool read = false;
@@ -218,6 +248,7 @@ bool forEachSlab(const SampleVolume& volume, const Slices& s, const SampleSource
     // The next slab is read on a second thread while this one is worked
     // on, so that the copy from the page cache and the pass overlap.
     Slab slabs[2];
+    bool read = true;
     if (first <= last)
         load(slabs[0], first);
     for (int64_t from = first, n = 0; from <= last; from += s.perSlab, n ^= 1) {
@@ -235,10 +266,13 @@ bool forEachSlab(const SampleVolume& volume, const Slices& s, const SampleSource
             load(slabs[n ^ 1], next);
         if (!slab.read) {
             error = slab.error;
-            return false;
+            read = false;
+            break;
         }
     }
-    return true;
+    releaseBuffer(slabs[0].buffer);
+    releaseBuffer(slabs[1].buffer);
+    return read;
 }
 
 // The threshold as a test on stored values, and their scaled value.
