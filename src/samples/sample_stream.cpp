@@ -807,6 +807,16 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
             completeLayer(layers, layer, layerAt);
     };
 
+    // Where the rows divide between two threads: halfway, or for a coarser
+    // grid at the first row of the cells halfway, so that no cell is shared.
+    int64_t split = (box.low[a1] + box.high[a1] + 1) / 2;
+    if (coarse) {
+        const std::vector<int64_t>& rowCells = cells.cellOf[a1];
+        const int64_t half = rowCells[size_t(split - box.low[a1])];
+        split = box.low[a1] + int64_t(std::lower_bound(rowCells.begin(), rowCells.end(), half) -
+                                      rowCells.begin());
+    }
+
     VoxelList& voxels = out.voxels;
     std::vector<uint8_t> masks; // which samples of the slices read pass, for hollowing
     const bool ok = withSampleType(volume.type, [&](auto* tag) {
@@ -861,16 +871,12 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
                                 mask[i] = passes(row[i * st0]);
                         }
                 }
-                for (int64_t k = from; k < to; ++k) {
+                // Rows [j0, j1] of slice k, their voxels added to `into` and
+                // counted in `count` (or their cells summed in the layer).
+                auto addRows = [&](int64_t k, int64_t j0, int64_t j1, VoxelList& into,
+                                   int64_t& count) {
                     const int64_t local = k - readFrom;
-                    if (coarse) {
-                        const int64_t at = cells.cellOf[a2][size_t(k - box.low[a2])];
-                        if (at != layerAt) {
-                            flushLayer();
-                            layerAt = at;
-                        }
-                    }
-                    for (int64_t j = box.low[a1]; j <= box.high[a1]; ++j) {
+                    for (int64_t j = j0; j <= j1; ++j) {
                         const T* row = first + local * st2 + j * st1;
                         if (inHole(holes, st0 > 0 ? row : row - (d0 - 1)))
                             continue;
@@ -910,14 +916,53 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
                                 ++sum.count;
                                 continue;
                             }
-                            if (++kept > plan.maxVoxels)
+                            if (++count > plan.maxVoxels)
                                 continue;
                             for (int a = 0; a < 3; ++a)
-                                voxels.positions.push_back(
-                                    positions[a][size_t(at[a] - box.low[a])]);
-                            voxels.colors.insert(voxels.colors.end(), rgb, rgb + 3);
+                                into.positions.push_back(positions[a][size_t(at[a] - box.low[a])]);
+                            into.colors.insert(into.colors.end(), rgb, rgb + 3);
                         }
                     }
+                };
+                for (int64_t k = from; k < to;) {
+                    // Slices [k, next): one layer of cells, or one slice.
+                    int64_t next = k + 1;
+                    if (coarse) {
+                        const int64_t at = cells.cellOf[a2][size_t(k - box.low[a2])];
+                        if (at != layerAt) {
+                            flushLayer();
+                            layerAt = at;
+                        }
+                        while (next < to && cells.cellOf[a2][size_t(next - box.low[a2])] == at)
+                            ++next;
+                    }
+                    // The rows below `split` on a second thread: its cells'
+                    // rows are its own, its voxels go before the others.
+                    VoxelList upper;
+                    int64_t upperKept = 0;
+                    auto lowerRows = [&]() {
+                        for (int64_t n = k; n < next; ++n)
+                            addRows(n, box.low[a1], split - 1, voxels, kept);
+                    };
+                    std::thread helper;
+                    const bool two = split > box.low[a1] && startSecondThread(&helper, lowerRows);
+                    if (!two)
+                        lowerRows();
+                    for (int64_t n = k; n < next; ++n)
+                        addRows(n, split, box.high[a1], coarse ? voxels : upper,
+                                coarse ? kept : upperKept);
+                    if (two)
+                        helper.join();
+                    if (!coarse) {
+                        kept += upperKept;
+                        if (kept <= plan.maxVoxels) {
+                            voxels.positions.insert(voxels.positions.end(), upper.positions.begin(),
+                                                    upper.positions.end());
+                            voxels.colors.insert(voxels.colors.end(), upper.colors.begin(),
+                                                 upper.colors.end());
+                        }
+                    }
+                    k = next;
                 }
             });
     });
