@@ -412,6 +412,27 @@ template <typename T> SpanScan<T> scanSpan(const T* p, int64_t count, const Inte
     return scan;
 }
 
+// Sets mask[from, to] to whether row[from, to] pass `test`: branch-free and
+// unaliased, so that it is vectorised.
+template <typename T>
+void passMask(const T* __restrict row, uint8_t* __restrict mask, int64_t from, int64_t to,
+              const IntegerTest<T>& test) {
+    const T low = test.low, high = test.high;
+    const uint8_t outside = test.outside;
+    for (int64_t i = from; i <= to; ++i)
+        mask[i] = uint8_t((row[i] >= low) & (row[i] <= high)) ^ outside;
+}
+
+// Marks in flags[from, to] the samples of a row's pass mask `in` that lack
+// one of their six neighbours (rows d0 apart; `below` and `above` the same
+// row of the slices either side). Unaliased, so that it is vectorised.
+void openSamples(const uint8_t* __restrict in, const uint8_t* __restrict below,
+                 const uint8_t* __restrict above, uint8_t* __restrict flags, int64_t from,
+                 int64_t to, int64_t d0) {
+    for (int64_t i = from; i <= to; ++i)
+        flags[i] = in[i] & ~(in[i - 1] & in[i + 1] & in[i - d0] & in[i + d0] & below[i] & above[i]);
+}
+
 } // namespace
 
 bool scanSampleBox(const SampleVolume& volume, const SampleSource& source,
@@ -823,6 +844,10 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
         using T = std::remove_pointer_t<decltype(tag)>;
         ValueTable table;
         fillValueTable<T>(test, &colors.coloring, table);
+        IntegerTest<T> integers;
+        if constexpr (integerTested<T>())
+            integers = integerTest<T>(plan.threshold);
+        const bool integral = integerTested<T>() && !test.scaled;
         // Value colours of 8- and 16-bit samples on a coarser grid: a
         // cell's run along a row is one sum of packed table entries.
         std::vector<uint64_t> packed;
@@ -867,8 +892,12 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
                             if (inHole(holes, st0 > 0 ? row : row - (d0 - 1)))
                                 continue;
                             uint8_t* mask = &masks[size_t((k * d1 + j) * d0)];
-                            for (int64_t i = box.low[a0]; i <= box.high[a0]; ++i)
-                                mask[i] = passes(row[i * st0]);
+                            if (integral && st0 == 1) {
+                                passMask(row, mask, box.low[a0], box.high[a0], integers);
+                            } else {
+                                for (int64_t i = box.low[a0]; i <= box.high[a0]; ++i)
+                                    mask[i] = passes(row[i * st0]);
+                            }
                         }
                 }
                 // Rows [j0, j1] of slice k, their voxels added to `into` and
@@ -876,6 +905,7 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
                 auto addRows = [&](int64_t k, int64_t j0, int64_t j1, VoxelList& into,
                                    int64_t& count) {
                     const int64_t local = k - readFrom;
+                    std::vector<uint8_t> open; // of a row, for hollowing
                     for (int64_t j = j0; j <= j1; ++j) {
                         const T* row = first + local * st2 + j * st1;
                         if (inHole(holes, st0 > 0 ? row : row - (d0 - 1)))
@@ -893,18 +923,41 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
                                 continue;
                             }
                         }
+                        if (hollow) {
+                            // Which samples lack a neighbour, over the row at
+                            // once (vectorised); the volume's faces lack them.
+                            const int64_t lo = box.low[a0], hi = box.high[a0];
+                            open.assign(mask + lo, mask + hi + 1);
+                            if (j > 0 && j + 1 < d1 && k > 0 && k + 1 < d2) {
+                                const int64_t from = std::max<int64_t>(lo, 1);
+                                const int64_t to = std::min<int64_t>(hi, d0 - 2);
+                                openSamples(mask, mask - d1 * d0, mask + d1 * d0, open.data() - lo,
+                                            from, to, d0);
+                            }
+                        }
+                        const uint8_t* openFlags = open.data();
+                        const size_t openSize = open.size();
                         int64_t at[3];
                         at[a1] = j;
                         at[a2] = k;
                         for (int64_t i = box.low[a0]; i <= box.high[a0]; ++i) {
+                            if (hollow) {
+                                // Eight at a time past the closed samples.
+                                const size_t n = size_t(i - box.low[a0]);
+                                uint64_t word = 0;
+                                if (n + 8 <= openSize)
+                                    std::memcpy(&word, openFlags + n, 8);
+                                if (n + 8 <= openSize && word == 0) {
+                                    i += 7;
+                                    continue;
+                                }
+                                if (!openFlags[n])
+                                    continue;
+                            }
                             const T stored = row[i * st0];
-                            if (!(hollow ? mask[i] != 0 : passes(stored)))
+                            if (!hollow && !passes(stored))
                                 continue;
                             at[a0] = i;
-                            if (hollow && i > 0 && i + 1 < d0 && j > 0 && j + 1 < d1 && k > 0 &&
-                                k + 1 < d2 && mask[i - 1] && mask[i + 1] && mask[i - d0] &&
-                                mask[i + d0] && mask[i - d1 * d0] && mask[i + d1 * d0])
-                                continue;
                             uint8_t rgb[3];
                             sampleColor(stored, at, rgb);
                             if (coarse) {
