@@ -460,60 +460,102 @@ bool scanSampleBox(const SampleVolume& volume, const SampleSource& source,
                 const int64_t st0 = view.strides[s.axes[0]], st1 = view.strides[s.axes[1]],
                               st2 = view.strides[s.axes[2]];
                 const int64_t count = volume.dims[s.axes[0]];
-                for (int64_t k = from; k < to; ++k)
-                    for (int64_t j = 0; j < volume.dims[s.axes[1]]; ++j) {
-                        const T* row = first + (k - readFrom) * st2 + j * st1;
-                        if (inHole(holes, st0 > 0 ? row : row - (count - 1)))
-                            continue;
-                        int64_t firstPass = -1, lastPass = -1, passed = 0;
-                        if constexpr (integerTested<T>()) {
-                            if (!test.scaled) {
-                                // The row in memory order: backwards when flipped.
-                                const T* start = st0 > 0 ? row : row - (count - 1);
-                                const SpanScan<T> scan = scanSpan(start, count, integers);
-                                passed = scan.passed;
-                                if (passed > 0) {
-                                    const double least = double(scan.least),
-                                                 most = double(scan.most);
-                                    if (box.count == 0)
-                                        box.lowest = least, box.highest = most;
-                                    box.lowest = std::min(box.lowest, least);
-                                    box.highest = std::max(box.highest, most);
-                                    firstPass = st0 > 0 ? scan.first : count - 1 - scan.last;
-                                    lastPass = st0 > 0 ? scan.last : count - 1 - scan.first;
+                // Rows [j0, j1] of slices [k0, k1) into `part`.
+                auto scanRows = [&](SampleBox& part, int64_t k0, int64_t k1, int64_t j0,
+                                    int64_t j1) {
+                    for (int64_t k = k0; k < k1; ++k)
+                        for (int64_t j = j0; j <= j1; ++j) {
+                            const T* row = first + (k - readFrom) * st2 + j * st1;
+                            if (inHole(holes, st0 > 0 ? row : row - (count - 1)))
+                                continue;
+                            int64_t firstPass = -1, lastPass = -1, passed = 0;
+                            if constexpr (integerTested<T>()) {
+                                if (!test.scaled) {
+                                    // The row in memory order: backwards when flipped.
+                                    const T* start = st0 > 0 ? row : row - (count - 1);
+                                    const SpanScan<T> scan = scanSpan(start, count, integers);
+                                    passed = scan.passed;
+                                    if (passed > 0) {
+                                        const double least = double(scan.least),
+                                                     most = double(scan.most);
+                                        if (part.count == 0)
+                                            part.lowest = least, part.highest = most;
+                                        part.lowest = std::min(part.lowest, least);
+                                        part.highest = std::max(part.highest, most);
+                                        firstPass = st0 > 0 ? scan.first : count - 1 - scan.last;
+                                        lastPass = st0 > 0 ? scan.last : count - 1 - scan.first;
+                                    }
                                 }
                             }
-                        }
-                        for (int64_t n = 0; n < (integerTested<T>() && !test.scaled ? 0 : count);
-                             ++n) {
-                            const T stored = row[n * st0];
-                            bool pass;
-                            if constexpr (tabled<T>())
-                                pass = table.passes[tableIndex(stored)] != 0;
-                            else
-                                pass = test.passes(stored);
-                            if (!pass)
+                            for (int64_t n = 0;
+                                 n < (integerTested<T>() && !test.scaled ? 0 : count); ++n) {
+                                const T stored = row[n * st0];
+                                bool pass;
+                                if constexpr (tabled<T>())
+                                    pass = table.passes[tableIndex(stored)] != 0;
+                                else
+                                    pass = test.passes(stored);
+                                if (!pass)
+                                    continue;
+                                const double v = test.value(stored);
+                                if (part.count + passed == 0)
+                                    part.lowest = part.highest = v;
+                                part.lowest = std::min(part.lowest, v);
+                                part.highest = std::max(part.highest, v);
+                                if (firstPass < 0)
+                                    firstPass = n;
+                                lastPass = n;
+                                ++passed;
+                            }
+                            if (passed == 0)
                                 continue;
-                            const double v = test.value(stored);
-                            if (box.count + passed == 0)
-                                box.lowest = box.highest = v;
-                            box.lowest = std::min(box.lowest, v);
-                            box.highest = std::max(box.highest, v);
-                            if (firstPass < 0)
-                                firstPass = n;
-                            lastPass = n;
-                            ++passed;
+                            part.count += passed;
+                            const int64_t at[3][2] = {{firstPass, lastPass}, {j, j}, {k, k}};
+                            for (int n = 0; n < 3; ++n) {
+                                const int a = s.axes[n];
+                                part.low[a] = std::min(part.low[a], at[n][0]);
+                                part.high[a] = std::max(part.high[a], at[n][1]);
+                            }
                         }
-                        if (passed == 0)
-                            continue;
-                        box.count += passed;
-                        const int64_t at[3][2] = {{firstPass, lastPass}, {j, j}, {k, k}};
-                        for (int n = 0; n < 3; ++n) {
-                            const int a = s.axes[n];
-                            box.low[a] = std::min(box.low[a], at[n][0]);
-                            box.high[a] = std::max(box.high[a], at[n][1]);
-                        }
+                };
+                // Two halves, the first on a second thread, each into a box of
+                // its own: by slices, or by rows of one slice. The first comes
+                // before the second in the file, so that their merge is what
+                // one pass in order gives.
+                const int64_t rows = volume.dims[s.axes[1]];
+                SampleBox parts[2];
+                for (SampleBox& part : parts)
+                    for (int a = 0; a < 3; ++a) {
+                        part.low[a] = volume.dims[a];
+                        part.high[a] = -1;
                     }
+                const bool bySlices = to - from >= 2;
+                const int64_t kSplit = bySlices ? (from + to) / 2 : to;
+                const int64_t jSplit = bySlices ? rows : rows / 2;
+                auto firstHalf = [&]() { scanRows(parts[0], from, kSplit, 0, jSplit - 1); };
+                std::thread helper;
+                const bool two = startSecondThread(&helper, firstHalf);
+                if (!two)
+                    firstHalf();
+                if (bySlices)
+                    scanRows(parts[1], kSplit, to, 0, rows - 1);
+                else
+                    scanRows(parts[1], from, to, jSplit, rows - 1);
+                if (two)
+                    helper.join();
+                for (const SampleBox& part : parts) {
+                    if (part.count == 0)
+                        continue;
+                    if (box.count == 0)
+                        box.lowest = part.lowest, box.highest = part.highest;
+                    box.lowest = std::min(box.lowest, part.lowest);
+                    box.highest = std::max(box.highest, part.highest);
+                    box.count += part.count;
+                    for (int a = 0; a < 3; ++a) {
+                        box.low[a] = std::min(box.low[a], part.low[a]);
+                        box.high[a] = std::max(box.high[a], part.high[a]);
+                    }
+                }
             });
     });
 }
