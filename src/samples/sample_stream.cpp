@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <limits>
 #include <sys/mman.h>
@@ -255,14 +256,32 @@ bool forEachSlab(const SampleVolume& volume, const Slices& s, const SampleSource
         Slab& slab = slabs[n];
         std::thread helper;
         const int64_t next = from + s.perSlab;
-        const bool ahead = next <= last && slab.read &&
-                           startSecondThread(&helper, [&, next, n]() { load(slabs[n ^ 1], next); });
-        if (slab.read)
-            fn(slabView(volume, s, slab.base, slab.readTo - slab.readFrom), slab.readFrom,
-               slab.from, slab.to, slab.holes);
+        // What either thread throws (no memory) is thrown again once both
+        // are done, as one thread would have thrown it.
+        std::exception_ptr failures[2];
+        const bool ahead = next <= last && slab.read && startSecondThread(&helper, [&, next, n]() {
+                               try {
+                                   load(slabs[n ^ 1], next);
+                               } catch (...) {
+                                   failures[1] = std::current_exception();
+                               }
+                           });
+        try {
+            if (slab.read)
+                fn(slabView(volume, s, slab.base, slab.readTo - slab.readFrom), slab.readFrom,
+                   slab.from, slab.to, slab.holes);
+        } catch (...) {
+            failures[0] = std::current_exception();
+        }
         if (ahead)
             helper.join();
-        else if (next <= last && slab.read)
+        for (const std::exception_ptr& thrown : failures)
+            if (thrown) {
+                releaseBuffer(slabs[0].buffer);
+                releaseBuffer(slabs[1].buffer);
+                std::rethrow_exception(thrown);
+            }
+        if (!ahead && next <= last && slab.read)
             load(slabs[n ^ 1], next);
         if (!slab.read) {
             error = slab.error;
@@ -1035,19 +1054,34 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
                     // rows are its own, its voxels go before the others.
                     VoxelList upper;
                     int64_t upperKept = 0;
+                    // What the second thread throws (no memory for its
+                    // voxels) is thrown again here, as the pass would.
+                    std::exception_ptr failure;
                     auto lowerRows = [&]() {
-                        for (int64_t n = k; n < next; ++n)
-                            addRows(n, box.low[a1], split - 1, voxels, kept);
+                        try {
+                            for (int64_t n = k; n < next; ++n)
+                                addRows(n, box.low[a1], split - 1, voxels, kept);
+                        } catch (...) {
+                            failure = std::current_exception();
+                        }
                     };
                     std::thread helper;
                     const bool two = split > box.low[a1] && startSecondThread(&helper, lowerRows);
                     if (!two)
                         lowerRows();
-                    for (int64_t n = k; n < next; ++n)
-                        addRows(n, split, box.high[a1], coarse ? voxels : upper,
-                                coarse ? kept : upperKept);
+                    std::exception_ptr ownFailure;
+                    try {
+                        for (int64_t n = k; n < next; ++n)
+                            addRows(n, split, box.high[a1], coarse ? voxels : upper,
+                                    coarse ? kept : upperKept);
+                    } catch (...) {
+                        ownFailure = std::current_exception();
+                    }
                     if (two)
                         helper.join();
+                    for (const std::exception_ptr& thrown : {failure, ownFailure})
+                        if (thrown)
+                            std::rethrow_exception(thrown);
                     if (!coarse) {
                         kept += upperKept;
                         if (kept <= plan.maxVoxels) {

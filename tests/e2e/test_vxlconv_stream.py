@@ -98,6 +98,21 @@ class StreamedVolumes(harness.ScratchCase):
         self.assertEqual((code, stdout), (0, ""), stderr)
         self.assertEqual(voxel_count(out), expected)
 
+    def test_running_out_of_memory_in_the_slab_pass_is_one_line(self):
+        # 16.7 million cubes do not fit in 64 MB: the memory runs out on
+        # either thread of the slab pass, and is reported, not a crash.
+        path = os.path.join(self.tmp, "full.nrrd")
+        with open(path, "wb") as f:
+            f.write(b"NRRD0004\ntype: uint8\ndimension: 3\nsizes: 256 256 256\n"
+                    b"encoding: raw\n\n" + bytes([200]) * (256 ** 3))
+        out = os.path.join(self.tmp, "full.vxl")
+        code, stdout, stderr = vxlconv(path, out, "--threshold", 1, "--max-memory", 64,
+                                       "--max-voxels", 20000000)
+        self.assertEqual((code, stdout), (1, ""), stderr)
+        self.assertEqual(len(stderr.splitlines()), 1, stderr)
+        self.assertTrue(stderr.startswith("vxlconv: not enough memory"), stderr)
+        self.assertFalse(os.path.exists(out))
+
     def assert_streamed_as_whole(self, path, options):
         streamed, whole = os.path.join(self.tmp, "s.vxl"), os.path.join(self.tmp, "w.vxl")
         code, _, stderr = vxlconv(path, streamed, *options)
