@@ -121,6 +121,12 @@ StreamOutcome streamLocated(const ConversionOptions& options, const InputFormat&
     plan.resolution = options.resolution;
     const bool coarse = plan.cellSize > 0 || plan.resolution > 0;
     plan.hollow = options.hollow && !coarse;
+    // Coarse cells are hollowed as they stream where no shading is to come
+    // before the hollowing: it is off, or on only for cells all of one colour.
+    const bool byHeight = plan.mode == ColorMode::height || plan.mode == ColorMode::automatic;
+    plan.hollowCells = options.hollow && coarse && options.shade != ShadeChoice::on &&
+                       !(options.shade == ShadeChoice::automatic && byHeight);
+    plan.shadeIfOneColor = options.shade == ShadeChoice::automatic;
     plan.maxVoxels = options.maxVoxels;
     SampleBox box;
     if (!scanSampleBox(volume, source, options.threshold, box, reason)) {
@@ -148,7 +154,7 @@ StreamOutcome streamLocated(const ConversionOptions& options, const InputFormat&
         return fail(coarse        ? coarserGridOverflow(plan.maxVoxels)
                     : plan.hollow ? voxelLimitReason(kept, plan.maxVoxels)
                                   : tooManyVoxelsReason(plan.maxVoxels));
-    grid.hollowed = plan.hollow;
+    grid.hollowed = grid.hollowed || plan.hollow;
     return StreamOutcome::done;
 }
 

@@ -10,8 +10,11 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <limits>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <thread>
 #include <type_traits>
 #include <unistd.h>
@@ -65,21 +68,48 @@ Slices slicesOf(const SampleVolume& volume, const SampleSource& source) {
     return s;
 }
 
-// Reads display slices [from, to) along the slowest axis into `buffer` and
-// points `base` at their sample (0, 0, from), in this machine's byte order.
-bool readSlices(const SampleVolume& volume, const Slices& s, const SampleSource& source,
-                int64_t from, int64_t to, std::vector<uint8_t>& buffer, const uint8_t*& base,
-                std::string& error) {
-    const int64_t stride = volume.strides[s.axes[2]];
-    const int64_t q0 = s.first + from * stride, q1 = s.first + (to - 1) * stride;
-    const int64_t begin = std::min(q0, q1) + s.lowest;
-    const int64_t end = std::max(q0, q1) + s.lowest + s.spread;
-    const size_t bytes = size_t((end - begin) * s.size);
-    buffer.resize(bytes);
+// The rows of a slab (runs of samples along the fastest axis, in file
+// order from its first byte) that lie wholly in a hole of a sparse file:
+// they read as zeros and, when zero fails the threshold, need no reading.
+struct HoleRows {
+    std::vector<uint8_t> flags; // 1: in a hole, not read (its bytes are stale)
+    const uint8_t* data = nullptr;
+    int64_t rowBytes = 1;
+    bool any = false;
+};
+
+// Whether the row whose first byte in memory is `first` was left unread.
+bool inHole(const HoleRows& holes, const void* first) {
+    return holes.any &&
+           holes.flags[size_t((static_cast<const uint8_t*>(first) - holes.data) / holes.rowBytes)];
+}
+
+// The file's data extents within [begin, end) (bytes), as the file system
+// reports them; the whole range where it cannot.
+std::vector<std::pair<int64_t, int64_t>> dataExtents(int fd, int64_t begin, int64_t end) {
+    std::vector<std::pair<int64_t, int64_t>> extents;
+    for (int64_t at = begin; at < end;) {
+        const off_t data = lseek(fd, off_t(at), SEEK_DATA);
+        if (data < 0) {
+            if (errno != ENXIO)
+                return {{begin, end}};
+            break; // a hole to the end of the file
+        }
+        if (int64_t(data) >= end)
+            break;
+        const off_t hole = lseek(fd, data, SEEK_HOLE);
+        if (hole < 0)
+            return {{begin, end}};
+        extents.push_back({int64_t(data), std::min<int64_t>(end, int64_t(hole))});
+        at = int64_t(hole);
+    }
+    return extents;
+}
+
+bool preadAll(int fd, uint8_t* into, size_t bytes, int64_t at, std::string& error) {
     size_t done = 0;
     while (done < bytes) {
-        const ssize_t got = pread(source.fd, buffer.data() + done, bytes - done,
-                                  off_t(source.start + begin * s.size + int64_t(done)));
+        const ssize_t got = pread(fd, into + done, bytes - done, off_t(at + int64_t(done)));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0) {
@@ -89,8 +119,89 @@ bool readSlices(const SampleVolume& volume, const Slices& s, const SampleSource&
         }
         done += size_t(got);
     }
-    toNativeByteOrder(buffer.data(), size_t(end - begin), size_t(s.size), source.bigEndian);
-    base = buffer.data() + (q0 - begin) * s.size;
+    return true;
+}
+
+// Memory for a slab: mapped, its pages filled at once, rather than zeroed by
+// a vector and faulted in a page at a time.
+struct SlabBuffer {
+    uint8_t* data = nullptr;
+    size_t size = 0;
+};
+
+void releaseBuffer(SlabBuffer& buffer) {
+    if (buffer.data)
+        munmap(buffer.data, buffer.size);
+    buffer = SlabBuffer();
+}
+
+bool growBuffer(SlabBuffer& buffer, size_t bytes, std::string& error) {
+    if (buffer.size >= bytes)
+        return true;
+    releaseBuffer(buffer);
+    void* at = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (at == MAP_FAILED) {
+        error = std::string("no memory for a slab of its samples: ") + strerror(errno);
+        return false;
+    }
+    buffer.data = static_cast<uint8_t*>(at);
+    buffer.size = bytes;
+    return true;
+}
+
+// Reads display slices [from, to) along the slowest axis into `buffer` and
+// points `base` at their sample (0, 0, from), in this machine's byte order.
+// With `skipHoles`, rows wholly in the file's holes are left unread and
+// marked in `holes`; rows reaching past the file's end are read, and fail.
+bool readSlices(const SampleVolume& volume, const Slices& s, const SampleSource& source,
+                int64_t from, int64_t to, bool skipHoles, SlabBuffer& buffer, const uint8_t*& base,
+                HoleRows& holes, std::string& error) {
+    const int64_t stride = volume.strides[s.axes[2]];
+    const int64_t q0 = s.first + from * stride, q1 = s.first + (to - 1) * stride;
+    const int64_t begin = std::min(q0, q1) + s.lowest;
+    const int64_t end = std::max(q0, q1) + s.lowest + s.spread;
+    const size_t bytes = size_t((end - begin) * s.size);
+    if (!growBuffer(buffer, bytes, error))
+        return false;
+    const int64_t fileBegin = source.start + begin * s.size;
+    holes.data = buffer.data;
+    holes.rowBytes = volume.dims[s.axes[0]] * s.size;
+    holes.any = false;
+    struct stat status;
+    if (skipHoles && fstat(source.fd, &status) == 0 &&
+        int64_t(status.st_size) >= fileBegin + int64_t(bytes)) {
+        const int64_t rows = int64_t(bytes) / holes.rowBytes;
+        holes.flags.assign(size_t(rows), 1);
+        for (const auto& extent : dataExtents(source.fd, fileBegin, fileBegin + int64_t(bytes))) {
+            const int64_t r0 = (extent.first - fileBegin) / holes.rowBytes;
+            const int64_t r1 = (extent.second - fileBegin + holes.rowBytes - 1) / holes.rowBytes;
+            std::fill(holes.flags.begin() + r0, holes.flags.begin() + r1, uint8_t(0));
+        }
+        holes.any = std::find(holes.flags.begin(), holes.flags.end(), 1) != holes.flags.end();
+    }
+    if (!holes.any) {
+        if (!preadAll(source.fd, buffer.data, bytes, fileBegin, error))
+            return false;
+    } else {
+        // Each run of rows that holds data, in one read.
+        for (int64_t r = 0; r < int64_t(holes.flags.size());) {
+            if (holes.flags[size_t(r)]) {
+                ++r;
+                continue;
+            }
+            int64_t past = r;
+            while (past < int64_t(holes.flags.size()) && !holes.flags[size_t(past)])
+                ++past;
+            if (!preadAll(source.fd, buffer.data + r * holes.rowBytes,
+                          size_t((past - r) * holes.rowBytes), fileBegin + r * holes.rowBytes,
+                          error))
+                return false;
+            r = past;
+        }
+    }
+    toNativeByteOrder(buffer.data, size_t(end - begin), size_t(s.size), source.bigEndian);
+    base = buffer.data + (q0 - begin) * s.size;
     return true;
 }
 
@@ -107,18 +218,21 @@ SampleVolume slabView(const SampleVolume& volume, const Slices& s, const uint8_t
     return view;
 }
 
-// Calls fn(view, from, to) for the slabs of display slices [from, to)
-// within [first, last], in display order.
+// Calls fn(view, readFrom, from, to, holes) for the slabs of display slices
+// [from, to) within [first, last], in display order; `holes` marks the rows
+// left unread (only with `skipHoles`).
 template <typename Fn>
 bool forEachSlab(const SampleVolume& volume, const Slices& s, const SampleSource& source,
-                 int64_t first, int64_t last, int64_t margin, std::string& error, Fn&& fn) {
+                 int64_t first, int64_t last, int64_t margin, bool skipHoles, std::string& error,
+                 Fn&& fn) {
     const int64_t slices = volume.dims[s.axes[2]];
     // Read ahead: the slabs come in file order (or its reverse, for a
     // flipped slowest axis, which read-ahead does not help).
     posix_fadvise(source.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     struct Slab {
         int64_t from = 0, to = 0, readFrom = 0, readTo = 0;
-        std::vector<uint8_t> buffer;
+        SlabBuffer buffer;
+        HoleRows holes;
         const uint8_t* base = nullptr;
         bool read = false;
         std::string error;
@@ -129,33 +243,55 @@ bool forEachSlab(const SampleVolume& volume, const Slices& s, const SampleSource
         // The slices either side too, for what needs its neighbours.
         slab.readFrom = std::max<int64_t>(0, from - margin);
         slab.readTo = std::min(slices, slab.to + margin);
-        slab.read = readSlices(volume, s, source, slab.readFrom, slab.readTo, slab.buffer,
-                               slab.base, slab.error);
+        slab.read = readSlices(volume, s, source, slab.readFrom, slab.readTo, skipHoles,
+                               slab.buffer, slab.base, slab.holes, slab.error);
     };
     // The next slab is read on a second thread while this one is worked
     // on, so that the copy from the page cache and the pass overlap.
     Slab slabs[2];
+    bool read = true;
     if (first <= last)
         load(slabs[0], first);
     for (int64_t from = first, n = 0; from <= last; from += s.perSlab, n ^= 1) {
         Slab& slab = slabs[n];
         std::thread helper;
         const int64_t next = from + s.perSlab;
-        const bool ahead = next <= last && slab.read &&
-                           startSecondThread(&helper, [&, next, n]() { load(slabs[n ^ 1], next); });
-        if (slab.read)
-            fn(slabView(volume, s, slab.base, slab.readTo - slab.readFrom), slab.readFrom,
-               slab.from, slab.to);
+        // What either thread throws (no memory) is thrown again once both
+        // are done, as one thread would have thrown it.
+        std::exception_ptr failures[2];
+        const bool ahead = next <= last && slab.read && startSecondThread(&helper, [&, next, n]() {
+                               try {
+                                   load(slabs[n ^ 1], next);
+                               } catch (...) {
+                                   failures[1] = std::current_exception();
+                               }
+                           });
+        try {
+            if (slab.read)
+                fn(slabView(volume, s, slab.base, slab.readTo - slab.readFrom), slab.readFrom,
+                   slab.from, slab.to, slab.holes);
+        } catch (...) {
+            failures[0] = std::current_exception();
+        }
         if (ahead)
             helper.join();
-        else if (next <= last && slab.read)
+        for (const std::exception_ptr& thrown : failures)
+            if (thrown) {
+                releaseBuffer(slabs[0].buffer);
+                releaseBuffer(slabs[1].buffer);
+                std::rethrow_exception(thrown);
+            }
+        if (!ahead && next <= last && slab.read)
             load(slabs[n ^ 1], next);
         if (!slab.read) {
             error = slab.error;
-            return false;
+            read = false;
+            break;
         }
     }
-    return true;
+    releaseBuffer(slabs[0].buffer);
+    releaseBuffer(slabs[1].buffer);
+    return read;
 }
 
 // The threshold as a test on stored values, and their scaled value.
@@ -271,13 +407,49 @@ template <typename T> SpanScan<T> scanSpan(const T* p, int64_t count, const Inte
     scan.passed = passed;
     if (passed == 0)
         return scan;
-    for (int64_t m = 0; m < count && scan.first < 0; ++m)
+    // The ends: whole blocks tested at once (vectorised) from each end, then
+    // the block that holds a pass, sample by sample.
+    constexpr int64_t block = 64;
+    auto anyPass = [&](int64_t at, int64_t end) {
+        U any = 0;
+        for (int64_t m = at; m < end; ++m)
+            any |= U(U(-U(U(U(U(p[m]) ^ bias) - from) <= span)) ^ flip);
+        return any != 0;
+    };
+    int64_t at = 0;
+    while (!anyPass(at, std::min(count, at + block)))
+        at += block;
+    for (int64_t m = at; scan.first < 0; ++m)
         if (test.passes(p[m]))
             scan.first = m;
-    for (int64_t m = count - 1; m >= 0 && scan.last < 0; --m)
+    int64_t end = count;
+    while (!anyPass(std::max<int64_t>(0, end - block), end))
+        end -= block;
+    for (int64_t m = end - 1; scan.last < 0; --m)
         if (test.passes(p[m]))
             scan.last = m;
     return scan;
+}
+
+// Sets mask[from, to] to whether row[from, to] pass `test`: branch-free and
+// unaliased, so that it is vectorised.
+template <typename T>
+void passMask(const T* __restrict row, uint8_t* __restrict mask, int64_t from, int64_t to,
+              const IntegerTest<T>& test) {
+    const T low = test.low, high = test.high;
+    const uint8_t outside = test.outside;
+    for (int64_t i = from; i <= to; ++i)
+        mask[i] = uint8_t((row[i] >= low) & (row[i] <= high)) ^ outside;
+}
+
+// Marks in flags[from, to] the samples of a row's pass mask `in` that lack
+// one of their six neighbours (rows d0 apart; `below` and `above` the same
+// row of the slices either side). Unaliased, so that it is vectorised.
+void openSamples(const uint8_t* __restrict in, const uint8_t* __restrict below,
+                 const uint8_t* __restrict above, uint8_t* __restrict flags, int64_t from,
+                 int64_t to, int64_t d0) {
+    for (int64_t i = from; i <= to; ++i)
+        flags[i] = in[i] & ~(in[i - 1] & in[i + 1] & in[i - d0] & in[i + d0] & below[i] & above[i]);
 }
 
 } // namespace
@@ -300,64 +472,109 @@ bool scanSampleBox(const SampleVolume& volume, const SampleSource& source,
         if constexpr (integerTested<T>())
             integers = integerTest<T>(rule);
         return forEachSlab(
-            volume, s, source, 0, volume.dims[s.axes[2]] - 1, 0, error,
-            [&](const SampleVolume& view, int64_t readFrom, int64_t from, int64_t to) {
+            volume, s, source, 0, volume.dims[s.axes[2]] - 1, 0, !test.passes(T(0)), error,
+            [&](const SampleVolume& view, int64_t readFrom, int64_t from, int64_t to,
+                const HoleRows& holes) {
                 const T* first = reinterpret_cast<const T*>(view.borrowed);
                 const int64_t st0 = view.strides[s.axes[0]], st1 = view.strides[s.axes[1]],
                               st2 = view.strides[s.axes[2]];
                 const int64_t count = volume.dims[s.axes[0]];
-                for (int64_t k = from; k < to; ++k)
-                    for (int64_t j = 0; j < volume.dims[s.axes[1]]; ++j) {
-                        const T* row = first + (k - readFrom) * st2 + j * st1;
-                        int64_t firstPass = -1, lastPass = -1, passed = 0;
-                        if constexpr (integerTested<T>()) {
-                            if (!test.scaled) {
-                                // The row in memory order: backwards when flipped.
-                                const T* start = st0 > 0 ? row : row - (count - 1);
-                                const SpanScan<T> scan = scanSpan(start, count, integers);
-                                passed = scan.passed;
-                                if (passed > 0) {
-                                    const double least = double(scan.least),
-                                                 most = double(scan.most);
-                                    if (box.count == 0)
-                                        box.lowest = least, box.highest = most;
-                                    box.lowest = std::min(box.lowest, least);
-                                    box.highest = std::max(box.highest, most);
-                                    firstPass = st0 > 0 ? scan.first : count - 1 - scan.last;
-                                    lastPass = st0 > 0 ? scan.last : count - 1 - scan.first;
+                // Rows [j0, j1] of slices [k0, k1) into `part`.
+                auto scanRows = [&](SampleBox& part, int64_t k0, int64_t k1, int64_t j0,
+                                    int64_t j1) {
+                    for (int64_t k = k0; k < k1; ++k)
+                        for (int64_t j = j0; j <= j1; ++j) {
+                            const T* row = first + (k - readFrom) * st2 + j * st1;
+                            if (inHole(holes, st0 > 0 ? row : row - (count - 1)))
+                                continue;
+                            int64_t firstPass = -1, lastPass = -1, passed = 0;
+                            if constexpr (integerTested<T>()) {
+                                if (!test.scaled) {
+                                    // The row in memory order: backwards when flipped.
+                                    const T* start = st0 > 0 ? row : row - (count - 1);
+                                    const SpanScan<T> scan = scanSpan(start, count, integers);
+                                    passed = scan.passed;
+                                    if (passed > 0) {
+                                        const double least = double(scan.least),
+                                                     most = double(scan.most);
+                                        if (part.count == 0)
+                                            part.lowest = least, part.highest = most;
+                                        part.lowest = std::min(part.lowest, least);
+                                        part.highest = std::max(part.highest, most);
+                                        firstPass = st0 > 0 ? scan.first : count - 1 - scan.last;
+                                        lastPass = st0 > 0 ? scan.last : count - 1 - scan.first;
+                                    }
                                 }
                             }
-                        }
-                        for (int64_t n = 0; n < (integerTested<T>() && !test.scaled ? 0 : count);
-                             ++n) {
-                            const T stored = row[n * st0];
-                            bool pass;
-                            if constexpr (tabled<T>())
-                                pass = table.passes[tableIndex(stored)] != 0;
-                            else
-                                pass = test.passes(stored);
-                            if (!pass)
+                            for (int64_t n = 0;
+                                 n < (integerTested<T>() && !test.scaled ? 0 : count); ++n) {
+                                const T stored = row[n * st0];
+                                bool pass;
+                                if constexpr (tabled<T>())
+                                    pass = table.passes[tableIndex(stored)] != 0;
+                                else
+                                    pass = test.passes(stored);
+                                if (!pass)
+                                    continue;
+                                const double v = test.value(stored);
+                                if (part.count + passed == 0)
+                                    part.lowest = part.highest = v;
+                                part.lowest = std::min(part.lowest, v);
+                                part.highest = std::max(part.highest, v);
+                                if (firstPass < 0)
+                                    firstPass = n;
+                                lastPass = n;
+                                ++passed;
+                            }
+                            if (passed == 0)
                                 continue;
-                            const double v = test.value(stored);
-                            if (box.count + passed == 0)
-                                box.lowest = box.highest = v;
-                            box.lowest = std::min(box.lowest, v);
-                            box.highest = std::max(box.highest, v);
-                            if (firstPass < 0)
-                                firstPass = n;
-                            lastPass = n;
-                            ++passed;
+                            part.count += passed;
+                            const int64_t at[3][2] = {{firstPass, lastPass}, {j, j}, {k, k}};
+                            for (int n = 0; n < 3; ++n) {
+                                const int a = s.axes[n];
+                                part.low[a] = std::min(part.low[a], at[n][0]);
+                                part.high[a] = std::max(part.high[a], at[n][1]);
+                            }
                         }
-                        if (passed == 0)
-                            continue;
-                        box.count += passed;
-                        const int64_t at[3][2] = {{firstPass, lastPass}, {j, j}, {k, k}};
-                        for (int n = 0; n < 3; ++n) {
-                            const int a = s.axes[n];
-                            box.low[a] = std::min(box.low[a], at[n][0]);
-                            box.high[a] = std::max(box.high[a], at[n][1]);
-                        }
+                };
+                // Two halves, the first on a second thread, each into a box of
+                // its own: by slices, or by rows of one slice. The first comes
+                // before the second in the file, so that their merge is what
+                // one pass in order gives.
+                const int64_t rows = volume.dims[s.axes[1]];
+                SampleBox parts[2];
+                for (SampleBox& part : parts)
+                    for (int a = 0; a < 3; ++a) {
+                        part.low[a] = volume.dims[a];
+                        part.high[a] = -1;
                     }
+                const bool bySlices = to - from >= 2;
+                const int64_t kSplit = bySlices ? (from + to) / 2 : to;
+                const int64_t jSplit = bySlices ? rows : rows / 2;
+                auto firstHalf = [&]() { scanRows(parts[0], from, kSplit, 0, jSplit - 1); };
+                std::thread helper;
+                const bool two = startSecondThread(&helper, firstHalf);
+                if (!two)
+                    firstHalf();
+                if (bySlices)
+                    scanRows(parts[1], kSplit, to, 0, rows - 1);
+                else
+                    scanRows(parts[1], from, to, jSplit, rows - 1);
+                if (two)
+                    helper.join();
+                for (const SampleBox& part : parts) {
+                    if (part.count == 0)
+                        continue;
+                    if (box.count == 0)
+                        box.lowest = part.lowest, box.highest = part.highest;
+                    box.lowest = std::min(box.lowest, part.lowest);
+                    box.highest = std::max(box.highest, part.highest);
+                    box.count += part.count;
+                    for (int a = 0; a < 3; ++a) {
+                        box.low[a] = std::min(box.low[a], part.low[a]);
+                        box.high[a] = std::max(box.high[a], part.high[a]);
+                    }
+                }
             });
     });
 }
@@ -485,6 +702,112 @@ void sortByCell(std::vector<CellColor>& list, const int64_t cells[3]) {
     }
 }
 
+// Whether the hollow stage would find every cell of the coarser grid on
+// its lattice, each at its own index: checked at the box's ends, where
+// floats are coarsest.
+bool cellsOnLattice(const CoarseCells& cells) {
+    VoxelGrid grid;
+    grid.hasLattice = true;
+    grid.step = cells.size;
+    std::copy(cells.origin, cells.origin + 3, grid.origin);
+    for (int end = 0; end < 8; ++end) {
+        int64_t want[3], got[3];
+        float at[3];
+        for (int a = 0; a < 3; ++a) {
+            want[a] = end >> a & 1 ? cells.cellOf[a].back() : cells.cellOf[a].front();
+            at[a] = float(cells.origin[a] + double(want[a]) * cells.size);
+        }
+        if (!latticeCell(grid, at, got) || !std::equal(got, got + 3, want))
+            return false;
+    }
+    return true;
+}
+
+// The cells of the coarser grid as its layers (along the slowest axis)
+// complete: all of them kept for the grid stages, or, when hollowing, only
+// those with a face open, judged once the layers either side are complete.
+struct CellLayers {
+    int axes[3] = {0, 1, 2};
+    int64_t base0 = 0, base1 = 0, width0 = 0, width1 = 0;
+    int64_t maxCells = 0, counted = 0;
+    bool hollow = false;
+    // Every cell is kept too while the shade stage may still come first,
+    // which it does when all cells are of one colour.
+    bool keepAll = true, shadeIfOneColor = false;
+    uint8_t firstColor[3] = {0, 0, 0};
+    std::vector<CellColor> all, open;
+    std::vector<CellColor> middle; // the last layer completed, not yet judged
+    std::vector<uint8_t> below;    // which cells of the one before it hold samples
+    int64_t middleAt = -1, belowAt = -1;
+};
+
+// Keeps the cells of `middle` that the hollow stage keeps: those with a
+// face neighbour empty or outside the box (`above` may be null).
+void judgeMiddle(CellLayers& layers, const std::vector<CellColor>* above) {
+    const int64_t w0 = layers.width0, w1 = layers.width1;
+    const std::vector<CellColor>& middle = layers.middle;
+    const bool haveBelow = layers.belowAt >= 0 && layers.belowAt == layers.middleAt - 1;
+    for (int64_t n1 = 0; n1 < w1; ++n1)
+        for (int64_t n0 = 0; n0 < w0; ++n0) {
+            const size_t at = size_t(n1 * w0 + n0);
+            if (middle[at].count == 0)
+                continue;
+            const bool hidden = n0 > 0 && n0 + 1 < w0 && n1 > 0 && n1 + 1 < w1 && haveBelow &&
+                                above && layers.below[at] && (*above)[at].count &&
+                                middle[at - 1].count && middle[at + 1].count &&
+                                middle[at - size_t(w0)].count && middle[at + size_t(w0)].count;
+            if (!hidden)
+                layers.open.push_back(middle[at]);
+        }
+}
+
+// Takes the completed layer `layer` at `at` (cleared for the next), keyed.
+void completeLayer(CellLayers& layers, std::vector<CellColor>& layer, int64_t at) {
+    const int a0 = layers.axes[0], a1 = layers.axes[1], a2 = layers.axes[2];
+    for (int64_t n1 = 0; n1 < layers.width1; ++n1)
+        for (int64_t n0 = 0; n0 < layers.width0; ++n0) {
+            CellColor& sum = layer[size_t(n1 * layers.width0 + n0)];
+            if (sum.count == 0)
+                continue;
+            int64_t cell[3];
+            cell[a0] = layers.base0 + n0;
+            cell[a1] = layers.base1 + n1;
+            cell[a2] = at;
+            sum.key = packCell(cell[0], cell[1], cell[2]);
+            if (++layers.counted > layers.maxCells || !layers.keepAll)
+                continue;
+            if (layers.hollow) {
+                // A second colour: no shading, so the open cells will do.
+                uint8_t rgb[3];
+                meanCellColor(sum, rgb);
+                if (layers.counted == 1)
+                    std::copy(rgb, rgb + 3, layers.firstColor);
+                else if (!std::equal(rgb, rgb + 3, layers.firstColor)) {
+                    layers.keepAll = false;
+                    std::vector<CellColor>().swap(layers.all);
+                    continue;
+                }
+            }
+            layers.all.push_back(sum);
+        }
+    if (!layers.hollow) {
+        std::fill(layer.begin(), layer.end(), CellColor{0, 0, 0, 0, 0});
+        return;
+    }
+    if (layers.middleAt >= 0) {
+        judgeMiddle(layers, at == layers.middleAt + 1 ? &layer : nullptr);
+        layers.below.resize(layers.middle.size());
+        for (size_t n = 0; n < layers.middle.size(); ++n)
+            layers.below[n] = layers.middle[n].count != 0;
+        layers.belowAt = layers.middleAt;
+    }
+    if (layers.middle.size() != layer.size())
+        layers.middle.assign(layer.size(), CellColor{0, 0, 0, 0, 0});
+    layers.middle.swap(layer);
+    layers.middleAt = at;
+    std::fill(layer.begin(), layer.end(), CellColor{0, 0, 0, 0, 0});
+}
+
 } // namespace
 
 bool coarseCellsFit(const SampleVolume& volume, const SampleBox& box, const StreamPlan& plan) {
@@ -537,42 +860,44 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
     const bool hollow = plan.hollow && !coarse;
 
     // One layer of the coarser grid, over the box's cells along the two
-    // faster axes; flushed to `done` when the slices move past it.
-    std::vector<CellColor> layer, done;
-    int64_t layerAt = -1, base0 = 0, base1 = 0, width0 = 0, width1 = 0;
-    bool overflowed = false;
+    // faster axes; handed to `layers` when the slices move past it.
+    std::vector<CellColor> layer;
+    int64_t layerAt = -1, base0 = 0, base1 = 0, width0 = 0;
+    CellLayers layers;
     if (coarse) {
         base0 = cells.cellOf[a0].front();
         base1 = cells.cellOf[a1].front();
         width0 = cells.cellOf[a0].back() - base0 + 1;
-        width1 = cells.cellOf[a1].back() - base1 + 1;
-        layer.assign(size_t(width0 * width1), CellColor{0, 0, 0, 0, 0});
+        std::copy(s.axes, s.axes + 3, layers.axes);
+        layers.base0 = base0;
+        layers.base1 = base1;
+        layers.width0 = width0;
+        layers.width1 = cells.cellOf[a1].back() - base1 + 1;
+        layers.maxCells = plan.maxVoxels;
+        layers.hollow = plan.hollowCells && cellsOnLattice(cells);
+        layers.keepAll = !layers.hollow || plan.shadeIfOneColor;
+        layer.assign(size_t(width0 * layers.width1), CellColor{0, 0, 0, 0, 0});
         // Room for every cell of the box, or the limit: the address space
         // only, until the cells come.
         const double boxCells = double(cells.cellOf[a2].back() - cells.cellOf[a2].front() + 1) *
-                                double(width0) * double(width1);
-        done.reserve(size_t(std::min(boxCells, double(plan.maxVoxels) + 1)));
+                                double(width0) * double(layers.width1);
+        if (layers.keepAll)
+            layers.all.reserve(size_t(std::min(boxCells, double(plan.maxVoxels) + 1)));
     }
     auto flushLayer = [&]() {
-        if (layerAt < 0)
-            return;
-        for (int64_t n1 = 0; n1 < width1; ++n1)
-            for (int64_t n0 = 0; n0 < width0; ++n0) {
-                CellColor& sum = layer[size_t(n1 * width0 + n0)];
-                if (sum.count == 0)
-                    continue;
-                int64_t cell[3];
-                cell[a0] = base0 + n0;
-                cell[a1] = base1 + n1;
-                cell[a2] = layerAt;
-                sum.key = packCell(cell[0], cell[1], cell[2]);
-                if (int64_t(done.size()) >= plan.maxVoxels)
-                    overflowed = true;
-                else
-                    done.push_back(sum);
-                sum = CellColor{0, 0, 0, 0, 0};
-            }
+        if (layerAt >= 0)
+            completeLayer(layers, layer, layerAt);
     };
+
+    // Where the rows divide between two threads: halfway, or for a coarser
+    // grid at the first row of the cells halfway, so that no cell is shared.
+    int64_t split = (box.low[a1] + box.high[a1] + 1) / 2;
+    if (coarse) {
+        const std::vector<int64_t>& rowCells = cells.cellOf[a1];
+        const int64_t half = rowCells[size_t(split - box.low[a1])];
+        split = box.low[a1] + int64_t(std::lower_bound(rowCells.begin(), rowCells.end(), half) -
+                                      rowCells.begin());
+    }
 
     VoxelList& voxels = out.voxels;
     std::vector<uint8_t> masks; // which samples of the slices read pass, for hollowing
@@ -580,6 +905,10 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
         using T = std::remove_pointer_t<decltype(tag)>;
         ValueTable table;
         fillValueTable<T>(test, &colors.coloring, table);
+        IntegerTest<T> integers;
+        if constexpr (integerTested<T>())
+            integers = integerTest<T>(plan.threshold);
+        const bool integral = integerTested<T>() && !test.scaled;
         // Value colours of 8- and 16-bit samples on a coarser grid: a
         // cell's run along a row is one sum of packed table entries.
         std::vector<uint64_t> packed;
@@ -610,8 +939,9 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
                 return test.passes(stored);
         };
         return forEachSlab(
-            volume, s, source, box.low[a2], box.high[a2], hollow ? 1 : 0, error,
-            [&](const SampleVolume& view, int64_t readFrom, int64_t from, int64_t to) {
+            volume, s, source, box.low[a2], box.high[a2], hollow ? 1 : 0, !passes(T(0)), error,
+            [&](const SampleVolume& view, int64_t readFrom, int64_t from, int64_t to,
+                const HoleRows& holes) {
                 const int64_t st0 = view.strides[a0], st1 = view.strides[a1],
                               st2 = view.strides[a2];
                 const T* first = reinterpret_cast<const T*>(view.borrowed);
@@ -620,22 +950,27 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
                     for (int64_t k = 0; k < view.dims[a2]; ++k)
                         for (int64_t j = box.low[a1]; j <= box.high[a1]; ++j) {
                             const T* row = first + k * st2 + j * st1;
+                            if (inHole(holes, st0 > 0 ? row : row - (d0 - 1)))
+                                continue;
                             uint8_t* mask = &masks[size_t((k * d1 + j) * d0)];
-                            for (int64_t i = box.low[a0]; i <= box.high[a0]; ++i)
-                                mask[i] = passes(row[i * st0]);
+                            if (integral && st0 == 1) {
+                                passMask(row, mask, box.low[a0], box.high[a0], integers);
+                            } else {
+                                for (int64_t i = box.low[a0]; i <= box.high[a0]; ++i)
+                                    mask[i] = passes(row[i * st0]);
+                            }
                         }
                 }
-                for (int64_t k = from; k < to; ++k) {
+                // Rows [j0, j1] of slice k, their voxels added to `into` and
+                // counted in `count` (or their cells summed in the layer).
+                auto addRows = [&](int64_t k, int64_t j0, int64_t j1, VoxelList& into,
+                                   int64_t& count) {
                     const int64_t local = k - readFrom;
-                    if (coarse) {
-                        const int64_t at = cells.cellOf[a2][size_t(k - box.low[a2])];
-                        if (at != layerAt) {
-                            flushLayer();
-                            layerAt = at;
-                        }
-                    }
-                    for (int64_t j = box.low[a1]; j <= box.high[a1]; ++j) {
+                    std::vector<uint8_t> open; // of a row, for hollowing
+                    for (int64_t j = j0; j <= j1; ++j) {
                         const T* row = first + local * st2 + j * st1;
+                        if (inHole(holes, st0 > 0 ? row : row - (d0 - 1)))
+                            continue;
                         const uint8_t* mask =
                             hollow ? &masks[size_t((local * d1 + j) * d0)] : nullptr;
                         CellColor* layerRow =
@@ -649,18 +984,41 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
                                 continue;
                             }
                         }
+                        if (hollow) {
+                            // Which samples lack a neighbour, over the row at
+                            // once (vectorised); the volume's faces lack them.
+                            const int64_t lo = box.low[a0], hi = box.high[a0];
+                            open.assign(mask + lo, mask + hi + 1);
+                            if (j > 0 && j + 1 < d1 && k > 0 && k + 1 < d2) {
+                                const int64_t from = std::max<int64_t>(lo, 1);
+                                const int64_t to = std::min<int64_t>(hi, d0 - 2);
+                                openSamples(mask, mask - d1 * d0, mask + d1 * d0, open.data() - lo,
+                                            from, to, d0);
+                            }
+                        }
+                        const uint8_t* openFlags = open.data();
+                        const size_t openSize = open.size();
                         int64_t at[3];
                         at[a1] = j;
                         at[a2] = k;
                         for (int64_t i = box.low[a0]; i <= box.high[a0]; ++i) {
+                            if (hollow) {
+                                // Eight at a time past the closed samples.
+                                const size_t n = size_t(i - box.low[a0]);
+                                uint64_t word = 0;
+                                if (n + 8 <= openSize)
+                                    std::memcpy(&word, openFlags + n, 8);
+                                if (n + 8 <= openSize && word == 0) {
+                                    i += 7;
+                                    continue;
+                                }
+                                if (!openFlags[n])
+                                    continue;
+                            }
                             const T stored = row[i * st0];
-                            if (!(hollow ? mask[i] != 0 : passes(stored)))
+                            if (!hollow && !passes(stored))
                                 continue;
                             at[a0] = i;
-                            if (hollow && i > 0 && i + 1 < d0 && j > 0 && j + 1 < d1 && k > 0 &&
-                                k + 1 < d2 && mask[i - 1] && mask[i + 1] && mask[i - d0] &&
-                                mask[i + d0] && mask[i - d1 * d0] && mask[i + d1 * d0])
-                                continue;
                             uint8_t rgb[3];
                             sampleColor(stored, at, rgb);
                             if (coarse) {
@@ -672,14 +1030,68 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
                                 ++sum.count;
                                 continue;
                             }
-                            if (++kept > plan.maxVoxels)
+                            if (++count > plan.maxVoxels)
                                 continue;
                             for (int a = 0; a < 3; ++a)
-                                voxels.positions.push_back(
-                                    positions[a][size_t(at[a] - box.low[a])]);
-                            voxels.colors.insert(voxels.colors.end(), rgb, rgb + 3);
+                                into.positions.push_back(positions[a][size_t(at[a] - box.low[a])]);
+                            into.colors.insert(into.colors.end(), rgb, rgb + 3);
                         }
                     }
+                };
+                for (int64_t k = from; k < to;) {
+                    // Slices [k, next): one layer of cells, or one slice.
+                    int64_t next = k + 1;
+                    if (coarse) {
+                        const int64_t at = cells.cellOf[a2][size_t(k - box.low[a2])];
+                        if (at != layerAt) {
+                            flushLayer();
+                            layerAt = at;
+                        }
+                        while (next < to && cells.cellOf[a2][size_t(next - box.low[a2])] == at)
+                            ++next;
+                    }
+                    // The rows below `split` on a second thread: its cells'
+                    // rows are its own, its voxels go before the others.
+                    VoxelList upper;
+                    int64_t upperKept = 0;
+                    // What the second thread throws (no memory for its
+                    // voxels) is thrown again here, as the pass would.
+                    std::exception_ptr failure;
+                    auto lowerRows = [&]() {
+                        try {
+                            for (int64_t n = k; n < next; ++n)
+                                addRows(n, box.low[a1], split - 1, voxels, kept);
+                        } catch (...) {
+                            failure = std::current_exception();
+                        }
+                    };
+                    std::thread helper;
+                    const bool two = split > box.low[a1] && startSecondThread(&helper, lowerRows);
+                    if (!two)
+                        lowerRows();
+                    std::exception_ptr ownFailure;
+                    try {
+                        for (int64_t n = k; n < next; ++n)
+                            addRows(n, split, box.high[a1], coarse ? voxels : upper,
+                                    coarse ? kept : upperKept);
+                    } catch (...) {
+                        ownFailure = std::current_exception();
+                    }
+                    if (two)
+                        helper.join();
+                    for (const std::exception_ptr& thrown : {failure, ownFailure})
+                        if (thrown)
+                            std::rethrow_exception(thrown);
+                    if (!coarse) {
+                        kept += upperKept;
+                        if (kept <= plan.maxVoxels) {
+                            voxels.positions.insert(voxels.positions.end(), upper.positions.begin(),
+                                                    upper.positions.end());
+                            voxels.colors.insert(voxels.colors.end(), upper.colors.begin(),
+                                                 upper.colors.end());
+                        }
+                    }
+                    k = next;
                 }
             });
     });
@@ -689,19 +1101,25 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
     }
     if (coarse) {
         flushLayer();
-        if (overflowed) {
+        if (layers.hollow && layers.middleAt >= 0)
+            judgeMiddle(layers, nullptr);
+        if (layers.counted > plan.maxVoxels) {
             out = VoxelGrid();
             kept = plan.maxVoxels + 1;
             return true;
         }
-        sortByCell(done, cells.cells);
+        // All of one colour: the shade stage comes before the hollow one.
+        const bool hollowed = layers.hollow && !layers.keepAll;
+        std::vector<CellColor>& list = hollowed ? layers.open : layers.all;
+        sortByCell(list, cells.cells);
         CellColorSums sums;
-        sums.cells = std::move(done);
+        sums.cells = std::move(list);
         sums.merged = sums.cells.size();
-        kept = int64_t(sums.cells.size());
+        kept = layers.counted;
         cellsToVoxels(sums, cells.origin, cells.size, out);
         out.madeUpColors = colors.byHeight;
         out.atAskedSize = true;
+        out.hollowed = hollowed;
         return true;
     }
     if (kept > plan.maxVoxels) {

@@ -26,7 +26,7 @@ struct SampleSource {
 };
 
 // The bytes a slab holds when slabSlices is 0.
-constexpr int64_t slabBytes = int64_t(32) << 20;
+constexpr int64_t slabBytes = int64_t(8) << 20;
 
 // Whether `volume` (turned to the display frame, its samples left in the
 // file) can be streamed: plain samples of equal spacings, packed with no
@@ -56,6 +56,11 @@ struct StreamPlan {
     int64_t resolution = 0;
     // Without a coarser grid: leave out what the hollow stage would.
     bool hollow = false;
+    // With one: hollow its cells too, as the hollow stage would, unless
+    // shadeIfOneColor and every cell is of one colour (the shade stage,
+    // which needs them all, then comes first).
+    bool hollowCells = false;
+    bool shadeIfOneColor = false;
     // The most voxels kept (without a coarser grid) or cells made (with
     // one); `kept` still counts beyond it.
     int64_t maxVoxels = 0;
@@ -71,10 +76,11 @@ void cubePlacement(const SampleVolume& volume, double corner[3], double& edge);
 bool coarseCellsFit(const SampleVolume& volume, const SampleBox& box, const StreamPlan& plan);
 
 // The slab pass over the box's slices: `out` is the grid samplesToGrid
-// gives, then coarsened (marked atAskedSize) or hollowed as `plan` says;
-// `kept` is how many voxels that makes. When more than plan.maxVoxels
-// result, `out` is left empty and `kept` passes the limit (by one, for a
-// coarser grid, whose cells are not all counted). Fails with the reason
+// gives, then coarsened (marked atAskedSize) or hollowed as `plan` says
+// (coarse cells hollowed are marked `hollowed`); `kept` is how many voxels
+// that makes, or for a coarser grid how many cells before hollowing. When
+// more than plan.maxVoxels result, `out` is left empty and `kept` passes
+// the limit (by one, for a coarser grid). Fails with the reason
 // only when the file cannot be read (or coarseCellsFit was not asked).
 bool streamSamples(const SampleVolume& volume, const SampleSource& source, const StreamPlan& plan,
                    const SampleBox& box, VoxelGrid& out, int64_t& kept, std::string& error);

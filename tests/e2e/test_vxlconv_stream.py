@@ -98,6 +98,21 @@ class StreamedVolumes(harness.ScratchCase):
         self.assertEqual((code, stdout), (0, ""), stderr)
         self.assertEqual(voxel_count(out), expected)
 
+    def test_running_out_of_memory_in_the_slab_pass_is_one_line(self):
+        # 16.7 million cubes do not fit in 64 MB: the memory runs out on
+        # either thread of the slab pass, and is reported, not a crash.
+        path = os.path.join(self.tmp, "full.nrrd")
+        with open(path, "wb") as f:
+            f.write(b"NRRD0004\ntype: uint8\ndimension: 3\nsizes: 256 256 256\n"
+                    b"encoding: raw\n\n" + bytes([200]) * (256 ** 3))
+        out = os.path.join(self.tmp, "full.vxl")
+        code, stdout, stderr = vxlconv(path, out, "--threshold", 1, "--max-memory", 64,
+                                       "--max-voxels", 20000000)
+        self.assertEqual((code, stdout), (1, ""), stderr)
+        self.assertEqual(len(stderr.splitlines()), 1, stderr)
+        self.assertTrue(stderr.startswith("vxlconv: not enough memory"), stderr)
+        self.assertFalse(os.path.exists(out))
+
     def assert_streamed_as_whole(self, path, options):
         streamed, whole = os.path.join(self.tmp, "s.vxl"), os.path.join(self.tmp, "w.vxl")
         code, _, stderr = vxlconv(path, streamed, *options)
@@ -114,7 +129,11 @@ class StreamedVolumes(harness.ScratchCase):
         option_sets = [["--threshold", 1], ["--threshold", 40, "--hollow"],
                        ["--threshold", 20, "--resolution", 9, "--hollow"],
                        ["--threshold", 1, "--voxel-size", 3.5], ["--threshold", 60, "--colors", "map"],
-                       ["--threshold", 5, "--colors", "height", "--resolution", 7]]
+                       ["--threshold", 5, "--colors", "height", "--resolution", 7],
+                       # Coarse cells hollowed as they stream, or shaded first.
+                       ["--threshold", 5, "--colors", "height", "--resolution", 8, "--hollow",
+                        "--no-shade"],
+                       ["--threshold", 20, "--voxel-size", 2, "--hollow", "--shade"]]
         subprocess.run([DEBIAN_PYTHON, "-c", SMALL_VOLUMES, self.tmp], check=True, timeout=TIMEOUT)
         for name in SMALL_NAMES:
             path = os.path.join(self.tmp, name)

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -57,6 +58,13 @@ struct StreamCase {
     int64_t resolution = 0;
     bool hollow = false;
     SampleMeaning meaning = SampleMeaning::values;
+    // Empty slices before and after the ball, written as holes when sparse.
+    int64_t lead = 0, trail = 0;
+    bool sparse = false;
+    // Empty samples either side of the ball along each row.
+    int64_t margin = 0;
+    // Hollowing a coarser grid: keep every cell while all are of one colour.
+    bool shadeIfOneColor = false;
 };
 
 struct SampleStreamTest : ScratchDirTest {
@@ -67,16 +75,18 @@ struct SampleStreamTest : ScratchDirTest {
         SampleLayout layout;
         layout.type = c.type;
         std::copy(testDims, testDims + 3, layout.dims);
+        layout.dims[2] += c.lead + c.trail;
+        layout.dims[0] += 2 * c.margin;
         layout.spacing[0] = layout.spacing[1] = layout.spacing[2] = 0.75;
         setTurn(layout, c.turn);
         const size_t size = sampleTypeSize(c.type);
         std::vector<uint8_t> native;
-        for (int64_t k = 0; k < testDims[2]; ++k)
-            for (int64_t j = 0; j < testDims[1]; ++j)
-                for (int64_t i = 0; i < testDims[0]; ++i)
+        for (int64_t k = 0; k < layout.dims[2]; ++k)
+            for (int64_t j = 0; j < layout.dims[1]; ++j)
+                for (int64_t i = 0; i < layout.dims[0]; ++i)
                     withSampleType(c.type, [&](auto* tag) {
                         using T = std::remove_pointer_t<decltype(tag)>;
-                        const T v = T(ballValue(i, j, k));
+                        const T v = T(ballValue(i - c.margin, j, k - c.lead));
                         const uint8_t* at = reinterpret_cast<const uint8_t*>(&v);
                         native.insert(native.end(), at, at + size);
                     });
@@ -84,7 +94,8 @@ struct SampleStreamTest : ScratchDirTest {
         std::vector<uint8_t> stored = native;
         toNativeByteOrder(stored.data(), stored.size() / size, size, c.bigEndian);
         file.append(stored.begin(), stored.end());
-        const std::string path = write("volume.raw", file);
+        const std::string path =
+            c.sparse ? writeSparse("volume.raw", file) : write("volume.raw", file);
         takeSamples(layout, native, 0, whole);
         describeSamples(layout, streamed);
         for (SampleVolume* v : {&whole, &streamed}) {
@@ -99,6 +110,29 @@ struct SampleStreamTest : ScratchDirTest {
         ASSERT_GE(source.fd, 0);
         source.start = 6;
         source.bigEndian = c.bigEndian;
+    }
+
+    // Writes `bytes` leaving every whole block of zeros a hole; fails the
+    // test where the file system keeps no holes.
+    std::string writeSparse(const std::string& name, const std::string& bytes) {
+        const std::string path = dir + "/" + name;
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        EXPECT_GE(fd, 0);
+        const size_t block = 4096;
+        for (size_t at = 0; at < bytes.size(); at += block) {
+            const size_t n = std::min(block, bytes.size() - at);
+            if (bytes.find_first_not_of('\0', at) < at + n) {
+                EXPECT_EQ(pwrite(fd, bytes.data() + at, n, off_t(at)), ssize_t(n));
+            }
+        }
+        EXPECT_EQ(ftruncate(fd, off_t(bytes.size())), 0);
+        EXPECT_GT(lseek(fd, 0, SEEK_HOLE), 0);
+        struct stat status;
+        EXPECT_EQ(fstat(fd, &status), 0);
+        EXPECT_LT(int64_t(status.st_blocks) * 512, int64_t(bytes.size()) / 2)
+            << "the file system keeps no holes";
+        close(fd);
+        return path;
     }
 
     // What the in-memory path and the grid stages make.
@@ -135,18 +169,39 @@ struct SampleStreamTest : ScratchDirTest {
         plan.resolution = c.resolution;
         const bool coarse = c.cellSize > 0 || c.resolution > 0;
         plan.hollow = c.hollow && !coarse;
+        plan.hollowCells = c.hollow && coarse;
+        plan.shadeIfOneColor = c.shadeIfOneColor;
         plan.maxVoxels = 1000000;
         if (coarse) {
             ASSERT_TRUE(coarseCellsFit(volume, box, plan));
         }
         int64_t kept = 0;
         ASSERT_TRUE(streamSamples(volume, source, plan, box, grid, kept, error)) << error;
-        EXPECT_EQ(kept, int64_t(grid.voxels.colors.size() / 3));
-        // The stages that follow a coarser grid: hollowing runs on it.
+        // Left whole only for the shade stage, which comes when all are of
+        // one colour.
+        if (plan.hollowCells && !grid.hollowed) {
+            EXPECT_TRUE(c.shadeIfOneColor && oneColor(grid));
+        }
+        EXPECT_TRUE(plan.hollowCells || !grid.hollowed);
+        if (!grid.hollowed) {
+            EXPECT_EQ(kept, int64_t(grid.voxels.colors.size() / 3));
+        }
+        // The stages that follow a coarser grid: hollowing runs on it
+        // unless the cells were hollowed as they streamed.
         int64_t offLattice = 0;
-        if (coarse && c.hollow) {
+        if (coarse && c.hollow && !grid.hollowed) {
             ASSERT_TRUE(hollowGrid(grid, offLattice, error)) << error;
         }
+    }
+
+    // Whether the grid's voxels are all of one colour (none hollowed away
+    // yet): only then is a coarser grid left whole with shadeIfOneColor.
+    static bool oneColor(const VoxelGrid& grid) {
+        const std::vector<uint8_t>& colors = grid.voxels.colors;
+        for (size_t n = 3; n < colors.size(); ++n)
+            if (colors[n] != colors[n % 3])
+                return false;
+        return true;
     }
 
     void expectSame(const StreamCase& c, std::initializer_list<int64_t> slabs) {
@@ -186,6 +241,18 @@ TEST_F(SampleStreamTest, EveryTypeAndTurnGivesTheCubesOfTheWholeVolume) {
             c.bigEndian = turn % 2 == 1;
             c.threshold = {true, 40.5, 0};
             expectSame(c, {1, 4, 0});
+        }
+    // Rows far longer than the ball, whose ends are looked for in blocks.
+    for (SampleType type : {SampleType::uint8, SampleType::int16, SampleType::int32})
+        for (int turn = 0; turn < 3; ++turn) {
+            SCOPED_TRACE(std::string(sampleTypeName(type)) + " turn " + std::to_string(turn) +
+                         " in long rows");
+            StreamCase c;
+            c.type = type;
+            c.turn = turn;
+            c.margin = 150;
+            c.threshold = {true, 40.5, 0};
+            expectSame(c, {3, 0});
         }
 }
 
@@ -241,6 +308,70 @@ TEST_F(SampleStreamTest, CoarserGridsMatchTheCoarseGridStageAtEverySlabEdge) {
         expectSame(c, {2});
         c.hollow = false;
     }
+}
+
+TEST_F(SampleStreamTest, CoarseCellsHollowAsTheyStreamLikeTheHollowStage) {
+    StreamCase c;
+    c.threshold = {true, 30, 0};
+    c.hollow = true;
+    // Cells of one, two and three samples; slabs narrower and wider.
+    for (int turn = 0; turn < 4; ++turn)
+        for (double cellSize : {0.75, 1.5, 2.25}) {
+            SCOPED_TRACE("turn " + std::to_string(turn) + " cells " + std::to_string(cellSize));
+            c.turn = turn;
+            c.cellSize = cellSize;
+            c.shadeIfOneColor = turn % 2 == 1;
+            expectSame(c, {1, 2, 4, 0});
+        }
+    // Every sample of one value: a solid box of cells of one colour stays
+    // whole for the shade stage, or is hollowed when no shading can come.
+    c.turn = 0;
+    c.slope = 0;
+    c.intercept = 100;
+    c.cellSize = 1.5;
+    for (bool shade : {true, false}) {
+        c.shadeIfOneColor = shade;
+        expectSame(c, {3, 0});
+        SampleVolume whole, stream;
+        SampleSource source;
+        makeVolumes(c, whole, stream, source);
+        VoxelGrid grid;
+        streamed(stream, source, c, 0, grid);
+        EXPECT_EQ(grid.hollowed, !shade);
+        close(source.fd);
+    }
+}
+
+TEST_F(SampleStreamTest, HolesOfASparseFileReadAsZeros) {
+    // Empty slices either side of the ball lie in holes, whose ends fall
+    // within rows; flipped slices meet them in the other order.
+    StreamCase c;
+    c.lead = 300;
+    c.trail = 200;
+    c.sparse = true;
+    c.threshold = {true, 30, 0};
+    for (int turn = 0; turn < 3; ++turn) {
+        SCOPED_TRACE("turn " + std::to_string(turn));
+        c.turn = turn;
+        c.type = turn == 1 ? SampleType::int16 : SampleType::uint8;
+        c.bigEndian = turn == 1;
+        c.hollow = false;
+        c.resolution = 0;
+        expectSame(c, {1, 7, 0});
+        c.hollow = true;
+        expectSame(c, {1, 5, 0});
+        c.resolution = 4;
+        expectSame(c, {2, 0});
+    }
+    // Zero passes: the holes are read as the zeros they hold.
+    c = StreamCase();
+    c.lead = 300;
+    c.sparse = true;
+    c.meaning = SampleMeaning::labels;
+    c.threshold = {false, 0, 180};
+    c.mode = ColorMode::height;
+    c.resolution = 9;
+    expectSame(c, {3, 0});
 }
 
 TEST_F(SampleStreamTest, AFileCutShortIsRefused) {
