@@ -32,6 +32,8 @@ mode="${1:-build}"
 # libegl-dev, libegl-mesa0, libpng-dev: vxlrender draws through EGL on Mesa's
 # surfaceless platform and writes PNG with libpng.
 # libgdcm-dev: GDCM, which decodes DICOM in every common transfer syntax.
+# libopenvdb-dev: libopenvdb (with its TBB, Imath and blosc), which reads
+# OpenVDB grids.
 # libgtest-dev: the default build (tools/build.sh, run.sh) configures the unit
 # tests too, and CMake stops without GoogleTest.
 build_pkgs=(
@@ -41,6 +43,7 @@ build_pkgs=(
     libassimp-dev zlib1g-dev libtiff-dev
     libegl-dev libegl-mesa0 libpng-dev
     libgdcm-dev
+    libopenvdb-dev
     libgtest-dev
 )
 # assimp-testmodels: real models the converter's end-to-end test converts;
@@ -61,12 +64,14 @@ build_pkgs=(
 # test files.
 # python3-tifffile: TIFF stacks, ImageJ hyperstacks and OME-TIFFs written by
 # the format's own library for the same tests and the TIFF benchmark.
+# python3-openvdb: OpenVDB fog volumes, level sets, colour and bool grids
+# written by the format's own library for the OpenVDB tests and benchmark.
 test_pkgs=(
     libbenchmark-dev python3 clang-format
     assimp-testmodels dpkg-dev file desktop-file-utils
     bubblewrap shared-mime-info xdg-utils libglib2.0-bin
     assimp-utils chromium python3-nibabel python3-numpy python3-tifffile
-    python3-pydicom libgdcm-tools
+    python3-pydicom libgdcm-tools python3-openvdb
 )
 if ! command -v npm >/dev/null 2>&1; then
     test_pkgs+=(nodejs npm)

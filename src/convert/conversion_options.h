@@ -24,6 +24,7 @@ struct ConversionOptions {
     ThresholdRule threshold;      // grids of samples: which are voxels
     bool backgroundGiven = false; // --background set threshold.background
     std::string series;           // inputs of several series: which (a UID or its number)
+    std::string grid;             // inputs of several grids: which (a name or its number)
     ColorMode colors = ColorMode::automatic;    // grids of samples: how they are coloured
     ShadeChoice shade = ShadeChoice::automatic; // darken voxels by their surface's light
     MeshChoice mesh = MeshChoice::greedy;       // mesh outputs: which faces become triangles

@@ -26,6 +26,7 @@ const std::vector<const InputFormat*>& inputFormats() {
         FORMAT_ROW(InputFormat, dicomInput),      // read/dicom_reader.cpp
         FORMAT_ROW(InputFormat, tiffInput),       // read/tiff_reader.cpp
         FORMAT_ROW(InputFormat, tiffFolderInput), // read/tiff_reader.cpp
+        FORMAT_ROW(InputFormat, vdbInput),        // read/vdb_reader.cpp
     };
     return rows;
 }
@@ -42,12 +43,25 @@ std::string sampleFormatTitles(const char* lastJoin) {
     return list;
 }
 
-std::string seriesFormatTitles() {
+namespace {
+
+// The titles of the rows that set `flag`, each once, joined by " and ".
+std::string titlesOfRowsWith(bool InputFormat::*flag) {
     std::string list;
     for (const InputFormat* format : inputFormats())
-        if (format->takesSeries && list.find(format->helpTitle) == std::string::npos)
+        if (format->*flag && list.find(format->helpTitle) == std::string::npos)
             list += (list.empty() ? "" : " and ") + std::string(format->helpTitle);
     return list;
+}
+
+} // namespace
+
+std::string seriesFormatTitles() {
+    return titlesOfRowsWith(&InputFormat::takesSeries);
+}
+
+std::string gridFormatTitles() {
+    return titlesOfRowsWith(&InputFormat::takesGrid);
 }
 
 bool hasExtension(const char* path, const char* extension) {

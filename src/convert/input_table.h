@@ -29,6 +29,10 @@ std::string sampleFormatTitles(const char* lastJoin);
 // The titles of the rows that take --series, joined by " and ".
 std::string seriesFormatTitles();
 
+// The titles of the rows that read ReadOptions::grid, for --grid's help and
+// its refusal.
+std::string gridFormatTitles();
+
 // Whether `path` ends in `extension` (given with its dot, lower case),
 // ignoring case.
 bool hasExtension(const char* path, const char* extension);

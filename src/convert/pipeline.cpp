@@ -117,6 +117,10 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
         error = "--series applies to " + seriesFormatTitles() + " inputs";
         return false;
     }
+    if (!options.grid.empty() && !(choice.format && choice.format->takesGrid)) {
+        error = "--grid applies to " + gridFormatTitles() + " inputs";
+        return false;
+    }
     if (!choice.format && stream && !bytes.empty()) {
         error = options.input + " is not a regular file; meshes and point clouds are read from "
                                 "files only";
@@ -143,6 +147,7 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
             headerClaimLimit(options.memoryCap, options.memoryCapGiven, options.maxVoxels);
     readOptions.output = options.output.c_str();
     readOptions.series = options.series.c_str();
+    readOptions.grid = options.grid.c_str();
     SampleRules rules;
     rules.threshold = options.threshold;
     rules.colors = options.colors;

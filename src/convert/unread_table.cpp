@@ -38,10 +38,6 @@ bool isZarrMetadata(const uint8_t* head, size_t size) {
     return size > 0 && head[0] == '{' && holds(head, size, "\"zarr_format\"");
 }
 
-bool isOpenVdb(const uint8_t* head, size_t size) {
-    return startsWith(head, size, " BDV", 4); // 0x56444220, least significant first
-}
-
 bool isParHeader(const uint8_t* head, size_t size) {
     return holds(head, size, "DATA DESCRIPTION FILE");
 }
@@ -58,7 +54,6 @@ const UnreadFormat rows[] = {
     {"a NetCDF file", isNetcdf, {".nc"}, false},
     {"an Analyze 7.5 header", isAnalyze, {}, false},
     {"Zarr metadata", isZarrMetadata, {".zarray", ".zgroup", ".zattrs"}, false},
-    {"an OpenVDB grid", isOpenVdb, {".vdb"}, false},
     {"a Philips PAR header", isParHeader, {".par"}, false},
     {"a Philips REC image", nullptr, {".rec"}, false},
     {"an AFNI header", isAfniHeader, {".head"}, false},

@@ -36,6 +36,9 @@ struct ReadOptions {
     // The series to read of an input of several (--series): a UID or its
     // number; empty for the reader's own choice.
     const char* series = "";
+    // The grid to read of a file of several (--grid): a name or its number;
+    // empty for the reader's own choice.
+    const char* grid = "";
 };
 
 // A reader of voxels fills `out` (centres, colours, voxel size and, when it
@@ -107,6 +110,7 @@ struct InputFormat {
     FolderTest folder = nullptr;
     SeriesBytes seriesBytes = nullptr; // optional
     bool takesSeries = false;          // reads ReadOptions::series (--series)
+    bool takesGrid = false;            // reads ReadOptions::grid (--grid)
 };
 
 // Whether the row's reader gives samples (in memory or by path), so the step

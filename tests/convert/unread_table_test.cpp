@@ -66,7 +66,6 @@ TEST(UnreadTable, EachFormatIsKnownByItsContentWhateverItsName) {
         {analyze, "brain.hdr", "an Analyze 7.5 header"},
         {bigAnalyze, "brain", "an Analyze 7.5 header"},
         {bytesOf("{\n  \"chunks\": [64],\n  \"zarr_format\": 2\n}"), "meta", "Zarr metadata"},
-        {bytesOf(std::string(" BDV\0\0\0\0", 8)), "smoke", "an OpenVDB grid"},
         {bytesOf("# === DATA DESCRIPTION FILE ===\n"), "t1", "a Philips PAR header"},
         {bytesOf("\ntype = string-attribute\nname = HISTORY_NOTE\n"), "x", "an AFNI header"},
         // Known by name alone where the content says nothing.
