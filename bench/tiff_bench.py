@@ -41,8 +41,28 @@ def timed(args):
     return seconds, usage.ru_maxrss * 1024
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+def run_alternately(commands, runs, outputs):
+    """Runs each of `commands` ({name: argv}) in turn, `runs` rounds; prints
+    every run, the voxels in each of the .vxl `outputs`, and the medians."""
+    results = {name: [] for name in commands}
+    for run in range(runs):
+        for name, command in commands.items():
+            seconds, peak = timed(command)
+            results[name].append((seconds, peak))
+            print("run %d %-11s %.3f s  peak %.1f MiB" % (run + 1, name, seconds, peak / 2**20))
+    for path in outputs:
+        with open(path) as f:
+            print("%s: %d voxels" % (os.path.basename(path), int(f.readline().split()[0])))
+    for name, runs in results.items():
+        print("median %-11s %.3f s  peak %.1f MiB" % (
+            name, statistics.median(s for s, _ in runs), max(p for _, p in runs) / 2**20))
+
+
+def prepare(doc, folder, tool, name):
+    """Reads --build and --runs, builds vxlconv (Release) there and writes
+    BUILD/FOLDER/NAME with `tools/TOOL bench` when it is missing; returns
+    the arguments and the input's path."""
+    parser = argparse.ArgumentParser(description=doc.split("\n\n")[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
     parser.add_argument("--runs", type=int, default=3)
     args = parser.parse_args()
@@ -50,11 +70,17 @@ def main():
                    check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", args.build, "-j2", "--target", "vxlconv"], check=True,
                    stdout=subprocess.DEVNULL)
-    work = os.path.join(args.build, "bench-tiff")
-    stack = os.path.join(work, "bench-stack.tif")
-    if not os.path.exists(stack):
-        subprocess.run([DEBIAN_PYTHON, os.path.join(ROOT, "tools", "make_tiffs.py"), "bench", work],
+    work = os.path.join(args.build, folder)
+    path = os.path.join(work, name)
+    if not os.path.exists(path):
+        subprocess.run([DEBIAN_PYTHON, os.path.join(ROOT, "tools", tool), "bench", work],
                        check=True)
+    return args, path
+
+
+def main():
+    args, stack = prepare(__doc__, "bench-tiff", "make_tiffs.py", "bench-stack.tif")
+    work = os.path.dirname(stack)
     out = os.path.join(work, "out.vxl")
     few = os.path.join(work, "few.vxl")
     commands = {
@@ -67,18 +93,7 @@ def main():
                         "3990"],
     }
     print("input: %s (%.1f MiB)" % (stack, os.path.getsize(stack) / 2**20))
-    results = {name: [] for name in commands}
-    for run in range(args.runs):
-        for name, command in commands.items():
-            seconds, peak = timed(command)
-            results[name].append((seconds, peak))
-            print("run %d %-11s %.3f s  peak %.1f MiB" % (run + 1, name, seconds, peak / 2**20))
-    for path in (out, few):
-        with open(path) as f:
-            print("%s: %d voxels" % (os.path.basename(path), int(f.readline().split()[0])))
-    for name, runs in results.items():
-        print("median %-11s %.3f s  peak %.1f MiB" % (
-            name, statistics.median(s for s, _ in runs), max(p for _, p in runs) / 2**20))
+    run_alternately(commands, args.runs, (out, few))
     return 0
 
 

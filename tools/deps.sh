@@ -34,6 +34,9 @@ mode="${1:-build}"
 # libgdcm-dev: GDCM, which decodes DICOM in every common transfer syntax.
 # libopenvdb-dev: libopenvdb (with its TBB, Imath and blosc), which reads
 # OpenVDB grids.
+# libblosc-dev, libzstd-dev, nlohmann-json3-dev: Zarr stores' blosc and
+# zstd chunks, and their JSON metadata.
+# libhdf5-dev: libhdf5's C library, which reads HDF5 volumes (tomography).
 # libgtest-dev: the default build (tools/build.sh, run.sh) configures the unit
 # tests too, and CMake stops without GoogleTest.
 build_pkgs=(
@@ -44,6 +47,8 @@ build_pkgs=(
     libegl-dev libegl-mesa0 libpng-dev
     libgdcm-dev
     libopenvdb-dev
+    libblosc-dev libzstd-dev nlohmann-json3-dev
+    libhdf5-dev
     libgtest-dev
 )
 # assimp-testmodels: real models the converter's end-to-end test converts;
@@ -66,12 +71,19 @@ build_pkgs=(
 # the format's own library for the same tests and the TIFF benchmark.
 # python3-openvdb: OpenVDB fog volumes, level sets, colour and bool grids
 # written by the format's own library for the OpenVDB tests and benchmark.
+# python3-zarr and python3-numcodecs: Zarr stores and OME-Zarr pyramids
+# written by zarr-python, and the codecs of tools/make_zarr.py's v3 writer,
+# for the Zarr tests and benchmark.
+# python3-h5py: HDF5 files written by the format's own library (every type,
+# chunked, compressed, Data Exchange and NeXus layouts) for the same tests
+# and the HDF5 benchmark.
 test_pkgs=(
     libbenchmark-dev python3 clang-format
     assimp-testmodels dpkg-dev file desktop-file-utils
     bubblewrap shared-mime-info xdg-utils libglib2.0-bin
     assimp-utils chromium python3-nibabel python3-numpy python3-tifffile
     python3-pydicom libgdcm-tools python3-openvdb
+    python3-zarr python3-numcodecs python3-h5py
 )
 if ! command -v npm >/dev/null 2>&1; then
     test_pkgs+=(nodejs npm)

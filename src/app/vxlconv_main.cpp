@@ -7,6 +7,7 @@
 #include "convert/input_table.h"
 #include "convert/memory_cap.h"
 #include "convert/pipeline.h"
+#include "convert/stream_read.h"
 #include "platform/input_file.h"
 #include "platform/progress_line.h"
 
@@ -33,8 +34,10 @@ static int convertWith(const ConversionOptions& given) {
         die(error);
     const char* input = options.input.c_str();
     if (options.memoryCap == 0)
-        options.memoryCap = defaultMemoryCap(inputFileBytes(input) + secondFileBytes(input) +
-                                                 seriesFileBytes(input),
+        options.memoryCap = defaultMemoryCap(inputStreams(options)
+                                                 ? 0
+                                                 : inputFileBytes(input) + secondFileBytes(input) +
+                                                       seriesFileBytes(input),
                                              options.maxVoxels);
     capAddressSpace(options.memoryCap);
     startProgress("vxlconv");

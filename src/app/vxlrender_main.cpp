@@ -15,6 +15,7 @@
 #include "camera/iso_view.h"
 #include "convert/input_table.h"
 #include "convert/memory_cap.h"
+#include "convert/stream_read.h"
 #include "model/voxel_model.h"
 #include "platform/input_file.h"
 #include "platform/output_file.h"
@@ -69,8 +70,10 @@ int main(int argc, char** argv) {
         ConversionOptions& conversion = options.conversion;
         if (conversion.memoryCap == 0)
             conversion.memoryCap =
-                defaultMemoryCap(inputFileBytes(options.input) + secondFileBytes(options.input) +
-                                     seriesFileBytes(options.input),
+                defaultMemoryCap(inputStreams(conversion) ? 0
+                                                          : inputFileBytes(options.input) +
+                                                                secondFileBytes(options.input) +
+                                                                seriesFileBytes(options.input),
                                  conversion.maxVoxels);
         capAddressSpace(conversion.memoryCap);
         startProgress("vxlrender");

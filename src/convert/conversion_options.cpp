@@ -108,9 +108,19 @@ std::string conversionOptionsHelp(bool withMesh) {
                       "S-th that the note lists (default: the one with the most images)",
                   optionColumn);
     text += entry("--grid G",
-                  gridFormatTitles() +
+                  formatTitlesWith(&InputFormat::takesGrid) +
                       " inputs of several grids: read the grid named G, or the G-th in the file "
                       "(default: the first float grid, else the first; a note names the others)",
+                  optionColumn);
+    text += entry("--dataset PATH",
+                  formatTitlesWith(&InputFormat::takesDataset) +
+                      " inputs of several volumes: read the array or dataset at PATH inside "
+                      "the store or file (/exchange/data; default: the one the note names)",
+                  optionColumn);
+    text += entry("--level N",
+                  formatTitlesWith(&InputFormat::takesLevel) +
+                      " multiscale pyramids (OME-Zarr): read level N, 0 the finest (default: "
+                      "the finest of no more samples than --max-voxels)",
                   optionColumn);
     text += entry("--max-voxels N",
                   "refuse to write more than N voxels (default 10000000; at most 59652323, what "
@@ -316,6 +326,14 @@ OptionTaken takeConversionOption(int argc, char** argv, int& i, const char* prog
             error = "--grid needs a grid's name or number";
         if (ok)
             options.grid = value;
+    } else if (arg == "--dataset") {
+        ok = takeValue() && *value != '\0';
+        if (value && !ok)
+            error = "--dataset needs a path inside the store or file";
+        if (ok)
+            options.dataset = value;
+    } else if (arg == "--level") {
+        ok = takeValue() && parseCount(arg, value, 0, 63, options.level, error);
     } else if (arg == "--colors" || arg == "--colours") {
         ok = takeValue() && parseColorMode(value, options.colors);
         if (value && !ok)

@@ -58,15 +58,23 @@ bool inflateInput(const InputFormat& format, const uint8_t* data, size_t size,
     return true;
 }
 
+// The reader row of the input's first bytes, else the unread row. A format
+// built on a read one (MINC-2 on HDF5) is known by its content and name
+// together, and is named as such rather than read as the plainer one.
+void chooseRow(const uint8_t* head, size_t size, const char* path, InputChoice& choice) {
+    const UnreadFormat* unread = findUnreadFormat(head, size, path);
+    choice.format = unread && unread->nameToo ? nullptr : findInputFormat(head, size, path);
+    if (!choice.format)
+        choice.unread = unread;
+}
+
 } // namespace
 
 bool chooseInput(const uint8_t* data, size_t size, const char* path, InputChoice& choice,
                  std::string& error) {
     choice = InputChoice();
     if (!startsWithGzip(data, size)) {
-        choice.format = findInputFormat(data, std::min(size, inputHeadBytes), path);
-        if (!choice.format)
-            choice.unread = findUnreadFormat(data, std::min(size, inputHeadBytes), path);
+        chooseRow(data, std::min(size, inputHeadBytes), path, choice);
         return true;
     }
     const std::string inner = withoutGz(path);
@@ -85,10 +93,8 @@ bool chooseInput(const uint8_t* data, size_t size, const char* path, InputChoice
                 " as gzip data: the gzip data holds another gzip stream";
         return false;
     }
-    choice.format = findInputFormat(start.data(), start.size(), inner.c_str());
+    chooseRow(start.data(), start.size(), inner.c_str(), choice);
     choice.gzip = choice.format != nullptr;
-    if (!choice.format)
-        choice.unread = findUnreadFormat(start.data(), start.size(), inner.c_str());
     return true;
 }
 

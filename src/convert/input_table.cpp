@@ -27,6 +27,8 @@ const std::vector<const InputFormat*>& inputFormats() {
         FORMAT_ROW(InputFormat, tiffInput),       // read/tiff_reader.cpp
         FORMAT_ROW(InputFormat, tiffFolderInput), // read/tiff_reader.cpp
         FORMAT_ROW(InputFormat, vdbInput),        // read/vdb_reader.cpp
+        FORMAT_ROW(InputFormat, zarrInput),       // read/zarr_reader.cpp
+        FORMAT_ROW(InputFormat, hdf5Input),       // read/hdf5_reader.cpp
     };
     return rows;
 }
@@ -43,10 +45,7 @@ std::string sampleFormatTitles(const char* lastJoin) {
     return list;
 }
 
-namespace {
-
-// The titles of the rows that set `flag`, each once, joined by " and ".
-std::string titlesOfRowsWith(bool InputFormat::*flag) {
+std::string formatTitlesWith(bool InputFormat::*flag) {
     std::string list;
     for (const InputFormat* format : inputFormats())
         if (format->*flag && list.find(format->helpTitle) == std::string::npos)
@@ -54,14 +53,8 @@ std::string titlesOfRowsWith(bool InputFormat::*flag) {
     return list;
 }
 
-} // namespace
-
 std::string seriesFormatTitles() {
-    return titlesOfRowsWith(&InputFormat::takesSeries);
-}
-
-std::string gridFormatTitles() {
-    return titlesOfRowsWith(&InputFormat::takesGrid);
+    return formatTitlesWith(&InputFormat::takesSeries);
 }
 
 bool hasExtension(const char* path, const char* extension) {

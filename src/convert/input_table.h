@@ -29,9 +29,9 @@ std::string sampleFormatTitles(const char* lastJoin);
 // The titles of the rows that take --series, joined by " and ".
 std::string seriesFormatTitles();
 
-// The titles of the rows that read ReadOptions::grid, for --grid's help and
-// its refusal.
-std::string gridFormatTitles();
+// The titles of the rows whose `flag` is set (takesDataset, takesLevel ...),
+// joined by " and ".
+std::string formatTitlesWith(bool InputFormat::*flag);
 
 // Whether `path` ends in `extension` (given with its dot, lower case),
 // ignoring case.

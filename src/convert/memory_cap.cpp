@@ -5,6 +5,7 @@
 #include "platform/memory_room.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -61,6 +62,15 @@ void capAddressSpace(int64_t bytes) {
     struct rlimit limit;
     if (getrlimit(RLIMIT_AS, &limit) != 0)
         return;
+    // What is mapped already (the program's code and its libraries, which
+    // grow with every library a reader links) is not the conversion's to
+    // count: the cap is the room beyond it.
+    FILE* statm = fopen("/proc/self/statm", "r");
+    unsigned long long pages = 0;
+    if (statm && fscanf(statm, "%llu", &pages) == 1 && pages < (1ull << 40) / 4096)
+        bytes += int64_t(pages * uint64_t(sysconf(_SC_PAGE_SIZE)));
+    if (statm)
+        fclose(statm);
     if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > rlim_t(bytes)) {
         if (!capped)
             limitBeforeCap = limit.rlim_cur;

@@ -23,7 +23,8 @@ int64_t memoryCapWithin(int64_t inputBytes, int64_t maxVoxels, uint64_t machineB
 // least half of it.
 int64_t headerClaimLimit(int64_t cap, bool capGiven, int64_t maxVoxels);
 
-// Lowers the address-space limit to `bytes` (never raises it). Builds with the
+// Lowers the address-space limit to `bytes` beyond what is mapped when it is
+// called (the program and its libraries; never raises it). Builds with the
 // address checker cap the heap at `bytes` instead (platform/heap_cap.h): its
 // shadow memory reserves terabytes of address space.
 void capAddressSpace(int64_t bytes);

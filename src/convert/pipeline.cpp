@@ -4,6 +4,7 @@
 #include "convert/input_read.h"
 #include "convert/memory_cap.h"
 #include "convert/output_table.h"
+#include "convert/stream_read.h"
 #include "mesh/asset_import.h"
 #include "mesh/voxelizer.h"
 #include "model/voxel_model.h"
@@ -11,6 +12,7 @@
 #include "platform/output_file.h"
 #include "platform/program_name.h"
 #include "platform/progress_line.h"
+#include "samples/volume_resample.h"
 #include "stages/coarse_grid.h"
 #include "stages/hollow.h"
 #include "stages/shade.h"
@@ -76,9 +78,6 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
     // looked at. A file is read whole only when a row of the table reads it.
     // A folder is read by the row that claims it, which opens its files.
     const InputFormat* folderRow = findInputFolder(input);
-    if (!folderRow)
-        if (const UnreadFormat* folder = findUnreadFolder(input))
-            return notReadYet(input, *folder, error);
     const bool stream = !folderRow && inputFileBytes(input) == 0;
     std::vector<uint8_t> bytes;
     if (!folderRow && !(stream ? readWholeFile(input, bytes, error)
@@ -118,7 +117,15 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
         return false;
     }
     if (!options.grid.empty() && !(choice.format && choice.format->takesGrid)) {
-        error = "--grid applies to " + gridFormatTitles() + " inputs";
+        error = "--grid applies to " + formatTitlesWith(&InputFormat::takesGrid) + " inputs";
+        return false;
+    }
+    if (!options.dataset.empty() && !(choice.format && choice.format->takesDataset)) {
+        error = "--dataset applies to " + formatTitlesWith(&InputFormat::takesDataset) + " inputs";
+        return false;
+    }
+    if (options.level >= 0 && !(choice.format && choice.format->takesLevel)) {
+        error = "--level applies to " + formatTitlesWith(&InputFormat::takesLevel) + " inputs";
         return false;
     }
     if (!choice.format && stream && !bytes.empty()) {
@@ -134,6 +141,12 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
                 " inputs are read from files and folders only";
         return false;
     }
+    // Samples that lie as one raw block stream from the file, slab by slab.
+    if (!whole && !choice.gzip) {
+        const StreamOutcome streamed = streamInput(options, *choice.format, grid, error);
+        if (streamed != StreamOutcome::notStreamed)
+            return streamed == StreamOutcome::done;
+    }
     if (!whole && !choice.format->readSamplesAt && !readWholeFile(input, bytes, error))
         return false;
     ReadOptions readOptions;
@@ -148,6 +161,8 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
     readOptions.output = options.output.c_str();
     readOptions.series = options.series.c_str();
     readOptions.grid = options.grid.c_str();
+    readOptions.dataset = options.dataset.c_str();
+    readOptions.level = options.level;
     SampleRules rules;
     rules.threshold = options.threshold;
     rules.colors = options.colors;
@@ -164,7 +179,7 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
 
 bool runGridStages(const ConversionOptions& options, InputKind kind, VoxelGrid& grid,
                    std::string& error) {
-    if (kind != InputKind::mesh && !grid.atAskedSize &&
+    if (kind != InputKind::mesh && !grid.atAskedSize && !grid.hollowed &&
         (options.voxelSize > 0 || options.resolution > 0)) {
         int64_t skipped = 0;
         const bool ok = coarsenGrid(grid, options.voxelSize, options.resolution, options.maxVoxels,
@@ -177,7 +192,8 @@ bool runGridStages(const ConversionOptions& options, InputKind kind, VoxelGrid& 
     }
     // Shading looks at the neighbours hollowing would leave out, so it comes
     // first. A voxel file's colours are its maker's and stay so unless asked.
-    const bool shade = options.shade == ShadeChoice::automatic
+    const bool shade = grid.hollowed ? false
+                       : options.shade == ShadeChoice::automatic
                            ? kind != InputKind::voxels && colorsCarryNoShape(grid)
                            : options.shade == ShadeChoice::on;
     if (shade) {
@@ -190,7 +206,7 @@ bool runGridStages(const ConversionOptions& options, InputKind kind, VoxelGrid& 
                         options, error))
             return false;
     }
-    if (options.hollow) {
+    if (options.hollow && !grid.hollowed) {
         int64_t offLattice = 0;
         const bool ok = hollowGrid(grid, offLattice, error);
         if (!finishStep(ok, offLattice,
@@ -202,10 +218,7 @@ bool runGridStages(const ConversionOptions& options, InputKind kind, VoxelGrid& 
     }
     const int64_t count = int64_t(grid.voxels.colors.size() / 3);
     if (count > options.maxVoxels) {
-        error = options.input + ": " + std::to_string(count) + " voxels, more than " +
-                std::to_string(options.maxVoxels) +
-                " (raise --max-voxels, or make the grid coarser with --voxel-size or "
-                "--resolution)";
+        error = options.input + ": " + voxelLimitReason(count, options.maxVoxels);
         return false;
     }
     return true;

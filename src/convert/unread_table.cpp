@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 
 namespace {
 
@@ -23,6 +22,11 @@ bool isHdf5(const uint8_t* head, size_t size) {
     return startsWith(head, size, "\x89HDF\r\n\x1a\n", 8);
 }
 
+// HDF4 (HDF5's unrelated forerunner, still written by older instruments).
+bool isHdf4(const uint8_t* head, size_t size) {
+    return startsWith(head, size, "\x0e\x03\x13\x01", 4);
+}
+
 bool isNetcdf(const uint8_t* head, size_t size) {
     return startsWith(head, size, "CDF\x01", 4) || startsWith(head, size, "CDF\x02", 4);
 }
@@ -32,10 +36,6 @@ bool isNetcdf(const uint8_t* head, size_t size) {
 bool isAnalyze(const uint8_t* head, size_t size) {
     return size >= 348 &&
            (readStoredOrder(head, 4, false) == 348 || readStoredOrder(head, 4, true) == 348);
-}
-
-bool isZarrMetadata(const uint8_t* head, size_t size) {
-    return size > 0 && head[0] == '{' && holds(head, size, "\"zarr_format\"");
 }
 
 bool isParHeader(const uint8_t* head, size_t size) {
@@ -50,10 +50,9 @@ bool isAfniHeader(const uint8_t* head, size_t size) {
 const UnreadFormat rows[] = {
     {"a MINC-2 volume (HDF5)", isHdf5, {".mnc"}, true},
     {"a MINC-1 volume (NetCDF)", isNetcdf, {".mnc"}, true},
-    {"an HDF5 file", isHdf5, {".h5", ".hdf5", ".hdf"}, false},
+    {"an HDF4 file", isHdf4, {".hdf", ".hdf4", ".h4"}, false},
     {"a NetCDF file", isNetcdf, {".nc"}, false},
     {"an Analyze 7.5 header", isAnalyze, {}, false},
-    {"Zarr metadata", isZarrMetadata, {".zarray", ".zgroup", ".zattrs"}, false},
     {"a Philips PAR header", isParHeader, {".par"}, false},
     {"a Philips REC image", nullptr, {".rec"}, false},
     {"an AFNI header", isAfniHeader, {".head"}, false},
@@ -78,18 +77,4 @@ const UnreadFormat* findUnreadFormat(const uint8_t* head, size_t size, const cha
         if (!row.nameToo && named(row, path))
             return &row;
     return nullptr;
-}
-
-const UnreadFormat* findUnreadFolder(const char* path) {
-    static const UnreadFormat zarrStore = {"a Zarr store", nullptr, {".zarr"}, false};
-    struct stat info;
-    if (stat(path, &info) != 0 || !S_ISDIR(info.st_mode))
-        return nullptr;
-    std::string folder = path;
-    while (folder.size() > 1 && folder.back() == '/')
-        folder.pop_back();
-    for (const char* member : {"/.zarray", "/.zgroup", "/zarr.json"})
-        if (stat((folder + member).c_str(), &info) == 0)
-            return &zarrStore;
-    return named(zarrStore, folder.c_str()) ? &zarrStore : nullptr;
 }

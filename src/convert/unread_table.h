@@ -18,9 +18,6 @@ struct UnreadFormat {
 
 // The row whose content (with its name, where the row needs both) claims
 // `head`, else the row one of whose names ends `path`; null when none does.
-// Asked only when no reader row claims the input.
+// Asked before the reader rows only for a row of content and name together
+// (a format built on a read one), else when no reader row claims the input.
 const UnreadFormat* findUnreadFormat(const uint8_t* head, size_t size, const char* path);
-
-// The row of a folder given as the input (a Zarr store: named .zarr, or
-// holding Zarr metadata); null for anything else.
-const UnreadFormat* findUnreadFolder(const char* path);

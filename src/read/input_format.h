@@ -39,6 +39,12 @@ struct ReadOptions {
     // The grid to read of a file of several (--grid): a name or its number;
     // empty for the reader's own choice.
     const char* grid = "";
+    // The array or dataset to read of a store or file of several
+    // (--dataset): its path inside; empty for the reader's own choice.
+    const char* dataset = "";
+    // The level of a multiscale pyramid to read (--level), 0 the finest; -1
+    // for the reader's own choice.
+    int64_t level = -1;
 };
 
 // A reader of voxels fills `out` (centres, colours, voxel size and, when it
@@ -87,9 +93,31 @@ using StreamEnd = bool (*)(const uint8_t* head, size_t size, int64_t maxBytes, i
 using SecondFile = bool (*)(const char* path, const uint8_t* head, size_t size, std::string& second,
                             std::string& reason);
 
+// Where the samples of a volume lie as one raw block in a file, so that
+// they can be read slab by slab instead of whole: the file (the input or
+// the data file its header names, opened by the rules of read/data_file.h),
+// the byte where sample (0, 0, 0) of the file's order starts, and the byte
+// order. `note` is what the reader would say once the volume is read.
+struct SamplePlace {
+    std::string path;
+    int fd = -1; // open for reading; the caller closes it
+    int64_t start = 0;
+    bool bigEndian = false;
+    std::string note;
+};
+
+// Parses the header of the input at `path` and fills `out` as the row's
+// reader would (dims, strides, type, spacing, placement, scaling) but
+// without the samples, and `place` with where they lie. False when they do
+// not lie as one raw block the file holds whole (compressed data, skipped
+// lines, a damaged header): the row's reader then reads the input as
+// before, and says what is wrong, if anything is.
+using LocateSamples = bool (*)(const char* path, const ReadOptions& options, SampleVolume& out,
+                               SamplePlace& place);
+
 struct InputFormat {
     const char* name;          // in messages: "cannot read x.nii as NIfTI-1: ..."
-    const char* extensions[3]; // lower case, with the dot: what a name goes by when the
+    const char* extensions[5]; // lower case, with the dot: what a name goes by when the
                                // content says nothing; unused entries null
     ContentTest content;
     // Its kind: a format of voxels sets readVoxels, one of samples
@@ -110,7 +138,11 @@ struct InputFormat {
     FolderTest folder = nullptr;
     SeriesBytes seriesBytes = nullptr; // optional
     bool takesSeries = false;          // reads ReadOptions::series (--series)
-    bool takesGrid = false;            // reads ReadOptions::grid (--grid)
+    // Rows whose samples may lie as one raw block in a file: where (optional).
+    LocateSamples locateSamples = nullptr;
+    bool takesDataset = false; // reads ReadOptions::dataset (--dataset)
+    bool takesLevel = false;   // reads ReadOptions::level (--level)
+    bool takesGrid = false;    // reads ReadOptions::grid (--grid)
 };
 
 // Whether the row's reader gives samples (in memory or by path), so the step

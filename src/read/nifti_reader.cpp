@@ -2,6 +2,7 @@
 
 #include "container/byte_order.h"
 #include "container/inflate_stream.h"
+#include "platform/input_file.h"
 #include "platform/program_name.h"
 #include "read/data_file.h"
 #include "read/memory_refusal.h"
@@ -438,6 +439,47 @@ bool niftiSecondFile(const char* path, const uint8_t* head, size_t size, std::st
     return true;
 }
 
+// A .nii's samples after its header, or a raw .img's beside its .hdr, when
+// the file holds them as the whole-file reader requires.
+bool locateNiftiSamples(const char* path, const ReadOptions& options, SampleVolume& out,
+                        SamplePlace& place) {
+    std::vector<uint8_t> head;
+    std::string error;
+    NiftiHeader header;
+    if (!readFileHead(path, 540, head, error) ||
+        !parseNiftiHeader(head.data(), head.size(), header, error))
+        return false;
+    place.path = header.pair ? niftiImagePath(path) : std::string(path);
+    DataFile file;
+    if (!openDataFile(place.path, "image file", options.output, file, error))
+        return false;
+    const int64_t end = niftiDataEnd(header, INT64_MAX);
+    const int64_t volumeBytes = end - int64_t(header.dataOffset);
+    int64_t whole = 0;
+    std::vector<uint8_t> magic;
+    const bool fits =
+        end >= 0 &&
+        (header.pair
+             ? !__builtin_mul_overflow(volumeBytes, header.volumes, &whole) &&
+                   !__builtin_add_overflow(whole, int64_t(header.dataOffset), &whole) &&
+                   whole == file.size && readDataBytes(file, place.path, 0, 2, magic, error) &&
+                   !startsWithGzip(magic.data(), magic.size())
+             : end <= file.size);
+    if (!fits) {
+        closeDataFile(file);
+        return false;
+    }
+    describeSamples(header.layout, out);
+    out.slope = header.slope;
+    out.intercept = header.intercept;
+    place.fd = file.fd;
+    place.start = int64_t(header.dataOffset);
+    place.bigEndian = header.layout.bigEndian;
+    if (header.moreVolumes)
+        place.note = std::string(options.path) + " holds a series of volumes; the first is read";
+    return true;
+}
+
 } // namespace
 
 const char niftiHelp[] = "volumes, NIfTI-1 and NIfTI-2 (.nii, .nii.gz, .hdr and its .img; raw "
@@ -445,12 +487,36 @@ const char niftiHelp[] = "volumes, NIfTI-1 and NIfTI-2 (.nii, .nii.gz, .hdr and 
                          "--threshold, which applies after the file's scl_slope and "
                          "scl_inter; grey by value. A series gives its first volume.";
 
-extern const InputFormat niftiInput = {
-    "NIfTI-1",       {".nii"},       startsWithNiftiHeader, nullptr, readNiftiSamples,
-    ColorMode::grey, niftiStreamEnd, niftiSecondFile,       "NIfTI", niftiHelp};
+extern const InputFormat niftiInput = {"NIfTI-1",
+                                       {".nii"},
+                                       startsWithNiftiHeader,
+                                       nullptr,
+                                       readNiftiSamples,
+                                       ColorMode::grey,
+                                       niftiStreamEnd,
+                                       niftiSecondFile,
+                                       "NIfTI",
+                                       niftiHelp,
+                                       nullptr,
+                                       nullptr,
+                                       nullptr,
+                                       false,
+                                       locateNiftiSamples};
 
 // The same reader: its header's size field tells the two apart. By name
 // alone a .nii is the NIfTI-1 row's, which comes first.
-extern const InputFormat nifti2Input = {
-    "NIfTI-2",       {".nii"},       startsWithNifti2Header, nullptr, readNiftiSamples,
-    ColorMode::grey, niftiStreamEnd, niftiSecondFile,        "NIfTI", niftiHelp};
+extern const InputFormat nifti2Input = {"NIfTI-2",
+                                        {".nii"},
+                                        startsWithNifti2Header,
+                                        nullptr,
+                                        readNiftiSamples,
+                                        ColorMode::grey,
+                                        niftiStreamEnd,
+                                        niftiSecondFile,
+                                        "NIfTI",
+                                        niftiHelp,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        false,
+                                        locateNiftiSamples};

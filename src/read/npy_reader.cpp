@@ -3,7 +3,9 @@
 #include "container/byte_order.h"
 #include "container/quoted_text.h"
 #include "container/zip.h"
+#include "platform/input_file.h"
 #include "platform/program_name.h"
+#include "read/data_file.h"
 #include "read/memory_refusal.h"
 
 #include <cstdio>
@@ -156,8 +158,13 @@ bool decodeDescr(const std::string& descr, SampleType& type, bool& bigEndian) {
 
 } // namespace
 
-bool parseNpy(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& out,
-              std::string& error) {
+namespace {
+
+// The header at the start of `data` (at least all of it), for a file of
+// `fileSize` bytes: `out` without its samples, where they start and their
+// byte order.
+bool parseNpyHeader(const uint8_t* data, size_t size, uint64_t fileSize, int64_t maxBytes,
+                    SampleVolume& out, size_t& dataStart, bool& bigEndian, std::string& error) {
     if (!startsWithNpy(data, size) || size < 10) {
         error = "not a NumPy .npy file (it does not begin with \\x93NUMPY and a version)";
         return false;
@@ -194,7 +201,7 @@ bool parseNpy(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& 
         return false;
     }
     SampleType type;
-    bool bigEndian = false;
+    bigEndian = false;
     if (!decodeDescr(fields["descr"].string, type, bigEndian)) {
         error = "the array's dtype " + quotedText(fields["descr"].string, 20) +
                 " is not one this reads (bool, int8 to int64, uint8 to uint64, float32, "
@@ -225,10 +232,10 @@ bool parseNpy(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& 
         error = memoryRefusal("the array's shape", claimedSampleBytes(out.dims, item), maxBytes);
         return false;
     }
-    size_t dataStart = headerStart + headerLength;
+    dataStart = headerStart + headerLength;
     uint64_t needed = uint64_t(count) * item;
-    if (size - dataStart != needed) {
-        error = "the array's data holds " + std::to_string(size - dataStart) +
+    if (fileSize - dataStart != needed) {
+        error = "the array's data holds " + std::to_string(fileSize - dataStart) +
                 " bytes; its shape and dtype need " + std::to_string(needed);
         return false;
     }
@@ -240,6 +247,21 @@ bool parseNpy(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& 
         setColorChannels(out, channels, fields["fortran_order"].flag);
     else
         setSampleOrder(out, fields["fortran_order"].flag);
+    return true;
+}
+
+} // namespace
+
+bool parseNpy(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& out,
+              std::string& error) {
+    size_t dataStart = 0;
+    bool bigEndian = false;
+    if (!parseNpyHeader(data, size, size, maxBytes, out, dataStart, bigEndian, error))
+        return false;
+    const SampleType type = out.type;
+    const int64_t channels = out.channels;
+    const uint64_t count = uint64_t(out.dims[0] * out.dims[1] * out.dims[2]);
+    const uint64_t needed = count * sampleTypeSize(type) * uint64_t(channels);
     const uint8_t* samples = data + dataStart;
     const bool machineBig = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
     const size_t sampleSize = sampleTypeSize(type);
@@ -280,6 +302,9 @@ bool parseNpz(const uint8_t* data, size_t size, int64_t maxBytes, SampleVolume& 
 
 namespace {
 
+// Enough for the header of any array this reads.
+constexpr size_t npyLocateHeadBytes = size_t(1) << 16;
+
 bool readNpySamples(const uint8_t* data, size_t size, const ReadOptions& options, SampleVolume& out,
                     std::string& reason) {
     return parseNpy(data, size, options.maxBytes, out, reason);
@@ -298,6 +323,28 @@ bool readNpzSamples(const uint8_t* data, size_t size, const ReadOptions& options
     return true;
 }
 
+// The samples after the header, when the file holds exactly what the
+// shape and dtype need.
+bool locateNpySamples(const char* path, const ReadOptions& options, SampleVolume& out,
+                      SamplePlace& place) {
+    std::vector<uint8_t> head;
+    std::string error;
+    DataFile file;
+    if (!readFileHead(path, npyLocateHeadBytes, head, error) ||
+        !openDataFile(path, "file", options.output, file, error))
+        return false;
+    size_t start = 0;
+    if (!parseNpyHeader(head.data(), head.size(), uint64_t(file.size), INT64_MAX, out, start,
+                        place.bigEndian, error)) {
+        closeDataFile(file);
+        return false;
+    }
+    place.path = path;
+    place.fd = file.fd;
+    place.start = int64_t(start);
+    return true;
+}
+
 } // namespace
 
 const char numpyTitle[] = "NumPy .npy, .npz";
@@ -309,9 +356,10 @@ const char numpyHelp[] =
     "--threshold and take the colour map. A uint8 array of shape (X, Y, Z, 3 or "
     "4) is colours: RGB, or RGBA; black or transparent is empty.";
 
-extern const InputFormat npyInput = {"NumPy .npy",   {".npy"},       startsWithNpy, nullptr,
-                                     readNpySamples, ColorMode::map, nullptr,       nullptr,
-                                     numpyTitle,     numpyHelp};
+extern const InputFormat npyInput = {"NumPy .npy",   {".npy"},       startsWithNpy,   nullptr,
+                                     readNpySamples, ColorMode::map, nullptr,         nullptr,
+                                     numpyTitle,     numpyHelp,      nullptr,         nullptr,
+                                     nullptr,        false,          locateNpySamples};
 
 extern const InputFormat npzInput = {"NumPy .npz",   {".npz"},       startsWithZip, nullptr,
                                      readNpzSamples, ColorMode::map, nullptr,       nullptr,

@@ -4,6 +4,7 @@
 #include "container/inflate_stream.h"
 #include "container/quoted_text.h"
 #include "math/vec3.h"
+#include "platform/input_file.h"
 #include "platform/program_name.h"
 #include "read/data_file.h"
 #include "read/memory_refusal.h"
@@ -529,6 +530,46 @@ bool nrrdSecondFile(const char* path, const uint8_t* head, size_t size, std::str
            (header.dataFile.empty() || nrrdDataPath(path, header, second, reason));
 }
 
+// Raw samples, attached or in a raw detached data file, with no skipped
+// lines: one block at a byte the header and the file's size fix.
+// Enough for any header this reads in practice; a longer one is read whole.
+constexpr size_t nrrdLocateHeadBytes = size_t(1) << 20;
+
+bool locateNrrdSamples(const char* path, const ReadOptions& options, SampleVolume& out,
+                       SamplePlace& place) {
+    std::vector<uint8_t> head;
+    std::string error;
+    NrrdHeader header;
+    if (!readFileHead(path, nrrdLocateHeadBytes, head, error) ||
+        !parseNrrdHeader(head.data(), head.size(), header, error) || header.gzip ||
+        header.lineSkip > 0 || header.layout.extraSize > 1)
+        return false;
+    place.path = path;
+    if (!header.dataFile.empty() && !nrrdDataPath(path, header, place.path, error))
+        return false;
+    DataFile file;
+    if (!openDataFile(place.path, "data file", options.output, file, error))
+        return false;
+    const size_t item = nrrdItemBytes(header);
+    const int64_t count = checkedSampleCount(header.layout.dims, item, INT64_MAX);
+    const int64_t before = header.dataFile.empty() ? int64_t(header.headerEnd) : 0;
+    const int64_t skip = header.byteSkip == -1 ? 0 : header.byteSkip;
+    int64_t needed = 0;
+    // Detached raw data must be exactly the skip and the samples, as the
+    // whole-file reader holds it to; attached data at least that.
+    if (count < 0 || __builtin_mul_overflow(count, int64_t(item), &needed) ||
+        needed > file.size - before || skip > file.size - before - needed ||
+        (!header.dataFile.empty() && header.byteSkip != -1 && file.size != skip + needed)) {
+        closeDataFile(file);
+        return false;
+    }
+    describeSamples(header.layout, out);
+    place.fd = file.fd;
+    place.start = header.byteSkip == -1 ? file.size - needed : before + skip;
+    place.bigEndian = header.layout.bigEndian;
+    return true;
+}
+
 } // namespace
 
 const char nrrdHelp[] = "volumes (.nrrd; .nhdr and the data file it names, in its folder or "
@@ -536,6 +577,11 @@ const char nrrdHelp[] = "volumes (.nrrd; .nhdr and the data file it names, in it
                         "need --threshold, grey by value. A fourth axis of uint8 RGB-color or "
                         "RGBA-color is colours; any other, a series whose first volume is read.";
 
-extern const InputFormat nrrdInput = {
-    "NRRD",  {".nrrd", ".nhdr"}, startsWithNrrd, nullptr, readNrrdSamples, ColorMode::grey,
-    nullptr, nrrdSecondFile,     "NRRD",         nrrdHelp};
+extern const InputFormat nrrdInput = {"NRRD",           {".nrrd", ".nhdr"},
+                                      startsWithNrrd,   nullptr,
+                                      readNrrdSamples,  ColorMode::grey,
+                                      nullptr,          nrrdSecondFile,
+                                      "NRRD",           nrrdHelp,
+                                      nullptr,          nullptr,
+                                      nullptr,          false,
+                                      locateNrrdSamples};

@@ -416,5 +416,6 @@ const char vdbHelp[] =
 } // namespace
 
 extern const InputFormat vdbInput = {
-    "OpenVDB", {".vdb"}, startsWithVdb, nullptr, readVdbGrid, ColorMode::grey, nullptr, nullptr,
-    "OpenVDB", vdbHelp,  nullptr,       nullptr, nullptr,     false,           true};
+    "OpenVDB", {".vdb"}, startsWithVdb, nullptr, readVdbGrid, ColorMode::grey,
+    nullptr,   nullptr,  "OpenVDB",     vdbHelp, nullptr,     nullptr,
+    nullptr,   false,    nullptr,       false,   false,       true};

@@ -79,8 +79,7 @@ void alignSampleStorage(SampleVolume& volume) {
     volume.offset = 0;
 }
 
-void takeSamples(const SampleLayout& layout, std::vector<uint8_t> bytes, size_t offset,
-                 SampleVolume& out) {
+void describeSamples(const SampleLayout& layout, SampleVolume& out) {
     out = SampleVolume();
     out.type = layout.type;
     out.meaning = SampleMeaning::values;
@@ -112,6 +111,11 @@ void takeSamples(const SampleLayout& layout, std::vector<uint8_t> bytes, size_t 
         out.channelStride = extraStride;
         out.meaning = SampleMeaning::occupancy;
     }
+}
+
+void takeSamples(const SampleLayout& layout, std::vector<uint8_t> bytes, size_t offset,
+                 SampleVolume& out) {
+    describeSamples(layout, out);
     out.storage = std::move(bytes);
     out.offset = offset;
     const size_t count = size_t(out.dims[0] * out.dims[1] * out.dims[2] * layout.extraSize);

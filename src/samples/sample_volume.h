@@ -112,6 +112,10 @@ struct SampleLayout {
     bool extraIsColor = false;
 };
 
+// Makes `out` the volume of `layout`'s samples without the samples: dims,
+// strides (the first axis fastest), type, spacing and placement.
+void describeSamples(const SampleLayout& layout, SampleVolume& out);
+
 // Makes `out` the volume of `layout`'s samples held in `bytes` from `offset`
 // on, the first axis fastest (as NRRD and NIfTI store them), turned into
 // this machine's byte order. The caller has checked that the bytes hold

@@ -23,6 +23,11 @@ std::string tooManyVoxelsReason(int64_t maxVoxels) {
            "--voxel-size or --resolution)";
 }
 
+std::string voxelLimitReason(int64_t count, int64_t maxVoxels) {
+    return std::to_string(count) + " voxels, more than " + std::to_string(maxVoxels) +
+           " (raise --max-voxels, or make the grid coarser with --voxel-size or --resolution)";
+}
+
 namespace {
 
 std::string number(double value) {

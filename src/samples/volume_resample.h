@@ -29,6 +29,10 @@ bool checkFloatPlacement(const SampleVolume& volume, double edge, const double c
 // The refusal of a volume that makes more than `maxVoxels` voxels.
 std::string tooManyVoxelsReason(int64_t maxVoxels);
 
+// The refusal of `count` voxels left after every stage, more than
+// `maxVoxels`.
+std::string voxelLimitReason(int64_t count, int64_t maxVoxels);
+
 // Turns `volume` into voxels on cubes of the largest spacing: a cube is a
 // voxel when any of its samples passes `rule`, and its colour is the mean of
 // those samples' colours in `mode` (height: by the cube's height among the

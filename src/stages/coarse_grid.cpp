@@ -25,6 +25,12 @@ bool finitePosition(const float* p) {
 
 } // namespace
 
+std::string coarserGridOverflow(int64_t maxVoxels) {
+    return "more than " + std::to_string(maxVoxels) +
+           " voxels on the coarser grid; choose a larger --voxel-size or a smaller --resolution, "
+           "or raise --max-voxels";
+}
+
 bool coarsenGrid(VoxelGrid& grid, double cellSize, int64_t resolution, int64_t maxVoxels,
                  int64_t& skipped, std::string& error) {
     const VoxelList& in = grid.voxels;
@@ -99,9 +105,7 @@ bool coarsenGrid(VoxelGrid& grid, double cellSize, int64_t resolution, int64_t m
     if (!sums.overflowed)
         mergeCellColors(sums);
     if (sums.overflowed)
-        return fail(error, "more than " + std::to_string(maxVoxels) +
-                               " voxels on the coarser grid; choose a larger --voxel-size or a "
-                               "smaller --resolution, or raise --max-voxels");
+        return fail(error, coarserGridOverflow(maxVoxels));
 
     const double origin[3] = {corner[0] + 0.5 * size, corner[1] + 0.5 * size,
                               corner[2] + 0.5 * size};

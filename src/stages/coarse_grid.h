@@ -16,3 +16,6 @@
 // more than maxGridCells long, or when more than `maxVoxels` cells result.
 bool coarsenGrid(VoxelGrid& grid, double cellSize, int64_t resolution, int64_t maxVoxels,
                  int64_t& skipped, std::string& error);
+
+// The refusal of a coarser grid of more than `maxVoxels` cells.
+std::string coarserGridOverflow(int64_t maxVoxels);

@@ -37,6 +37,10 @@ struct VoxelGrid {
     // --resolution asked for: no coarser grid is to follow.
     bool atAskedSize = false;
 
+    // The hollow stage has already run, as the samples streamed (where no
+    // shading was to come before it): neither stage runs again.
+    bool hollowed = false;
+
     // The input file as named on the command line, for outputs that name it.
     std::string source;
 };

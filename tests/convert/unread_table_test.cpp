@@ -59,13 +59,12 @@ TEST(UnreadTable, EachFormatIsKnownByItsContentWhateverItsName) {
         const char* what;
     } cases[] = {
         {bytesOf("\x89HDF\r\n\x1a\n", 64), "scan.mnc", "a MINC-2 volume (HDF5)"},
-        {bytesOf("\x89HDF\r\n\x1a\n", 64), "data.h5", "an HDF5 file"},
-        {bytesOf("\x89HDF\r\n\x1a\n", 64), "data", "an HDF5 file"},
         {bytesOf("CDF\x01", 64), "scan.MNC", "a MINC-1 volume (NetCDF)"},
+        {bytesOf("\x0e\x03\x13\x01", 64), "swath", "an HDF4 file"},
+        {bytesOf("\x01\x02\x03"), "old.HDF", "an HDF4 file"},
         {bytesOf("CDF\x02", 64), "climate", "a NetCDF file"},
         {analyze, "brain.hdr", "an Analyze 7.5 header"},
         {bigAnalyze, "brain", "an Analyze 7.5 header"},
-        {bytesOf("{\n  \"chunks\": [64],\n  \"zarr_format\": 2\n}"), "meta", "Zarr metadata"},
         {bytesOf("# === DATA DESCRIPTION FILE ===\n"), "t1", "a Philips PAR header"},
         {bytesOf("\ntype = string-attribute\nname = HISTORY_NOTE\n"), "x", "an AFNI header"},
         // Known by name alone where the content says nothing.
@@ -94,13 +93,30 @@ TEST(UnreadTable, WhatItDoesNotKnowIsLeftToTheImporter) {
 }
 
 TEST(UnreadTable, ChoosingAnInputNamesWhatAGzipStreamHolds) {
-    const std::vector<uint8_t> hdf5 = gzipped(bytesOf("\x89HDF\r\n\x1a\n", 64));
+    const std::vector<uint8_t> netcdf = gzipped(bytesOf("CDF\x02", 64));
     InputChoice choice;
     std::string error;
-    ASSERT_TRUE(chooseInput(hdf5.data(), hdf5.size(), "scan.h5.gz", choice, error)) << error;
+    ASSERT_TRUE(chooseInput(netcdf.data(), netcdf.size(), "climate.nc.gz", choice, error)) << error;
     EXPECT_EQ(choice.format, nullptr);
     ASSERT_NE(choice.unread, nullptr);
-    EXPECT_STREQ(choice.unread->what, "an HDF5 file");
+    EXPECT_STREQ(choice.unread->what, "a NetCDF file");
+    // HDF5 is read, but a MINC-2 volume, HDF5 by content, is known by its
+    // content and name together before the plainer row reads it.
+    const std::vector<uint8_t> hdf5 = bytesOf("\x89HDF\r\n\x1a\n", 64);
+    const std::vector<uint8_t> hdf5Gz = gzipped(hdf5);
+    for (const auto& [name, bytes] :
+         {std::make_pair("scan.mnc", hdf5), std::make_pair("scan.MNC.gz", hdf5Gz)}) {
+        ASSERT_TRUE(chooseInput(bytes.data(), bytes.size(), name, choice, error)) << error;
+        EXPECT_EQ(choice.format, nullptr) << name;
+        ASSERT_NE(choice.unread, nullptr) << name;
+        EXPECT_STREQ(choice.unread->what, "a MINC-2 volume (HDF5)");
+    }
+    for (const char* name : {"scan.h5.gz", "data.gz"}) {
+        ASSERT_TRUE(chooseInput(hdf5Gz.data(), hdf5Gz.size(), name, choice, error)) << error;
+        ASSERT_NE(choice.format, nullptr) << name;
+        EXPECT_STREQ(choice.format->name, "HDF5");
+        EXPECT_EQ(choice.unread, nullptr);
+    }
     // An MGH header in gzip (.mgz) is its reader's now.
     const std::vector<uint8_t> mgz = gzipped(mghHeader());
     ASSERT_TRUE(chooseInput(mgz.data(), mgz.size(), "brain.mgz", choice, error)) << error;

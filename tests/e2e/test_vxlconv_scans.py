@@ -263,7 +263,6 @@ nibabel.save(nibabel.AnalyzeImage(ones, numpy.eye(4)), sys.argv[1] + "/old.img")
             raise RuntimeError(made.stderr.decode(errors="replace"))
         subprocess.run(["convert", "-size", "8x8", "xc:white", "xc:black",
                         os.path.join(cls.tmp, "stack.tif")], check=True, timeout=60)
-        os.mkdir(os.path.join(cls.tmp, "cells.zarr"))
 
     @classmethod
     def tearDownClass(cls):
@@ -302,7 +301,6 @@ nibabel.save(nibabel.AnalyzeImage(ones, numpy.eye(4)), sys.argv[1] + "/old.img")
             (NIBABEL_DATA, "scaled+tlrc.BRIK", "an AFNI image"),
             (NIBABEL_DATA, "example4d+orig.BRIK.gz", "an AFNI image"),
             (self.tmp, "old.hdr", "an Analyze 7.5 header"),
-            (self.tmp, "cells.zarr", "a Zarr store"),
         ]
         out = os.path.join(self.tmp, "out.vxl")
         for folder, name, what in cases:
