@@ -1,7 +1,6 @@
 // OpenVDB grids (film and simulation volumes) through libopenvdb, read from
-// the bytes of a .vdb file: every OpenVDB header is included by
-// vdb_reader.cpp alone, which keeps the library's heavy templates out of
-// the rest of the build.
+// the bytes of a .vdb file: the row, and the reading child that loads the
+// OpenVDB module (read/vdb_grid.h) to read them.
 #pragma once
 
 #include "read/input_format.h"
@@ -15,14 +14,10 @@
 // significant byte first).
 bool startsWithVdb(const uint8_t* head, size_t size);
 
-// Reads one grid of the .vdb file held in `data`: the one `options.grid`
-// names (a name, or a number counting from 1), else the first float grid,
-// else the first. The dense volume is the grid's active bounding box (a
-// level set's: the box of its inside); fog grids are float values, level
-// sets the voxels whose value is below 0, Vec3 grids colours, bool and mask
-// grids occupancy, Int32 and Int64 grids labels. The grid's linear transform
-// gives spacing, origin and directions, y up. libopenvdb runs in a child
-// process held to `options.maxBytes`, so that a crash is a refusal. Refuses
-// with the reason alone; notes the grids it passed over.
+// Reads one grid of the .vdb file held in `data` as voxscopeReadVdbGrid
+// does (read/vdb_grid.h), in a child process held to `options.maxBytes`
+// that loads the module, so that a crash, or a module that cannot be
+// loaded, is a refusal. Refuses with the reason alone; notes the grids it
+// passed over.
 bool readVdbGrid(const uint8_t* data, size_t size, const ReadOptions& options, SampleVolume& out,
                  std::string& reason);
