@@ -7,7 +7,10 @@ transform (voxel size and translation) puts it; a Vec3 grid keeps its
 colours, a bool grid its set voxels; of several grids the first float one
 is read with a note, --grid picks another by name or number; gzip and a
 pipe read as the file; and a frustum transform, a damaged file and --grid
-for another format are refused in one line.
+for another format are refused in one line. libopenvdb (and the log4cplus
+it brings) is loaded by the reading child alone, never by vxlconv itself,
+from the module beside an installed program first; a module that cannot be
+loaded is a refusal in one line.
 
 Takes --vxlconv PATH.
 """
@@ -166,6 +169,50 @@ class VdbGrids(unittest.TestCase):
                          r'\(4001x4001x4001 voxels\) is larger than the memory allowed: it needs '
                          r'244\d\d\d MiB, more than the \d+ MiB allowed \(raise --max-memory\) or '
                          'convert a coarser grid\n')
+
+    def test_libopenvdb_is_loaded_by_the_reading_child_alone(self):
+        # The loader's own log, each line led by its process's id (a forked
+        # child writes on in its parent's file): vxlconv's lines must not
+        # name the libraries, the reading child's must.
+        logs = os.path.join(self.tmp, "loader")
+        os.mkdir(logs)
+        env = dict(os.environ, LD_DEBUG="files", LD_DEBUG_OUTPUT=os.path.join(logs, "log"))
+        done = subprocess.Popen([VXLCONV, self.at("fog.vdb"), self.at("loaded.vxl"), "--threshold",
+                                 "0.3"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+        stdout, stderr = done.communicate(timeout=120)
+        self.assertEqual((done.returncode, stdout, stderr), (0, b"", b""))
+        loaded = {}
+        for name in os.listdir(logs):
+            with open(os.path.join(logs, name), errors="replace") as f:
+                for line in f:
+                    pid, _, text = line.partition(":")
+                    if pid.strip().isdigit():
+                        loaded.setdefault(int(pid), []).append(text)
+        self.assertIn(done.pid, loaded)
+        own = "".join(loaded.pop(done.pid))
+        self.assertIn("initialize program: " + VXLCONV, own)
+        children = ["".join(lines) for lines in loaded.values()]
+        for library in ("libvoxscope_vdb.so", "libopenvdb", "log4cplus", "libtbb"):
+            with self.subTest(library=library):
+                self.assertFalse(library in own, "vxlconv itself loaded " + library)
+                self.assertTrue(any(library in log for log in children),
+                                "no reading child loaded " + library)
+
+    def test_a_module_that_cannot_be_loaded_is_refused_in_one_line(self):
+        # An installed layout, bin/vxlconv beside lib/voxscope/, whose module
+        # is not one: it is the one tried, and its failure is the refusal.
+        root = os.path.join(self.tmp, "installed")
+        os.makedirs(os.path.join(root, "bin"))
+        os.makedirs(os.path.join(root, "lib", "voxscope"))
+        shutil.copy(VXLCONV, os.path.join(root, "bin", "vxlconv"))
+        with open(os.path.join(root, "lib", "voxscope", "libvoxscope_vdb.so"), "wb") as f:
+            f.write(b"not a shared object\n")
+        status, stdout, stderr = run([os.path.join(root, "bin", "vxlconv"), self.at("fog.vdb"),
+                                      self.at("unloaded.vxl"), "--threshold", "0.3"])
+        self.assertEqual((status, stdout, stderr.count("\n")), (1, "", 1), stderr)
+        self.assertRegex(stderr, r"^vxlconv: cannot read .*fog.vdb as OpenVDB: its reading module "
+                         r"cannot be loaded \(.*libvoxscope_vdb.so: .*\)\n$")
+        self.assertFalse(os.path.exists(self.at("unloaded.vxl")))
 
 
 if __name__ == "__main__":
