@@ -15,13 +15,24 @@ namespace {
 const uint8_t* childData = nullptr;
 size_t childSize = 0;
 
-// In the child: libopenvdb is loaded here, with the module, and leaves with
-// the child, so the program never carries its threads or its finalisers.
+// In the child, what loading the module gave: libopenvdb leaves with the
+// child, so the program never carries its threads or its finalisers.
+ReadVdbGridEntry childEntry = nullptr;
+std::string childLoadReason;
+
+// Before the child's memory cap: log4cplus starts its threads as the
+// library loads, and one it cannot start under a tight cap hangs its setup.
+void loadModuleHere() {
+    childEntry = loadVdbModule(childLoadReason);
+}
+
 bool readVdbHere(const char* path, const ReadOptions& options, SampleVolume& out,
                  std::string& reason) {
-    const ReadVdbGridEntry readGrid = loadVdbModule(reason);
-    if (!readGrid)
+    const ReadVdbGridEntry readGrid = childEntry;
+    if (!readGrid) {
+        reason = childLoadReason;
         return false;
+    }
     std::string note;
     if (!readGrid(childData, childSize, options, out, reason, note))
         return false;
@@ -45,7 +56,8 @@ bool readVdbGrid(const uint8_t* data, size_t size, const ReadOptions& options, S
         return false;
     childData = data;
     childSize = size;
-    const bool read = readSamplesInChild(readVdbHere, options.path, options, out, reason);
+    const bool read =
+        readSamplesInChild(readVdbHere, options.path, options, out, reason, loadModuleHere);
     childData = nullptr;
     childSize = 0;
     return read;
