@@ -198,6 +198,13 @@ class VdbGrids(unittest.TestCase):
                 self.assertTrue(any(library in log for log in children),
                                 "no reading child loaded " + library)
 
+    def test_the_smallest_memory_cap_leaves_room_to_load_the_library(self):
+        # The module is loaded after the program's cap was set: its mappings
+        # and log4cplus's threads are added to the cap, not taken from it.
+        plain, _ = self.convert("fog.vdb", "--threshold", "0.3")
+        self.assertEqual(self.convert("fog.vdb", "--threshold", "0.3", "--max-memory", "64")[0],
+                         plain)
+
     def test_a_module_that_cannot_be_loaded_is_refused_in_one_line(self):
         # An installed layout, bin/vxlconv beside lib/voxscope/, whose module
         # is not one: it is the one tried, and its failure is the refusal.
