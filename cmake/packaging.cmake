@@ -5,6 +5,8 @@
 include(GNUInstallDirs)
 
 install(TARGETS voxscope vxlconv RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The OpenVDB module, where vxlconv and vxlrender look for it from bin.
+install(TARGETS voxscope_vdb LIBRARY DESTINATION ${VOXSCOPE_MODULE_DIR})
 install(FILES docs/man/voxscope.1 docs/man/vxlconv.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES docs/voxscope.desktop data/vxlconv-view.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

@@ -32,6 +32,8 @@ mode="${1:-build}"
 # libegl-dev, libegl-mesa0, libpng-dev: vxlrender draws through EGL on Mesa's
 # surfaceless platform and writes PNG with libpng.
 # libgdcm-dev: GDCM, which decodes DICOM in every common transfer syntax.
+# libopenvdb-dev: libopenvdb (with its TBB, Imath and blosc), which reads
+# OpenVDB grids.
 # libblosc-dev, libzstd-dev, nlohmann-json3-dev: Zarr stores' blosc and
 # zstd chunks, and their JSON metadata.
 # libhdf5-dev: libhdf5's C library, which reads HDF5 volumes (tomography).
@@ -44,6 +46,7 @@ build_pkgs=(
     libassimp-dev zlib1g-dev libtiff-dev
     libegl-dev libegl-mesa0 libpng-dev
     libgdcm-dev
+    libopenvdb-dev
     libblosc-dev libzstd-dev nlohmann-json3-dev
     libhdf5-dev
     libgtest-dev
@@ -66,6 +69,8 @@ build_pkgs=(
 # test files.
 # python3-tifffile: TIFF stacks, ImageJ hyperstacks and OME-TIFFs written by
 # the format's own library for the same tests and the TIFF benchmark.
+# python3-openvdb: OpenVDB fog volumes, level sets, colour and bool grids
+# written by the format's own library for the OpenVDB tests and benchmark.
 # python3-zarr and python3-numcodecs: Zarr stores and OME-Zarr pyramids
 # written by zarr-python, and the codecs of tools/make_zarr.py's v3 writer,
 # for the Zarr tests and benchmark.
@@ -77,7 +82,7 @@ test_pkgs=(
     assimp-testmodels dpkg-dev file desktop-file-utils
     bubblewrap shared-mime-info xdg-utils libglib2.0-bin
     assimp-utils chromium python3-nibabel python3-numpy python3-tifffile
-    python3-pydicom libgdcm-tools
+    python3-pydicom libgdcm-tools python3-openvdb
     python3-zarr python3-numcodecs python3-h5py
 )
 if ! command -v npm >/dev/null 2>&1; then

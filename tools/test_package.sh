@@ -2,7 +2,8 @@
 # Build the Debian package with CPack, install it with dpkg, and check the
 # installed programs as a user would: both are on the PATH, their manual pages
 # and desktop entry are in place, `vxlconv --help` works, vxlconv converts the
-# installed .vox example, and voxscope shows the installed examples under a
+# installed .vox example and, through the installed OpenVDB module, a small
+# .vdb from the fuzzing seeds, and voxscope shows the installed examples under a
 # private Xvfb (screenshots saved in the build directory). The package is
 # removed again at the end. vxlrender is checked too: on the PATH, its page,
 # the .vxl, MagicaVoxel and binvox file types resolved by xdg-mime and gio,
@@ -49,7 +50,8 @@ for path in ./usr/bin/voxscope ./usr/bin/vxlconv ./usr/share/man/man1/voxscope.1
     ./usr/bin/vxlrender ./usr/share/man/man1/vxlrender.1 ./usr/share/mime/packages/voxscope.xml \
     ./usr/share/thumbnailers/vxlrender.thumbnailer \
     ./usr/share/icons/hicolor/scalable/apps/voxscope.svg \
-    ./usr/share/icons/hicolor/scalable/mimetypes/model-x-vxl.svg; do
+    ./usr/share/icons/hicolor/scalable/mimetypes/model-x-vxl.svg \
+    ./usr/lib/voxscope/libvoxscope_vdb.so; do
     grep -q " $path\$" <<<"$contents" || fail "the package lacks $path"
 done
 for size in 16 22 24 32 48 64 128 256; do
@@ -59,7 +61,8 @@ for size in 16 22 24 32 48 64 128 256; do
     done
 done
 depends="$(dpkg-deb --field "$deb" Depends)"
-for lib in libassimp libglut libc6 libegl1 libpng16; do
+# libopenvdb is needed by the OpenVDB module alone, which no program links.
+for lib in libassimp libglut libc6 libegl1 libpng16 libopenvdb; do
     grep -q "$lib" <<<"$depends" || fail "Depends ($depends) does not name $lib"
 done
 
@@ -104,6 +107,13 @@ done
 work="$(mktemp -d)"
 trap 'rm -rf "$work"; dpkg -r voxscope >/dev/null 2>&1 || true' EXIT
 vxlconv /usr/share/voxscope/examples/scene.vox "$work/scene.vxl" || fail "vxlconv on the installed example"
+# The module beside the installed program, not the build tree's, must read it.
+LD_DEBUG=files LD_DEBUG_OUTPUT="$work/loader" vxlconv "$root/tests/fuzz/corpus/input_fuzz/vdb_fog.vdb" \
+    "$work/fog.vxl" --threshold 0.5 || fail "vxlconv on a .vdb"
+read -r count _ <"$work/fog.vxl"
+((count > 0)) || fail "vxlconv wrote no voxels of the .vdb"
+grep -q 'file=/usr/bin/../lib/voxscope/libvoxscope_vdb.so ' "$work"/loader.* ||
+    fail "vxlconv did not load the installed OpenVDB module"
 
 cp /usr/share/voxscope/examples/terrain.vxl "$work/model.vxl"
 [[ "$(gio info -a standard::content-type "$work/model.vxl" | sed -n 's/.*standard::content-type: //p')" == model/x-vxl ]] ||

@@ -107,6 +107,11 @@ std::string conversionOptionsHelp(bool withMesh) {
                       " inputs of several series: read the one of Series Instance UID S, or the "
                       "S-th that the note lists (default: the one with the most images)",
                   optionColumn);
+    text += entry("--grid G",
+                  formatTitlesWith(&InputFormat::takesGrid) +
+                      " inputs of several grids: read the grid named G, or the G-th in the file "
+                      "(default: the first float grid, else the first; a note names the others)",
+                  optionColumn);
     text += entry("--dataset PATH",
                   formatTitlesWith(&InputFormat::takesDataset) +
                       " inputs of several volumes: read the array or dataset at PATH inside "
@@ -315,6 +320,12 @@ OptionTaken takeConversionOption(int argc, char** argv, int& i, const char* prog
             error = "--series needs a Series Instance UID or a number";
         if (ok)
             options.series = value;
+    } else if (arg == "--grid") {
+        ok = takeValue() && *value != '\0';
+        if (value && !ok)
+            error = "--grid needs a grid's name or number";
+        if (ok)
+            options.grid = value;
     } else if (arg == "--dataset") {
         ok = takeValue() && *value != '\0';
         if (value && !ok)

@@ -24,6 +24,7 @@ struct ConversionOptions {
     ThresholdRule threshold;      // grids of samples: which are voxels
     bool backgroundGiven = false; // --background set threshold.background
     std::string series;           // inputs of several series: which (a UID or its number)
+    std::string grid;             // inputs of several grids: which (a name or its number)
     std::string dataset;          // stores and files of several volumes: which (its path inside)
     int64_t level = -1;           // multiscale pyramids: which level (-1: the reader's choice)
     ColorMode colors = ColorMode::automatic;    // grids of samples: how they are coloured

@@ -26,6 +26,7 @@ const std::vector<const InputFormat*>& inputFormats() {
         FORMAT_ROW(InputFormat, dicomInput),      // read/dicom_reader.cpp
         FORMAT_ROW(InputFormat, tiffInput),       // read/tiff_reader.cpp
         FORMAT_ROW(InputFormat, tiffFolderInput), // read/tiff_reader.cpp
+        FORMAT_ROW(InputFormat, vdbInput),        // read/vdb_reader.cpp
         FORMAT_ROW(InputFormat, zarrInput),       // read/zarr_reader.cpp
         FORMAT_ROW(InputFormat, hdf5Input),       // read/hdf5_reader.cpp
     };

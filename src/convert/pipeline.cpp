@@ -116,6 +116,10 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
         error = "--series applies to " + seriesFormatTitles() + " inputs";
         return false;
     }
+    if (!options.grid.empty() && !(choice.format && choice.format->takesGrid)) {
+        error = "--grid applies to " + formatTitlesWith(&InputFormat::takesGrid) + " inputs";
+        return false;
+    }
     if (!options.dataset.empty() && !(choice.format && choice.format->takesDataset)) {
         error = "--dataset applies to " + formatTitlesWith(&InputFormat::takesDataset) + " inputs";
         return false;
@@ -156,6 +160,7 @@ bool readInput(const ConversionOptions& options, VoxelGrid& grid, InputKind& kin
             headerClaimLimit(options.memoryCap, options.memoryCapGiven, options.maxVoxels);
     readOptions.output = options.output.c_str();
     readOptions.series = options.series.c_str();
+    readOptions.grid = options.grid.c_str();
     readOptions.dataset = options.dataset.c_str();
     readOptions.level = options.level;
     SampleRules rules;

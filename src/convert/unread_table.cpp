@@ -38,10 +38,6 @@ bool isAnalyze(const uint8_t* head, size_t size) {
            (readStoredOrder(head, 4, false) == 348 || readStoredOrder(head, 4, true) == 348);
 }
 
-bool isOpenVdb(const uint8_t* head, size_t size) {
-    return startsWith(head, size, " BDV", 4); // 0x56444220, least significant first
-}
-
 bool isParHeader(const uint8_t* head, size_t size) {
     return holds(head, size, "DATA DESCRIPTION FILE");
 }
@@ -57,7 +53,6 @@ const UnreadFormat rows[] = {
     {"an HDF4 file", isHdf4, {".hdf", ".hdf4", ".h4"}, false},
     {"a NetCDF file", isNetcdf, {".nc"}, false},
     {"an Analyze 7.5 header", isAnalyze, {}, false},
-    {"an OpenVDB grid", isOpenVdb, {".vdb"}, false},
     {"a Philips PAR header", isParHeader, {".par"}, false},
     {"a Philips REC image", nullptr, {".rec"}, false},
     {"an AFNI header", isAfniHeader, {".head"}, false},

@@ -58,18 +58,23 @@ bool readAll(int fd, void* data, size_t size) {
 // so that a library that takes a damaged length at its word fails at once
 // instead of filling the machine. The address checker reserves its shadow
 // beyond any such cap and keeps its own.
-void capChild(int64_t maxBytes) {
-#ifndef VOXSCOPE_ADDRESS_SANITIZER
+// The bytes this process has mapped, 0 when unknown.
+unsigned long long mappedBytes() {
     FILE* statm = fopen("/proc/self/statm", "r");
     unsigned long long pages = 0;
     const bool known = statm && fscanf(statm, "%llu", &pages) == 1;
     if (statm)
         fclose(statm);
+    return known ? pages * uint64_t(sysconf(_SC_PAGE_SIZE)) : 0;
+}
+
+void capChild(int64_t maxBytes) {
+#ifndef VOXSCOPE_ADDRESS_SANITIZER
+    const unsigned long long mapped = mappedBytes();
     struct rlimit limit;
-    if (!known || getrlimit(RLIMIT_AS, &limit) != 0)
+    if (mapped == 0 || getrlimit(RLIMIT_AS, &limit) != 0)
         return;
-    const unsigned long long room =
-        pages * uint64_t(sysconf(_SC_PAGE_SIZE)) + 3 * uint64_t(maxBytes) + (uint64_t(256) << 20);
+    const unsigned long long room = mapped + 3 * uint64_t(maxBytes) + (uint64_t(256) << 20);
     if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > room) {
         limit.rlim_cur = room;
         setrlimit(RLIMIT_AS, &limit);
@@ -79,8 +84,34 @@ void capChild(int64_t maxBytes) {
 #endif
 }
 
+// Runs `setup` outside the address-space limit the child inherits, which
+// then grows by what it mapped (a library and its threads' stacks), as if
+// the program had mapped that at its start.
+void runSetup(void (*setup)()) {
+    struct rlimit limit;
+    const bool capped = getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY;
+    const unsigned long long before = mappedBytes();
+    if (capped) {
+        struct rlimit lifted = limit;
+        lifted.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_AS, &lifted);
+    }
+    setup();
+    const unsigned long long after = mappedBytes();
+    if (capped) {
+        const unsigned long long grown = after > before ? after - before : 0;
+        if (limit.rlim_max == RLIM_INFINITY || limit.rlim_max - limit.rlim_cur > grown)
+            limit.rlim_cur += grown;
+        else
+            limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_AS, &limit);
+    }
+}
+
 [[noreturn]] void runChild(ReadSamplesAt reader, const char* path, const ReadOptions& options,
-                           int out) {
+                           int out, void (*setup)()) {
+    if (setup)
+        runSetup(setup);
     capChild(options.maxBytes);
     SampleVolume volume;
     std::string reason;
@@ -133,7 +164,7 @@ void passOnNotes(int fd) {
 } // namespace
 
 bool readSamplesInChild(ReadSamplesAt reader, const char* path, const ReadOptions& options,
-                        SampleVolume& out, std::string& reason) {
+                        SampleVolume& out, std::string& reason, void (*setup)()) {
     int pipeEnds[2];
     const int notes = memfd_create("reader-notes", MFD_CLOEXEC);
     if (notes < 0 || pipe2(pipeEnds, O_CLOEXEC) != 0) {
@@ -153,7 +184,7 @@ bool readSamplesInChild(ReadSamplesAt reader, const char* path, const ReadOption
     if (child == 0) {
         close(pipeEnds[0]);
         dup2(notes, 2);
-        runChild(reader, path, options, pipeEnds[1]);
+        runChild(reader, path, options, pipeEnds[1], setup);
     }
     close(pipeEnds[1]);
     VolumeHeader header;

@@ -14,6 +14,8 @@
 // on ours only when it read the input. A child that dies or sends less than
 // a whole volume gives the reason "its data cannot be parsed (the reader
 // stopped: ...)". The volume's bytes are held to options.maxBytes before
-// they are taken.
+// they are taken. `setup`, when given, runs in the child before its memory
+// cap is set: loading a library there, whose mappings and threads are not
+// the file's to pay for (the reader then finds what it loaded).
 bool readSamplesInChild(ReadSamplesAt reader, const char* path, const ReadOptions& options,
-                        SampleVolume& out, std::string& reason);
+                        SampleVolume& out, std::string& reason, void (*setup)() = nullptr);

@@ -36,6 +36,9 @@ struct ReadOptions {
     // The series to read of an input of several (--series): a UID or its
     // number; empty for the reader's own choice.
     const char* series = "";
+    // The grid to read of a file of several (--grid): a name or its number;
+    // empty for the reader's own choice.
+    const char* grid = "";
     // The array or dataset to read of a store or file of several
     // (--dataset): its path inside; empty for the reader's own choice.
     const char* dataset = "";
@@ -139,6 +142,7 @@ struct InputFormat {
     LocateSamples locateSamples = nullptr;
     bool takesDataset = false; // reads ReadOptions::dataset (--dataset)
     bool takesLevel = false;   // reads ReadOptions::level (--level)
+    bool takesGrid = false;    // reads ReadOptions::grid (--grid)
 };
 
 // Whether the row's reader gives samples (in memory or by path), so the step

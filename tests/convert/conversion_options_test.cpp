@@ -121,6 +121,7 @@ TEST(ConversionOptions, ShadeAndBackgroundAreReadAndTheirMistakesRefused) {
         {{"a.npy", "b.vxl", "--background"}, "--background needs a value (see vxlconv --help)"},
         {{"a.npy", "b.vxl", "--background", "3", "--threshold", "1"},
          "give either --threshold or --background, not both"},
+        {{"a.vdb", "b.vxl", "--grid", ""}, "--grid needs a grid's name or number"},
     };
     for (const auto& [args, message] : refusals) {
         EXPECT_EQ(parse(args, options, error), OptionsResult::refused) << message;

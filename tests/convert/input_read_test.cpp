@@ -215,6 +215,7 @@ TEST(InputRead, ContentWinsOverTheName) {
     EXPECT_EQ(formatOf(npy, "labels.vxl"), "NumPy .npy");
     EXPECT_EQ(formatOf(binvox, "ball.npy"), "binvox");
     EXPECT_EQ(formatOf(fileBytes(gridSample("density.nii.gz")), "x"), "gzip: NIfTI-1");
+    EXPECT_EQ(formatOf(textBytes(std::string(" BDV\0\0\0\0", 8)), "smoke"), "OpenVDB");
     // With no magic, the name decides, and the reader then says what is wrong.
     const std::vector<uint8_t> junk = textBytes("not a grid at all");
     EXPECT_EQ(formatOf(junk, "cut.npy"), "NumPy .npy");

@@ -65,7 +65,6 @@ TEST(UnreadTable, EachFormatIsKnownByItsContentWhateverItsName) {
         {bytesOf("CDF\x02", 64), "climate", "a NetCDF file"},
         {analyze, "brain.hdr", "an Analyze 7.5 header"},
         {bigAnalyze, "brain", "an Analyze 7.5 header"},
-        {bytesOf(std::string(" BDV\0\0\0\0", 8)), "smoke", "an OpenVDB grid"},
         {bytesOf("# === DATA DESCRIPTION FILE ===\n"), "t1", "a Philips PAR header"},
         {bytesOf("\ntype = string-attribute\nname = HISTORY_NOTE\n"), "x", "an AFNI header"},
         // Known by name alone where the content says nothing.

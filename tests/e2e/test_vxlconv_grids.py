@@ -536,7 +536,7 @@ class HostileFiles(unittest.TestCase):
         # are coloured; a .vox scene has no samples, gzip-compressed or not.
         scene = make_vox.scene_file()
         line = ("vxlconv: --threshold and --colors apply to binvox, NumPy .npy, .npz, NRRD, "
-                "NIfTI, MetaImage, MGH, DICOM, TIFF, Zarr and HDF5 inputs")
+                "NIfTI, MetaImage, MGH, DICOM, TIFF, OpenVDB, Zarr and HDF5 inputs")
         self.expect_lines([
             ("a .vox scene", "scene.vox", scene, ["--threshold", "3"], 1, [line]),
             ("a .vox scene in gzip", "scene.vox.gz", gzip.compress(scene, mtime=0),
