@@ -40,12 +40,18 @@ int64_t inputFileBytes(const char* path) {
 }
 
 bool readFileHead(const char* path, size_t most, std::vector<uint8_t>& head, std::string& error) {
-    // Opened without waiting for a FIFO's writer, and let go of unread if it
-    // is one.
+    // A FIFO or device is told from its name and never opened here: opening
+    // a FIFO, even without waiting, lets its writer go on, and closing it
+    // unread then breaks the writer's pipe before the real read begins. The
+    // open cannot wait for a writer either way, should the name change.
+    struct stat info = {};
+    if (stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
+        error = std::string(path) + " is " + fileTypeName(info.st_mode) + ", not a regular file";
+        return false;
+    }
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return failWith(path, errno, error);
-    struct stat info = {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         close(fd);
         error = std::string(path) + " is " + fileTypeName(info.st_mode) + ", not a regular file";
