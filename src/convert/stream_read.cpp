@@ -74,7 +74,7 @@ bool shadeWanted(const ConversionOptions& options, const StreamPlan& plan, const
     unknown = false;
     if (options.shade != ShadeChoice::automatic)
         return options.shade == ShadeChoice::on;
-    if (plan.mode == ColorMode::height || plan.mode == ColorMode::automatic)
+    if (colorsByHeight(plan.mode))
         return true;
     ValueColoring coloring;
     coloring.mode = plan.mode;
@@ -123,7 +123,7 @@ StreamOutcome streamLocated(const ConversionOptions& options, const InputFormat&
     plan.hollow = options.hollow && !coarse;
     // Coarse cells are hollowed as they stream where no shading is to come
     // before the hollowing: it is off, or on only for cells all of one colour.
-    const bool byHeight = plan.mode == ColorMode::height || plan.mode == ColorMode::automatic;
+    const bool byHeight = colorsByHeight(plan.mode);
     plan.hollowCells = options.hollow && coarse && options.shade != ShadeChoice::on &&
                        !(options.shade == ShadeChoice::automatic && byHeight);
     plan.shadeIfOneColor = options.shade == ShadeChoice::automatic;

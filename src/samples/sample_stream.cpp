@@ -837,7 +837,7 @@ bool streamSamples(const SampleVolume& volume, const SampleSource& source, const
         colors.coloring.lowest = box.lowest;
         colors.coloring.span = box.highest - box.lowest;
     }
-    colors.byHeight = plan.mode == ColorMode::height || plan.mode == ColorMode::automatic;
+    colors.byHeight = colorsByHeight(plan.mode);
     if (colors.byHeight) {
         const int64_t range = box.high[1] - box.low[1];
         colors.heights.resize(size_t(3 * (range + 1)));

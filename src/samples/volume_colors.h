@@ -11,6 +11,13 @@
 // input format says: grey for volumes, the map for arrays (defaultColorMode).
 enum class ColorMode { automatic, height, labels, grey, map };
 
+// Whether samples are coloured by their height: asked for, or the mode left
+// to the input, which is resolved to height where colours cannot come from
+// values.
+inline bool colorsByHeight(ColorMode mode) {
+    return mode == ColorMode::height || mode == ColorMode::automatic;
+}
+
 // Parses the value of --colors ("height", "labels", "grey", "map").
 bool parseColorMode(const std::string& text, ColorMode& mode);
 

@@ -82,7 +82,7 @@ bool resampleFiner(const SampleVolume& volume, const ThresholdRule& rule, ColorM
                     samplePasses(sampleValue(volume, i, j, k), rule);
 
     VoxelList& out = grid.voxels;
-    const bool byHeight = mode == ColorMode::height || mode == ColorMode::automatic;
+    const bool byHeight = colorsByHeight(mode);
     std::vector<int64_t> heights;
     int64_t voxelCount = 0;
     const bool scaled = volume.slope != 1.0 || volume.intercept != 0.0;

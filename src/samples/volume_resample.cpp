@@ -114,7 +114,7 @@ bool resampleToCubes(const SampleVolume& volume, const ThresholdRule& rule, Colo
     if (!colored && !startValueColoring(volume, rule, mode, coloring))
         return true; // nothing passes: no voxels
     auto colorOf = [&](double value, uint8_t rgb[3]) { valueColor(coloring, value, rgb); };
-    const bool byHeight = !colored && (mode == ColorMode::height || mode == ColorMode::automatic);
+    const bool byHeight = !colored && colorsByHeight(mode);
     std::vector<int64_t> heights; // each voxel's cube index along y, for height colours
     int64_t voxelCount = 0;
     auto emit = [&](const int64_t cube[3], const uint8_t rgb[3]) {
